@@ -1,0 +1,42 @@
+#pragma once
+// Where a stage's messages go: the console streams, and the log file when
+// logging is on. Every message is written twice by its caller, once to the
+// console and once through Log(); the two texts often differ.
+
+#include <ostream>
+
+#include "diag/log_file.h"
+
+namespace tavrin {
+
+class Diagnostics {
+ public:
+  Diagnostics(std::ostream& out, std::ostream& err) : out_(out), err_(err), log_file_(err) {}
+
+  std::ostream& out() { return out_; }  // standard output
+  std::ostream& err() { return err_; }  // standard error
+
+  /// Writes to the log file when logging is on; otherwise does nothing.
+  template <typename... Args>
+  void Log(std::string_view format, const Args&... args) {
+    if (logging_on_) log_file_.Write(format, args...);
+  }
+
+  bool logging_on() const { return logging_on_; }
+
+  /// Opens a new log file and turns logging on. False when it cannot be opened.
+  bool StartLogging(Env& env) {
+    logging_on_ = false;
+    if (!log_file_.Init("Tavrin", "wb", env)) return false;
+    logging_on_ = true;
+    return true;
+  }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  LogFile log_file_;
+  bool logging_on_ = false;
+};
+
+}  // namespace tavrin

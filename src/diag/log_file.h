@@ -1,0 +1,46 @@
+#pragma once
+// The optional log file: a second, time-stamped copy of the run's messages.
+
+#include <cstdio>
+#include <initializer_list>
+#include <ostream>
+#include <string>
+
+#include "diag/log_format.h"
+#include "platform/env.h"
+
+namespace tavrin {
+
+class LogFile {
+ public:
+  explicit LogFile(std::ostream& errors) : errors_(errors) {}
+  ~LogFile() { Close(); }
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  /// Opens "<base>_<local date and time>.log" in the current directory,
+  /// truncating a file of that name, and closes any file opened before. On
+  /// failure reports "init_log() failed to open <base>" and the system's
+  /// reason on the error stream, and returns false.
+  bool Init(const std::string& base, const char* mode, Env& env);
+
+  bool is_open() const { return file_ != nullptr; }
+
+  /// Writes one formatted message; returns the number of characters written.
+  template <typename... Args>
+  int Write(std::string_view format, const Args&... args) {
+    const LogArg packed[] = {LogArg(args)..., LogArg(0)};
+    return WriteArgs(format, std::span<const LogArg>(packed, sizeof...(Args)));
+  }
+
+  void Close();
+
+ private:
+  int WriteArgs(std::string_view format, std::span<const LogArg> args);
+
+  std::ostream& errors_;
+  std::FILE* file_ = nullptr;
+  std::string buffer_;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,143 @@
+#include "driver/driver.h"
+
+
+#include "driver/banner.h"
+#include "driver/option_scanner.h"
+#include "driver/run.h"
+#include "driver/usage.h"
+#include "grouping/group_file_list.h"
+#include "import/import_log_files.h"
+#include "import/move_processed_files.h"
+#include "script/parse_file_list.h"
+
+namespace tavrin {
+namespace {
+
+enum class OptionsResult { kRun, kExitSuccess, kExitFailure };
+
+OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
+  const char* program = argc > 0 ? argv[0] : "";
+  OptionScanner scanner(argc, argv, "hpIlmD:U:P:S:i:o:");
+  RunSettings& s = run.settings;
+  for (;;) {
+    int option = scanner.Next();
+    // End of options is told by the low byte alone.
+    if ((option & 0xFF) == 255) return OptionsResult::kRun;
+    switch (option) {
+      case 'h':
+        WriteFullUsage(run.diag.err(), program);
+        return OptionsResult::kExitSuccess;
+      case 'p': s.parse = true; break;
+      case 'I': s.import = true; break;
+      case 'm': s.move = true; break;
+      case 'D': s.discard_last_group = true; break;
+      case 'U': s.user = scanner.argument(); break;
+      case 'P': s.password = scanner.argument(); break;
+      case 'S': s.host = scanner.argument(); break;
+      case 'i': s.input_directory = scanner.argument(); break;
+      case 'o': s.output_directory = scanner.argument(); break;
+      case 'l':
+        if (!run.diag.StartLogging(run.env)) return OptionsResult::kExitFailure;
+        break;
+      default:
+        WriteShortUsage(run.diag.err(), program);
+        return OptionsResult::kExitFailure;
+    }
+  }
+}
+
+// A missing setting: the text on standard error, and in the log with the
+// given ending.
+bool Missing(Run& run, const char* text, const char* log_text) {
+  run.diag.err() << text << std::endl;
+  run.diag.Log(log_text);
+  return false;
+}
+
+// The checks and stages after the options; false on the first failure.
+bool ValidateAndRunStages(int argc, const char* program, Run& run) {
+  const RunSettings& s = run.settings;
+  Diagnostics& diag = run.diag;
+
+  if (argc < 3 || (!s.parse && !s.import)) {
+    diag.out() << "\n[Error] : Invalid number of arguments specified."
+               << "Please check if you have provided either -p or -I switch and appropriate "
+                  "number of arguments. Process aborted."
+               << std::endl << std::endl;
+    WriteShortUsage(diag.err(), program);
+    diag.Log("[%s] Invalid number of arguments specified. Please check if you have provided "
+             "either -p or -I switch and appropriate number of arguments. Process aborted.\n",
+             DriverSourcePath());
+    return false;
+  }
+
+  if (s.parse) {
+    if (!s.input_directory)
+      return Missing(run, "\n\n[Tavrin] Error: Grouping of files failed. Input directory not specified.",
+                     "\n\n[Tavrin] Error: Grouping of files failed. Input directory not specified.\n");
+    if (!s.output_directory)
+      return Missing(run, "\n\n[Tavrin] Error: Parsing of files failed. Output directory not specified.",
+                     "\n[Tavrin] Error: Parsing of files failed. Output directory not specified.\n");
+    if (!GroupFileList(run)) {
+      const char* text = "\n\n[Tavrin]Error: Unable to group SQL input file. Process will be aborted\n";
+      diag.out() << text;
+      diag.Log(text);
+      return false;
+    }
+    if (!ParseFileList(run)) {
+      const char* text = "\n\n[Tavrin]Error: Unable to parse SQL input file. Process will be aborted\n";
+      diag.out() << text;
+      diag.Log(text);
+      return false;
+    }
+  }
+
+  if (s.import) {
+    if (!s.output_directory)
+      return Missing(run, "\n\n[Tavrin] Error: Unable to import files. No import directory specified.",
+                     "\n\n[Tavrin] Error: Unable to import files. No import directory specified.\n");
+    if (s.user.has_value() != s.password.has_value())
+      return Missing(run, "\n\n[Tavrin] Error: Invalid username/password specified.",
+                     "\n\n[Tavrin] Error: Invalid username/password specified.\n");
+    if (!s.host)
+      return Missing(run, "\n\n[Tavrin] Error: Oracle Host Identifier not specified.",
+                     "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n");
+    if (!ImportLogFiles(run)) {
+      diag.out() << "\n[Tavrin]Error: Unable to import SQL log files. Process will be aborted\n";
+      diag.Log("[%s] Error: Unable to import SQL log files. Process will be aborted\n",
+               DriverSourcePath());
+      return false;
+    }
+  }
+
+  // The backup's result does not change the run's.
+  if (s.move) MoveProcessedFiles(run);
+  return true;
+}
+
+}  // namespace
+
+const char* DriverSourcePath() { return __FILE__; }
+
+int RunTavrin(int argc, const char* const* argv, Env& env, std::ostream& out,
+              std::ostream& err) {
+  // The log file closes with `run`, on every way out.
+  Run run(env, out, err);
+
+  out << std::endl;
+  out << BuildBanner(env) << "(Oracle version)" << std::endl << std::endl;
+  const std::int64_t start = env.CalendarSeconds();
+
+  switch (ScanOptions(argc, argv, run)) {
+    case OptionsResult::kExitSuccess: return 0;
+    case OptionsResult::kExitFailure: return 1;
+    case OptionsResult::kRun: break;
+  }
+  if (!ValidateAndRunStages(argc, argc > 0 ? argv[0] : "", run)) return 1;
+
+  const std::int64_t end = env.CalendarSeconds();
+  out << "\nTime elapsed :" << static_cast<double>(end - start) << " secs" << std::endl;
+  return 0;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,35 @@
+#pragma once
+// A small getopt of our own: it also accepts `/` as the option sign, as
+// Windows users type it, and stops at the first argument that is not an
+// option.
+
+#include <string>
+
+namespace tavrin {
+
+class OptionScanner {
+ public:
+  static constexpr int kEnd = -1;
+
+  /// `options` lists the letters; a letter followed by ':' takes an argument.
+  OptionScanner(int argc, const char* const* argv, const char* options)
+      : argc_(argc), argv_(argv), options_(options) {}
+
+  /// Returns the next option letter, '?' for an unknown letter or a missing
+  /// argument, or kEnd. An option's argument is then in argument().
+  int Next();
+
+  const std::string& argument() const { return argument_; }
+  /// Index of the next argument to examine.
+  int index() const { return index_; }
+
+ private:
+  int argc_;
+  const char* const* argv_;
+  const char* options_;
+  int index_ = 1;
+  const char* bundle_ = nullptr;  // the next letter of the current bundle
+  std::string argument_;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,21 @@
+#pragma once
+// The settings of one run, set by the option loop and read by the stages.
+
+#include <optional>
+#include <string>
+
+namespace tavrin {
+
+struct RunSettings {
+  std::optional<std::string> user;              // -U
+  std::optional<std::string> password;          // -P
+  std::optional<std::string> host;              // -S
+  std::optional<std::string> input_directory;   // -i
+  std::optional<std::string> output_directory;  // -o
+  bool parse = false;                           // -p
+  bool import = false;                          // -I
+  bool move = false;                            // -m
+  bool discard_last_group = false;              // -D
+};
+
+}  // namespace tavrin

@@ -1,0 +1,35 @@
+#include "driver/usage.h"
+
+namespace tavrin {
+namespace {
+
+void WriteUsageLine(std::ostream& err, std::string_view program) {
+  err << "[Usage] : " << program << " [-U username] [-P password] "
+      << "[-S Host Identifier] "
+      << "[-i input directory] [-o output directory] [-p Group and Parse File] "
+         "[-I import to SQL] [-l Enable file logging]\n";
+}
+
+}  // namespace
+
+void WriteShortUsage(std::ostream& err, std::string_view program) {
+  WriteUsageLine(err, program);
+  err.flush();
+}
+
+void WriteFullUsage(std::ostream& err, std::string_view program) {
+  WriteUsageLine(err, program);
+  // -m, -D and -h are deliberately not listed.
+  err << "\n"
+      << "  -U\t User Name\n"
+      << "  -P\t Password\n"
+      << "  -S\t Host Identifier\n"
+      << "  -i\t Input directory for SQL Files\n"
+      << "  -o\t Output directory for SQL Files\n"
+      << "  -p\t Group and Parse SQL log files\n"
+      << "  -I\t Import generated log files data to SQL\n"
+      << "  -l\t Enable file logging\n";
+  err.flush();
+}
+
+}  // namespace tavrin

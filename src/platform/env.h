@@ -1,0 +1,120 @@
+#pragma once
+// The operating-system layer. Everything Tavrin asks of the system (directory
+// searches, moves, files, clocks, child processes, its own version block) goes
+// through Env, so that one POSIX and one Win32 implementation serve the same
+// stages, and tests can swap in an Env that fails on purpose.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tavrin {
+
+/// A calendar date and time of day, broken down the way file names print it.
+struct DateTime {
+  int year = 0;
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+/// The version block of the program's own file.
+struct VersionInfo {
+  std::string product_name;  // empty when the block names no product
+  bool has_file_version = false;
+  unsigned major = 0, minor = 0, patch = 0, build = 0;
+};
+
+/// A file read from start to end.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  /// Reads up to `size` bytes into `buffer`. Returns the count read, 0 at the
+  /// end of the file, or -1 on a read error.
+  virtual long long Read(char* buffer, std::size_t size) = 0;
+};
+
+/// A file created anew for writing. It may also be handed to a child process
+/// as its standard output or standard error.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  /// Writes all of `data`. Returns false when the system refused any of it.
+  virtual bool Append(std::string_view data) = 0;
+  /// Closes the file. Returns false when the system reported an error on close.
+  virtual bool Close() = 0;
+};
+
+/// What to start as a child process, and where its output goes.
+struct ChildSpec {
+  /// argv[0] names the program; without a directory it is looked up on the
+  /// search path. Each element reaches the child as exactly one argument.
+  std::vector<std::string> argv;
+  OutputFile* stdout_file = nullptr;  // null: the child shares ours
+  OutputFile* stderr_file = nullptr;  // null: the child shares ours
+  std::string working_directory;      // empty: ours
+  /// Variables set (or replaced) in the child's environment only.
+  std::vector<std::pair<std::string, std::string>> environment;
+};
+
+/// How a child process ended.
+struct ChildExit {
+  bool signaled = false;  // killed by a signal (POSIX only)
+  int code = 0;           // exit status, or the signal number when signaled
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  /// The real operating system. Never deleted.
+  static Env* Default();
+
+  /// The error number of the most recent call through this Env that failed
+  /// (errno on POSIX, GetLastError() on Windows).
+  virtual int LastError() const = 0;
+  /// The system's description of an error number.
+  virtual std::string ErrorText(int error) const = 0;
+
+  /// Wildcard search (`*` and `?`, case-insensitive, like Windows long
+  /// names) on the last component of `pattern`. Stores the bare names of all
+  /// matching entries, sub-directories included, `.` and `..` never. Returns
+  /// false when nothing matches or the directory cannot be searched.
+  virtual bool ListMatches(const std::string& pattern,
+                           std::vector<std::string>* names) = 0;
+
+  /// Opens a regular file for reading; null (with LastError set) when it does
+  /// not exist, cannot be read, or is a directory.
+  virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
+
+  /// Creates `path` anew for writing (an existing file is truncated); null
+  /// with LastError set on failure.
+  virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
+
+  /// Moves a file or directory. Never overwrites an existing destination and
+  /// never falls back to copying.
+  virtual bool MoveNoReplace(const std::string& from, const std::string& to) = 0;
+
+  /// Creates one directory. Fails when it already exists.
+  virtual bool MakeDirectory(const std::string& path) = 0;
+
+  virtual DateTime UtcNow() = 0;
+  virtual DateTime LocalNow() = 0;
+  /// Seconds since the epoch, for elapsed times.
+  virtual std::int64_t CalendarSeconds() = 0;
+
+  /// Starts a child process and waits until it has ended. Returns false, with
+  /// LastError set, when the child could not be started.
+  virtual bool RunChild(const ChildSpec& spec, ChildExit* exit) = 0;
+
+  /// Reads the version block of the running program's own file. Returns false
+  /// when there is none.
+  virtual bool ReadOwnVersion(VersionInfo* info) = 0;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,250 @@
+// POSIX implementation of Env.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/env.h"
+#include "platform/path.h"
+#include "platform/version.h"
+#include "platform/wildcard.h"
+
+extern char** environ;
+
+namespace tavrin {
+namespace {
+
+class PosixReadableFile final : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  ~PosixReadableFile() override { ::close(fd_); }
+  long long Read(char* buffer, std::size_t size) override {
+    for (;;) {
+      ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0 || errno != EINTR) return n;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixOutputFile final : public OutputFile {
+ public:
+  explicit PosixOutputFile(int fd) : fd_(fd) {}
+  ~PosixOutputFile() override { Close(); }
+  bool Append(std::string_view data) override {
+    while (!data.empty()) {
+      ssize_t n = ::write(fd_, data.data(), data.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  bool Close() override {
+    if (fd_ < 0) return true;
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+DateTime FromTm(const std::tm& tm) {
+  return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+}
+
+// Builds the child's environment: ours, with the spec's variables replaced
+// or added.
+std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) {
+    std::string_view entry(*e);
+    bool replaced = std::any_of(
+        spec.environment.begin(), spec.environment.end(), [&](const auto& kv) {
+          return entry.size() > kv.first.size() &&
+                 entry.substr(0, kv.first.size()) == kv.first &&
+                 entry[kv.first.size()] == '=';
+        });
+    if (!replaced) env.emplace_back(entry);
+  }
+  for (const auto& [name, value] : spec.environment) env.push_back(name + "=" + value);
+  return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (auto& t : texts) pointers.push_back(t.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+class PosixEnv final : public Env {
+ public:
+  int LastError() const override { return last_error_; }
+
+  std::string ErrorText(int error) const override { return std::strerror(error); }
+
+  bool ListMatches(const std::string& pattern,
+                   std::vector<std::string>* names) override {
+    names->clear();
+    std::size_t cut = pattern.rfind(kPathSeparator);
+    std::string directory = cut == std::string::npos ? "." : pattern.substr(0, cut);
+    if (directory.empty()) directory = std::string(1, kPathSeparator);
+    std::string wildcard = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir) return Fail();
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+      std::string_view name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      if (WildcardMatch(wildcard, name)) names->emplace_back(name);
+    }
+    ::closedir(dir);
+    if (names->empty()) {
+      last_error_ = ENOENT;
+      return false;
+    }
+    // Byte order, so that runs are reproducible whatever the file system.
+    std::sort(names->begin(), names->end());
+    return true;
+  }
+
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(), nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      last_error_ = S_ISDIR(st.st_mode) ? EISDIR : errno;
+      ::close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixReadableFile>(fd);
+  }
+
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(), nullptr;
+    return std::make_unique<PosixOutputFile>(fd);
+  }
+
+  bool MoveNoReplace(const std::string& from, const std::string& to) override {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS) return Fail();
+    // The file system cannot rename atomically without replacing: check first.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+      last_error_ = EEXIST;
+      return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
+  }
+
+  bool MakeDirectory(const std::string& path) override {
+    return ::mkdir(path.c_str(), 0777) == 0 || Fail();
+  }
+
+  DateTime UtcNow() override {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::gmtime_r(&now, &tm);
+    return FromTm(tm);
+  }
+
+  DateTime LocalNow() override {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    return FromTm(tm);
+  }
+
+  std::int64_t CalendarSeconds() override { return std::time(nullptr); }
+
+  bool RunChild(const ChildSpec& spec, ChildExit* exit) override {
+    if (spec.argv.empty()) {
+      last_error_ = EINVAL;
+      return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The files are bound to the child only; our own descriptors stay as they are.
+    if (auto* out = static_cast<PosixOutputFile*>(spec.stdout_file))
+      posix_spawn_file_actions_adddup2(&actions, out->fd(), STDOUT_FILENO);
+    if (auto* err = static_cast<PosixOutputFile*>(spec.stderr_file))
+      posix_spawn_file_actions_adddup2(&actions, err->fd(), STDERR_FILENO);
+    if (!spec.working_directory.empty())
+      posix_spawn_file_actions_addchdir_np(&actions, spec.working_directory.c_str());
+
+    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> env = ChildEnvironment(spec);
+    std::vector<char*> argv = Pointers(args);
+    std::vector<char*> envp = Pointers(env);
+
+    // Whatever we buffered must reach the console before the child writes.
+    std::fflush(stdout);
+    pid_t pid = 0;
+    int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+      last_error_ = rc;
+      return false;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return Fail();
+    }
+    if (WIFSIGNALED(status)) {
+      *exit = ChildExit{true, WTERMSIG(status)};
+    } else {
+      *exit = ChildExit{false, WEXITSTATUS(status)};
+    }
+    return true;
+  }
+
+  bool ReadOwnVersion(VersionInfo* info) override {
+    // POSIX executables carry no version block; the build's own values stand in.
+    info->product_name = TAVRIN_PRODUCT_NAME;
+    info->has_file_version = true;
+    info->major = TAVRIN_VERSION_MAJOR;
+    info->minor = TAVRIN_VERSION_MINOR;
+    info->patch = TAVRIN_VERSION_PATCH;
+    info->build = TAVRIN_VERSION_BUILD;
+    return true;
+  }
+
+ private:
+  bool Fail() {
+    last_error_ = errno;
+    return false;
+  }
+
+  int last_error_ = 0;
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv* env = new PosixEnv;
+  return env;
+}
+
+}  // namespace tavrin

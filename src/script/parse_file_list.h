@@ -1,0 +1,10 @@
+#pragma once
+// Parse stage: turns each group of input files into one SQL*Plus script.
+
+#include "driver/run.h"
+
+namespace tavrin {
+
+bool ParseFileList(Run& run);
+
+}  // namespace tavrin

@@ -1,0 +1,122 @@
+// The driver end to end: options, checks, usage texts, log file and exit codes.
+
+#include "e2e/harness.h"
+
+namespace tavrin::test {
+namespace {
+
+const std::string kInvalidCount =
+    "\n[Error] : Invalid number of arguments specified.Please check if you have provided either "
+    "-p or -I switch and appropriate number of arguments. Process aborted.\n\n";
+
+const std::string kFullUsageTail =
+    "\n"
+    "  -U\t User Name\n"
+    "  -P\t Password\n"
+    "  -S\t Host Identifier\n"
+    "  -i\t Input directory for SQL Files\n"
+    "  -o\t Output directory for SQL Files\n"
+    "  -p\t Group and Parse SQL log files\n"
+    "  -I\t Import generated log files data to SQL\n"
+    "  -l\t Enable file logging\n";
+
+using DriverE2eTest = E2eTest;
+
+TEST_F(DriverE2eTest, HelpPrintsFullUsageAndSucceeds) {
+  E2eResult r = RunTavrin({"-h"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, Banner());
+  EXPECT_EQ(r.err, ShortUsage() + kFullUsageTail);
+  EXPECT_TRUE(LogFiles(dir()).empty());
+}
+
+TEST_F(DriverE2eTest, HelpWithLoggingOpensAnEmptyLogFile) {
+  E2eResult r = RunTavrin({"-l", "-h"});
+  EXPECT_EQ(r.exit_code, 0);
+  auto logs = LogFiles(dir());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs.begin()->second, "");
+}
+
+TEST_F(DriverE2eTest, TooFewArgumentsOrNoStageSwitch) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"-p"},                      // a switch, but only two arguments in all
+      {"-D", "-p", "-i", "dir"},   // -D takes -p as its argument
+      {"-i", "-p"},                // -p is the input directory
+      {"--", "-p", "-I"},          // scanning stops at --
+      {"-", "-p", "-I"},           // and at -
+      {"plain", "-p", "-I"},       // and at the first non-option
+      {"-m", "-l"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front());
+    TempDir cwd;
+    E2eResult r = RunTavrin(args, cwd.path());
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, Banner() + kInvalidCount);
+    EXPECT_EQ(r.err, ShortUsage());
+  }
+}
+
+TEST_F(DriverE2eTest, InvalidCountIsLoggedWithTheDriverSource) {
+  E2eResult r = RunTavrin({"-l", "-m"});
+  EXPECT_EQ(r.exit_code, 1);
+  auto logs = LogFiles(dir());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs.begin()->second,
+            std::string("[") + TAVRIN_DRIVER_SOURCE +
+                "] Invalid number of arguments specified. Please check if you have provided "
+                "either -p or -I switch and appropriate number of arguments. Process aborted.\n");
+}
+
+TEST_F(DriverE2eTest, BadOptionsShowShortUsage) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-x", "-p"}, {"-p", "-i"}, {"/", "-p"}, {"-p:", "-I"}}) {
+    SCOPED_TRACE(args.front() + " " + args.back());
+    E2eResult r = RunTavrin(args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, Banner());
+    EXPECT_EQ(r.err, ShortUsage());
+  }
+}
+
+TEST_F(DriverE2eTest, MissingSettingsAreReportedInOrder) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+    std::string log;
+  };
+  const std::vector<Case> cases = {
+      {{"-p", "-I"},
+       "\n\n[Tavrin] Error: Grouping of files failed. Input directory not specified.\n",
+       "\n\n[Tavrin] Error: Grouping of files failed. Input directory not specified.\n"},
+      {{"/p", "/i", "in"},
+       "\n\n[Tavrin] Error: Parsing of files failed. Output directory not specified.\n",
+       "\n[Tavrin] Error: Parsing of files failed. Output directory not specified.\n"},
+      {{"-I", "-U", "u"},
+       "\n\n[Tavrin] Error: Unable to import files. No import directory specified.\n",
+       "\n\n[Tavrin] Error: Unable to import files. No import directory specified.\n"},
+      {{"-I", "-o", "out", "-Uuser"},
+       "\n\n[Tavrin] Error: Invalid username/password specified.\n",
+       "\n\n[Tavrin] Error: Invalid username/password specified.\n"},
+      {{"-Io", "out", "-U", "u", "-P", "p"},
+       "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n",
+       "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    TempDir cwd;
+    std::vector<std::string> args = {"-l"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    E2eResult r = RunTavrin(args, cwd.path());
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, Banner());
+    EXPECT_EQ(r.err, c.err);
+    auto logs = LogFiles(cwd.path());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs.begin()->second, c.log);
+  }
+}
+
+}  // namespace
+}  // namespace tavrin::test

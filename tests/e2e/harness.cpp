@@ -1,0 +1,118 @@
+#include "e2e/harness.h"
+
+#include <cstdlib>
+#include <regex>
+
+#include "platform/env.h"
+
+namespace tavrin::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FromEnvironment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+std::string FoldCrLf(std::string text) {
+  std::string folded;
+  folded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    folded.push_back(text[i]);
+  }
+  return folded;
+}
+
+}  // namespace
+
+const E2eTarget& E2eTarget::Get() {
+  static const E2eTarget target = [] {
+    E2eTarget t;
+    t.binary = FromEnvironment("TAVRIN_E2E_BINARY", TAVRIN_BINARY);
+    std::string launcher = FromEnvironment("TAVRIN_E2E_LAUNCHER", "");
+    if (!launcher.empty()) t.launcher.push_back(launcher);
+    t.windows = FromEnvironment("TAVRIN_E2E_WINDOWS", "0") == "1";
+    return t;
+  }();
+  return target;
+}
+
+std::string E2eTest::Sep() { return E2eTarget::Get().windows ? "\\" : "/"; }
+
+std::string E2eTest::Path(const fs::path& host) {
+  if (!E2eTarget::Get().windows) return host.string();
+  // Wine shows the Linux root as drive Z:.
+  std::string path = "Z:" + host.string();
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+std::string E2eTest::Program() {
+  const E2eTarget& target = E2eTarget::Get();
+  return target.windows ? Path(target.binary) : target.binary;
+}
+
+std::string E2eTest::Banner() { return "\nTavrin \nversion 1.0 (Oracle version)\n\n"; }
+
+std::string E2eTest::ShortUsage() {
+  return "[Usage] : " + Program() +
+         " [-U username] [-P password] [-S Host Identifier] [-i input directory] [-o output "
+         "directory] [-p Group and Parse File] [-I import to SQL] [-l Enable file logging]\n";
+}
+
+E2eResult E2eTest::RunTavrin(const std::vector<std::string>& args, const fs::path& cwd,
+                             const std::vector<std::pair<std::string, std::string>>& env) {
+  const E2eTarget& target = E2eTarget::Get();
+  Env& system = *Env::Default();
+  TempDir capture;
+  auto out = system.CreateOutput((capture.path() / "stdout").string());
+  auto err = system.CreateOutput((capture.path() / "stderr").string());
+  if (!out || !err) {
+    ADD_FAILURE() << "cannot create capture files";
+    return {};
+  }
+
+  ChildSpec spec;
+  spec.argv = target.launcher;
+  spec.argv.push_back(Program());
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.stdout_file = out.get();
+  spec.stderr_file = err.get();
+  spec.working_directory = (cwd.empty() ? dir() : cwd).string();
+  spec.environment = env;
+
+  E2eResult result;
+  ChildExit exit;
+  if (!system.RunChild(spec, &exit)) {
+    ADD_FAILURE() << "cannot start " << spec.argv[0] << ": " << system.ErrorText(system.LastError());
+    return result;
+  }
+  out->Close();
+  err->Close();
+  EXPECT_FALSE(exit.signaled) << "tavrin was killed by signal " << exit.code;
+  result.exit_code = exit.code;
+  result.out = FoldCrLf(ReadFile(capture.path() / "stdout"));
+  result.err = FoldCrLf(ReadFile(capture.path() / "stderr"));
+  return result;
+}
+
+std::map<std::string, std::string> E2eTest::LogFiles(const fs::path& where) {
+  std::map<std::string, std::string> logs;
+  static const std::regex kName(R"(Tavrin_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.log)");
+  for (const auto& entry : fs::directory_iterator(where)) {
+    std::string name = entry.path().filename().string();
+    if (std::regex_match(name, kName)) logs[name] = ReadFile(entry.path());
+  }
+  return logs;
+}
+
+std::string E2eTest::MaskElapsed(std::string out) {
+  static const std::regex kElapsed(R"(\nTime elapsed :\d+ secs\n)");
+  return std::regex_replace(out, kElapsed, "\nTime elapsed :N secs\n");
+}
+
+}  // namespace tavrin::test
