@@ -1,8 +1,166 @@
 #include "script/parse_file_list.h"
 
-namespace tavrin {
+#include <optional>
 
-// Not built yet.
-bool ParseFileList(Run&) { return true; }
+#include "grouping/group_file_list.h"
+#include "grouping/line_reader.h"
+#include "platform/path.h"
+#include "script/group_state.h"
+#include "script/script_writer.h"
+#include "script/statement_filing.h"
+#include "script/statement_text.h"
+
+namespace tavrin {
+namespace {
+
+// The key of a reference line: "identity_", the one character after it,
+// then the digits that follow; it ends at the end of the line at the latest.
+std::string_view ReferenceKey(std::string_view line, std::size_t at) {
+  std::size_t end = at + kIdentityPrefix.size();
+  if (end < line.size()) end = SkipDigits(line, end + 1);
+  return line.substr(at, end - at);
+}
+
+// Files one line of an input file. Returns false for a declaration line
+// that cannot be read, which ends the stage.
+bool ParseLine(GroupState& state, Diagnostics& diag, std::string line) {
+  if (Contains(line, "tbl_Authentications(")) {
+    AddRecordToKey(state, diag, kAuthenticationsKey, std::move(line));
+    return true;
+  }
+  const std::size_t at = line.find(kIdentityPrefix);
+  if (at == std::string::npos || Contains(line, "tbl_Transactions(")) {
+    AddRecordToKey(state, diag, kOthersKey, std::move(line));
+    return true;
+  }
+  if (Contains(line, "COLUMN")) {
+    std::size_t space = line.find(' ', at);
+    if (space == std::string::npos) {
+      diag.err() << "[ParseFileList] Error : Invalid format for the DECLARE statement. Process aborted"
+                 << std::endl;
+      diag.Log("[ParseFileList]Error :Invalid format for the DECLARE statement Process aborted\n");
+      return false;
+    }
+    std::string key = line.substr(at, space - at);
+    AddRecordToKey(state, diag, key, std::move(line));
+    AttachTransaction(state, key);
+    return true;
+  }
+
+  // A reference line joins an identity declared before it; it never makes a key.
+  std::string key(ReferenceKey(line, at));
+  if (!RewriteStatement(line)) {
+    diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << line << ". Skipped."
+               << std::endl;
+    diag.Log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", line);
+    return true;
+  }
+  StoreCursor& cursor = state.store.cursor();
+  cursor = state.store.Find(key);
+  if (cursor.at_end()) {
+    diag.out() << "[ParseFileList] Warning : Uanble to find the identity key for identity " << key
+               << " in the map. The entry has been skipped." << std::endl;
+    diag.Log("[ParseFileList]Warning : Unable to find identity key for identity %s in map "
+             "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n",
+             key);
+    return true;
+  }
+  const bool group_record = Contains(line, "tbl_groups");
+  cursor->statements.push_back(std::move(line));
+  if (group_record && !EntryStartsWithAuthentication(state, key))
+    AttachAuthentication(state, diag, *cursor);
+  return true;
+}
+
+// The script of the current group, from its creation to its close.
+class ScriptFile {
+ public:
+  bool is_open() const { return sink_.has_value(); }
+  const std::string& path() const { return path_; }
+
+  bool Open(Env& env, std::string path) {
+    path_ = std::move(path);
+    auto file = env.CreateOutput(path_);
+    if (!file) return false;
+    sink_.emplace(std::move(file));
+    return true;
+  }
+
+  ScriptSink& sink() { return *sink_; }
+
+  /// Closes the script; false when it could not be written completely.
+  bool Close() {
+    bool ok = sink_->Close();
+    sink_.reset();
+    return ok;
+  }
+
+ private:
+  std::string path_;
+  std::optional<ScriptSink> sink_;
+};
+
+// Writes the group's script (when it has anything to write) and closes it.
+bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script) {
+  if (state.store.size() != 0) WriteScript(state, diag, script.sink());
+  if (!script.is_open() || script.Close()) return true;
+  diag.err() << "\n[ParseFileList]Error: Unable to write output log file:" << script.path()
+             << std::endl;
+  diag.Log("[ParseFileList]Error: Unable to write output log: %s. Process aborted\n", script.path());
+  return false;
+}
+
+}  // namespace
+
+bool ParseFileList(Run& run) {
+  Diagnostics& diag = run.diag;
+  const std::string& input = *run.settings.input_directory;
+  const std::string& output = *run.settings.output_directory;
+  diag.Log("\n[ParseFileList]************Starting to parse the files******************\n");
+
+  GroupState state;
+  ScriptFile script;
+  std::int32_t current_group = -1;
+  for (const InputFile& file : run.files) {
+    if (file.group != current_group) {
+      if (!FinishScript(state, diag, script)) return false;
+      std::string path = JoinPath(output, "Output" + std::to_string(file.group) + ".tvr");
+      if (!script.Open(run.env, path)) {
+        diag.err() << "\n[ParseFileList]Error: Unable to create output log file:" << path
+                   << std::endl;
+        diag.Log("[ParseFileList]Error: Unable to create ouput log: %s. Process aborted\n", path);
+        return false;
+      }
+      diag.out() << "\nCreating output log:" << path << std::endl;
+      diag.Log("\n[ParseFileList]Creating output log: %s\n", path);
+      current_group = file.group;
+    }
+
+    const std::string path = JoinPath(input, file.name);
+    auto handle = run.env.OpenForReading(path);
+    if (!handle) {
+      diag.err() << "\nError: Unable to open input file " << path << std::endl;
+      diag.Log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
+      return false;
+    }
+    diag.out() << "\n\tParsing file :" << file.name;
+    diag.Log("[ParseFileList]Parsing file %s\n", file.name);
+
+    LineReader reader(std::move(handle));
+    std::string_view line;
+    while (reader.Next(&line)) {
+      if (!ParseLine(state, diag, std::string(line))) return false;
+    }
+    if (reader.failed()) {
+      // A file that stops reading half-way must not become half a script.
+      diag.err() << "\nError: Unable to open input file " << path << std::endl;
+      diag.Log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
+      return false;
+    }
+  }
+  if (!FinishScript(state, diag, script)) return false;
+  diag.Log("[ParseFileList]************Parsing Ends******************\n");
+  return true;
+}
 
 }  // namespace tavrin

@@ -40,15 +40,15 @@ TEST_F(GroupingE2eTest, MatchingSubDirectoryCannotBeOpened) {
 }
 
 TEST_F(GroupingE2eTest, DiscardingTheOnlyGroupLeavesNothingToDo) {
-  WriteFile(dir() / "in" / "b.sql", "COLUMN identity_1 x\n");
-  WriteFile(dir() / "in" / "a.sql", "no declaration here");
+  WriteFile(dir() / "in" / "a.sql", "COLUMN identity_1 x\n");
+  WriteFile(dir() / "in" / "b.sql", "no declaration here");
   const std::string in = Path(dir() / "in");
   E2eResult r = RunTavrin({"-l", "-p", "-D", "-", "-i", in, "-o", Path(dir() / "out")});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(MaskElapsed(r.out),
             Banner() +
                 "\nGrouping Started\n"
-                "Grouping file:a.sql\tGroup :0\n"
+                "Grouping file:a.sql\tGroup :1\n"
                 "Grouping file:b.sql\tGroup :1\n"
                 "\n\nDiscard group option was turned on due to detection of a possible "
                 "lingering transaction. \nDiscarding Group Number:1\n\n"
@@ -59,7 +59,7 @@ TEST_F(GroupingE2eTest, DiscardingTheOnlyGroupLeavesNothingToDo) {
   const std::string& log = logs.begin()->second;
   EXPECT_NE(log.find("\t[GroupFileList] Found File : a.sql\n\t[GroupFileList] Found File : b.sql\n"),
             std::string::npos);
-  EXPECT_NE(log.find("\t[GroupFileList] Grouping File :" + in + Sep() + "a.sql\t[GroupFileList] Group:0\n"),
+  EXPECT_NE(log.find("\t[GroupFileList] Grouping File :" + in + Sep() + "a.sql\t[GroupFileList] Group:1\n"),
             std::string::npos);
   EXPECT_NE(log.find("[GroupFileList]************Grouping Ends******************\n"
                      "\n\nDiscard group option was turned on due to detection of a possible "

@@ -1,0 +1,39 @@
+#pragma once
+// The bytes of one script on their way to its file. Lines end in CR LF on
+// every system. The last line written stays in memory until the next one,
+// so the writer can take back a line it has just written.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/env.h"
+
+namespace tavrin {
+
+class ScriptSink {
+ public:
+  explicit ScriptSink(std::unique_ptr<OutputFile> file) : file_(std::move(file)) {}
+
+  /// Writes one line: the parts, then CR LF.
+  void Line(std::string_view a, std::string_view b = {}, std::string_view c = {});
+  /// Writes text with no line end.
+  void Text(std::string_view text);
+
+  /// Takes back the last line written; it is exactly `line` + CR LF.
+  void DropLastLine(std::size_t line_size);
+
+  /// Writes what is left and closes the file. False when any write or the
+  /// close failed: the script on disk is then not complete.
+  bool Close();
+
+ private:
+  void FlushBeforeLastLine();
+
+  std::unique_ptr<OutputFile> file_;
+  std::string pending_;
+  std::size_t last_line_ = 0;  // where the last line starts in pending_
+  bool ok_ = true;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,71 @@
+#include "script/statement_filing.h"
+
+#include "script/statement_text.h"
+
+namespace tavrin {
+
+void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
+                    std::string statement) {
+  if (statement.empty()) return;
+  // A rejected statement is left as it was read.
+  if (!RewriteStatement(statement)) {
+    diag.Log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", statement);
+    diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << statement << ". Skipped."
+               << std::endl;
+    return;
+  }
+  StatementStore& store = state.store;
+  StoreCursor& cursor = store.cursor();
+  cursor = store.Find(key);
+  bool transaction_row = key == kOthersKey && Contains(statement, "tbl_Transactions");
+  if (cursor.at_end()) {
+    StoreEntry entry{std::string(key), {}};
+    entry.statements.push_back(std::move(statement));
+    cursor = store.Insert(std::move(entry)).first;
+  } else {
+    cursor->statements.push_back(std::move(statement));
+  }
+  if (transaction_row) state.transaction_rows.push_back(std::prev(cursor->statements.end()));
+}
+
+void AttachTransaction(GroupState& state, std::string_view key) {
+  StatementStore& store = state.store;
+  store.cursor() = store.Find(kOthersKey);
+  if (store.cursor().at_end() || state.transaction_rows.empty()) return;
+  StatementList& others = store.cursor()->statements;
+  StatementList::iterator row = state.transaction_rows.back();
+  state.transaction_rows.pop_back();
+
+  // The row leaves "others_-2" even when the identity is not there to take it.
+  StoreCursor target = store.Find(key);
+  if (target.at_end()) {
+    others.erase(row);
+  } else {
+    target->statements.splice(target->statements.begin(), others, row);
+  }
+}
+
+bool EntryStartsWithAuthentication(GroupState& state, std::string_view key) {
+  StoreCursor entry = state.store.Find(key);
+  return !entry.at_end() && !entry->statements.empty() &&
+         Contains(entry->statements.front(), "tbl_Authentications");
+}
+
+void AttachAuthentication(GroupState& state, Diagnostics& diag, StoreEntry& target) {
+  StoreCursor authentications = state.store.Find(kAuthenticationsKey);
+  if (authentications.at_end()) return;
+  StatementList& rows = authentications->statements;
+  if (rows.empty()) {
+    diag.out() << "[ParseFileList] Warning : Authentication entry missing for a tbl_group record "
+                  "insertion."
+               << std::endl
+               << "There might be errors while executing the output logs." << std::endl;
+    diag.Log("[ParseFileList] Warning : Authentication entry missing for a tbl_group record "
+             "insertion.\nThere might be errors while executing the output logs.");
+    return;
+  }
+  // Splicing moves the row itself: no copy, and the source list loses it.
+  target.statements.splice(target.statements.begin(), rows, std::prev(rows.end()));
+}
+
+}  // namespace tavrin

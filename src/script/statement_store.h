@@ -1,0 +1,99 @@
+#pragma once
+// The statements of the group being converted, filed under identity keys
+// ("others_-2", "Authentications_-1", "identity_N"). A hash table of its own:
+// the bucket of a key is its number plus 2, so walking the buckets in order
+// visits "others_-2", then "Authentications_-1", then the identities in
+// ascending number. The script writer relies on that order.
+//
+// Only buckets in use are ever visited: a bitmap of them makes walking and
+// emptying cost the number of entries, not the million slots.
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "script/bucket_set.h"
+
+namespace tavrin {
+
+/// The statements of one key, in the order they will be written.
+using StatementList = std::list<std::string>;
+
+struct StoreEntry {
+  std::string key;
+  StatementList statements;
+};
+
+class StatementStore;
+
+/// A position in the store: one entry, or the end.
+struct StoreCursor {
+  using Iterator = std::list<StoreEntry>::iterator;
+
+  StatementStore* store = nullptr;  // null: the end position
+  std::int32_t bucket = 0;
+  Iterator entry{};
+
+  bool at_end() const { return store == nullptr; }
+  StoreEntry& operator*() const { return *entry; }
+  StoreEntry* operator->() const { return &*entry; }
+  friend bool operator==(const StoreCursor& a, const StoreCursor& b) {
+    if (a.at_end() || b.at_end()) return a.at_end() == b.at_end();
+    return a.entry == b.entry;
+  }
+};
+
+class StatementStore {
+ public:
+  static constexpr std::int32_t kBucketCount = 1'000'000;
+
+  StatementStore();
+  StatementStore(const StatementStore&) = delete;
+  StatementStore& operator=(const StatementStore&) = delete;
+
+  /// The bucket of `key`: the number after its first '_' (the whole key when
+  /// it has none) read like atoi, clamped to 32 bits, plus 2, folded into
+  /// [0, kBucketCount).
+  static std::int32_t BucketIndex(std::string_view key);
+
+  /// The entry with exactly this key, or the end position.
+  StoreCursor Find(std::string_view key);
+
+  /// Adds `entry` at the end of its bucket unless its key is present already
+  /// (then nothing changes and the flag is false).
+  std::pair<StoreCursor, bool> Insert(StoreEntry entry);
+
+  /// Removes the entry with this key; returns how many were removed (0 or 1).
+  /// A shared cursor on that entry moves on to the entry after it.
+  std::size_t Erase(std::string_view key);
+
+  /// The first entry in walking order (bucket by bucket, then list order).
+  StoreCursor Begin();
+  /// Moves `cursor` to the next entry in walking order, or to the end.
+  void Advance(StoreCursor& cursor);
+
+  /// Removes every entry.
+  void Clear();
+
+  std::uint32_t size() const { return size_; }
+
+  /// The one position shared by the parse stage, the merge pass and the
+  /// writer: the result of their most recent lookup.
+  StoreCursor& cursor() { return cursor_; }
+
+ private:
+  using Bucket = std::list<StoreEntry>;
+
+  StoreCursor FirstFrom(std::int32_t bucket);
+
+  std::vector<std::unique_ptr<Bucket>> buckets_;
+  BucketSet in_use_;
+  std::uint32_t size_ = 0;
+  StoreCursor cursor_;
+};
+
+}  // namespace tavrin
