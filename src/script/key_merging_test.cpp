@@ -1,1 +1,113 @@
+#include "script/key_merging.h"
+
 #include <gtest/gtest.h>
+
+#include "script/script_test_support.h"
+
+namespace tavrin {
+namespace {
+
+using test::Contents;
+using test::Fill;
+using Entries = std::vector<std::pair<std::string, StatementList>>;
+
+class MergeTest : public ::testing::Test {
+ protected:
+  GroupState state;
+  test::CapturedDiagnostics captured;
+  void Pass() { MergePass(state, captured.diag); }
+};
+
+TEST_F(MergeTest, TransactionRowPullsTheIdentityItNames) {
+  Fill(state, {{"identity_2", {"a2", "INSERT INTO tbl_Transactions(x) VALUES (identity_5);"}},
+               {"identity_5", {"a5", "b5"}}});
+  Pass();
+  EXPECT_EQ(Contents(state),
+            (Entries{{"identity_2",
+                      {"a2", "INSERT INTO tbl_Transactions(x) VALUES (identity_5);", "a5", "b5"}}}));
+  EXPECT_EQ(state.merge_map.at("identity_5"), "identity_2");
+  EXPECT_EQ(captured.out.str(), "");
+}
+
+TEST_F(MergeTest, OwnAuthenticationRowIsPassedAndTheScanGoesOn) {
+  Fill(state, {{"identity_1", {"tbl_Authentications identity_1", "tbl_Actions identity_1 identity_3"}},
+               {"identity_3", {"c"}}});
+  Pass();
+  EXPECT_EQ(Contents(state),
+            (Entries{{"identity_1",
+                      {"tbl_Authentications identity_1", "tbl_Actions identity_1 identity_3", "c"}}}));
+}
+
+TEST_F(MergeTest, ActionRowMergesItsSecondIdentityIntoItsFirstWhereverItStands) {
+  Fill(state, {{"others_-2", {"tbl_Actions(identity_3, identity_8)"}},
+               {"identity_3", {"c3"}},
+               {"identity_8", {"c8"}}});
+  Pass();
+  EXPECT_EQ(Contents(state), (Entries{{"others_-2", {"tbl_Actions(identity_3, identity_8)"}},
+                                      {"identity_3", {"c3", "c8"}}}));
+}
+
+TEST_F(MergeTest, OneMergePerEntryAndChainsAreFollowed) {
+  // identity_1 ties 2 and 3 but only its first row counts; identity_3 then
+  // asks for 2 to go into 3, and identity_4 for 4 into 2, already gone into 1.
+  Fill(state, {{"identity_1", {"tbl_Actions identity_1 identity_2", "tbl_Actions identity_1 identity_3"}},
+               {"identity_2", {"r2"}},
+               {"identity_3", {"tbl_Actions identity_3 identity_9"}},
+               {"identity_4", {"tbl_Actions identity_2 identity_4"}}});
+  Pass();
+  // The merge of 2 removed the entry after identity_1 under the cursor: the
+  // walk went on with identity_3, whose merge found no identity_9.
+  EXPECT_EQ(Contents(state),
+            (Entries{{"identity_1",
+                      {"tbl_Actions identity_1 identity_2", "tbl_Actions identity_1 identity_3",
+                       "r2", "tbl_Actions identity_2 identity_4"}},
+                     {"identity_3", {"tbl_Actions identity_3 identity_9"}}}));
+  EXPECT_EQ(state.merge_map.at("identity_4"), "identity_1");
+  EXPECT_EQ(captured.out.str(),
+            "[MergeKeys] Warning : Could not find key indentity identity_9in the map Key Merging aborted\n");
+}
+
+TEST_F(MergeTest, MissingTargetIsReportedWithItsOwnEnding) {
+  Fill(state, {{"identity_4", {"x"}}});
+  MergeKeys(state, captured.diag, "identity_7", "identity_4");
+  EXPECT_EQ(captured.out.str(),
+            "[MergeKeys] Warning : Could not find key indentity identity_7in the map. Key merging aborted\n");
+  EXPECT_EQ(Contents(state), (Entries{{"identity_4", {"x"}}}));
+  EXPECT_TRUE(state.merge_map.empty());
+}
+
+TEST_F(MergeTest, MergingAKeyIntoItselfChangesNothing) {
+  Fill(state, {{"identity_3", {"tbl_Actions(identity_3, identity_3)", "tbl_Actions identity_3 identity_5"}},
+               {"identity_5", {"tbl_Actions identity_5 identity_6"}},
+               {"identity_6", {"c6"}}});
+  Pass();  // identity_3's one merge is the self-merge; 5 takes 6
+  EXPECT_EQ(Contents(state),
+            (Entries{{"identity_3", {"tbl_Actions(identity_3, identity_3)", "tbl_Actions identity_3 identity_5"}},
+                     {"identity_5", {"tbl_Actions identity_5 identity_6", "c6"}}}));
+  // A chain that leads back to the merged key is a self-merge too.
+  MergeKeys(state, captured.diag, "identity_6", "identity_5");
+  EXPECT_EQ(Contents(state).size(), 2u);
+  EXPECT_EQ(state.merge_map.size(), 1u);
+  EXPECT_EQ(captured.out.str(), "");
+}
+
+TEST_F(MergeTest, LongChainsAreFollowedWithoutRecursion) {
+  // Each identity k asks for k-1 to go into it, so the growing list moves
+  // down the chain and every lookup of an old key walks the merge map.
+  const int n = 100000;
+  for (int k = 1; k <= n; ++k) {
+    std::string me = "identity_" + std::to_string(k);
+    std::string previous = "identity_" + std::to_string(k - 1);
+    Fill(state, {{me, {k == 1 ? "first" : "tbl_Actions " + me + " " + previous}}});
+  }
+  Pass();
+  ASSERT_EQ(state.store.size(), 1u);  // everything ended in the last one
+  EXPECT_EQ(state.store.Begin()->statements.size(), static_cast<std::size_t>(n));
+  // identity_1 went into 2, 2 into 3, ... so this leads back to the last one.
+  MergeKeys(state, captured.diag, "identity_1", "identity_" + std::to_string(n));
+  EXPECT_EQ(state.store.size(), 1u);
+  EXPECT_EQ(captured.out.str(), "");
+}
+
+}  // namespace
+}  // namespace tavrin

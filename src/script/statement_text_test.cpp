@@ -1,1 +1,58 @@
+#include "script/statement_text.h"
+
 #include <gtest/gtest.h>
+
+namespace tavrin {
+namespace {
+
+std::string Rewritten(std::string statement) {
+  EXPECT_TRUE(RewriteStatement(statement)) << statement;
+  return statement;
+}
+
+bool Valid(std::string statement) { return RewriteStatement(statement); }
+
+TEST(RewriteStatement, SubstitutionReferencesBecomeVariables) {
+  EXPECT_EQ(Rewritten("INSERT INTO tbl_Actions(a,b) VALUES (5,&identity_3)"),
+            "INSERT INTO tbl_Actions(a,b) VALUES (5,identity_3);");
+  EXPECT_EQ(Rewritten("INSERT INTO tbl_X(a,b) VALUES ('x','&identity_3');"),
+            "INSERT INTO tbl_X(a,b) VALUES ('x',identity_3 );");
+  // The last quote of the line goes, wherever it stands.
+  EXPECT_EQ(Rewritten("INSERT INTO t(a,b) VALUES ('&identity_3', 'y');"),
+            "INSERT INTO t(a,b) VALUES (identity_3', 'y );");
+  EXPECT_EQ(Rewritten("INSERT INTO t(a,b) VALUES (&identity_1, &identity_2);"),
+            "INSERT INTO t(a,b) VALUES (identity_1, identity_2);");
+  EXPECT_EQ(Rewritten("UPDATE t SET a = &identity_1 WHERE b = &identity_2"),
+            "UPDATE t SET a = identity_1 WHERE b = identity_2;");
+  EXPECT_EQ(Rewritten("SELECT seq.CURRVAL identity_4 FROM DUAL;"),
+            "SELECT seq.CURRVAL into identity_4 FROM DUAL;");
+  EXPECT_EQ(Rewritten("UPDATE t SET a = 1"), "UPDATE t SET a = 1");
+  EXPECT_EQ(Rewritten(""), "");
+}
+
+TEST(RewriteStatement, LastValueMustBeAValue) {
+  EXPECT_FALSE(Valid("INSERT INTO tbl_X(a,b) VALUES (1, NULL);"));
+  EXPECT_FALSE(Valid("INSERT INTO tbl_X(a,b) VALUES (1, NULL );"));
+  EXPECT_FALSE(Valid("INSERT INTO tbl_X(a,b) VALUES (1, );"));
+  EXPECT_FALSE(Valid("INSERT INTO tbl_X(a,b) VALUES (1,);"));
+  EXPECT_TRUE(Valid("INSERT INTO tbl_X(a,b) VALUES (1,NULLX);"));
+  EXPECT_TRUE(Valid("INSERT INTO tbl_X(a,b) VALUES (1,null);"));
+  EXPECT_TRUE(Valid("INSERT INTO tbl_X(a) VALUES (NULL);"));  // no comma before it
+  EXPECT_TRUE(Valid("a, b ) c"));
+  EXPECT_TRUE(Valid(") , x"));  // the comma stands after the last ')'
+
+  std::string rejected = "INSERT INTO t(a,b) VALUES (&identity_1, NULL)";
+  EXPECT_FALSE(RewriteStatement(rejected));
+  EXPECT_EQ(rejected, "INSERT INTO t(a,b) VALUES (&identity_1, NULL)");
+}
+
+TEST(IdentityNames, AreThePrefixAndTheDigitsAfterIt) {
+  EXPECT_EQ(FirstIdentityName("x identity_12, identity_3"), "identity_12");
+  EXPECT_EQ(FirstIdentityName("x identity_12"), "identity_12");
+  EXPECT_EQ(FirstIdentityName("x identity_"), "identity_");
+  EXPECT_EQ(FirstIdentityName("x identity_a1"), "identity_");
+  EXPECT_EQ(FirstIdentityName("none"), "");
+}
+
+}  // namespace
+}  // namespace tavrin
