@@ -1,0 +1,166 @@
+// Whole -p runs: the scripts' bytes, the console and the log.
+
+#include "e2e/harness.h"
+
+namespace tavrin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ParseE2eTest : public E2eTest {
+ protected:
+  void SetUp() override {
+    fs::create_directory(dir() / "in");
+    fs::create_directory(dir() / "out");
+  }
+  std::string In() { return Path(dir() / "in"); }
+  std::string Out() { return Path(dir() / "out"); }
+  std::string Script(int group) {
+    return ReadFile(dir() / "out" / ("Output" + std::to_string(group) + ".tvr"));
+  }
+  std::vector<std::string> Scripts() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir() / "out")) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+const std::string kParseAbort =
+    "\n\n[Tavrin]Error: Unable to parse SQL input file. Process will be aborted\n";
+
+TEST_F(ParseE2eTest, ExamplesBatch) {
+  const std::string examples = Path(fs::path(TAVRIN_EXAMPLES) / "batch");
+  E2eResult r = RunTavrin({"-l", "-p", "-i", examples, "-o", Out()});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  const fs::path golden = fs::path(TAVRIN_SOURCE_DIR) / "tests" / "e2e" / "golden" / "examples";
+  EXPECT_EQ(Script(1), ReadFile(golden / "Output1.tvr"));
+  EXPECT_EQ(Script(2), ReadFile(golden / "Output2.tvr"));
+
+  const std::string s1 = Out() + Sep() + "Output1.tvr";
+  const std::string s2 = Out() + Sep() + "Output2.tvr";
+  const std::string invalid =
+      "INSERT INTO tbl_Actions(TransactionID, ActionType, Detail) VALUES (&identity_2, 'NOTE', NULL);";
+  EXPECT_EQ(MaskElapsed(r.out),
+            Banner() +
+                "\nGrouping Started\n"
+                "Grouping file:a.sql\tGroup :1\n"
+                "Grouping file:b.sql\tGroup :1\n"
+                "Grouping file:c.sql\tGroup :2\n"
+                "\nCreating output log:" + s1 + "\n"
+                "\n\tParsing file :a.sql"
+                "\n\tParsing file :b.sql"
+                "\t[AddRecordToKey]Found an invalid SQL statement " + invalid + ". Skipped.\n"
+                "\n\n\tDumping memory contents to a file"
+                "\nCreating output log:" + s2 + "\n"
+                "\n\tParsing file :c.sql"
+                "[ParseFileList] Warning : Uanble to find the identity key for identity identity_3 "
+                "in the map. The entry has been skipped.\n"
+                "\n\n\tDumping memory contents to a file"
+                "\nTime elapsed :N secs\n");
+
+  auto logs = LogFiles(dir());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs.begin()->second,
+            "[GroupFileList] Searching for input SQL files in the directory " + examples + "\n"
+            "\t[GroupFileList] Found File : a.sql\n"
+            "\t[GroupFileList] Found File : b.sql\n"
+            "\t[GroupFileList] Found File : c.sql\n"
+            "\n[GroupFileList]************Starting to group the files******************\n"
+            "\t[GroupFileList] Grouping File :" + examples + Sep() + "a.sql\t[GroupFileList] Group:1\n"
+            "\t[GroupFileList] Grouping File :" + examples + Sep() + "b.sql\t[GroupFileList] Group:1\n"
+            "\t[GroupFileList] Grouping File :" + examples + Sep() + "c.sql\t[GroupFileList] Group:2\n"
+            "[GroupFileList]************Grouping Ends******************\n"
+            "\n[ParseFileList]************Starting to parse the files******************\n"
+            "\n[ParseFileList]Creating output log: " + s1 + "\n"
+            "[ParseFileList]Parsing file a.sql\n"
+            "[ParseFileList]Parsing file b.sql\n"
+            "\t[AddRecordToKey]Found an invalid SQL statement " + invalid + ". Skipped.\n"
+            "\n[ParseFileList]Dumping memory contents to output file\n\n"
+            "\n[ParseFileList]Creating output log: " + s2 + "\n"
+            "[ParseFileList]Parsing file c.sql\n"
+            "[ParseFileList]Warning : Unable to find identity key for identity identity_3 in map "
+            "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n"
+            "\n[ParseFileList]Dumping memory contents to output file\n\n"
+            "[ParseFileList]************Parsing Ends******************\n");
+}
+
+TEST_F(ParseE2eTest, DiscardedLastGroupAndWindowsLineEnds) {
+  // Windows line ends in the input give the same script as Unix ones.
+  WriteFile(dir() / "in" / "1.sql", "COLUMN identity_1 NEW_VALUE identity_1\r\nUPDATE t SET a = &identity_1\r\n");
+  WriteFile(dir() / "in" / "2.sql", "DELETE FROM t\r");  // a lone CR stays in the line
+  WriteFile(dir() / "in" / "3.sql", "COLUMN identity_1 x\nlingering\n");
+  E2eResult r = RunTavrin({"-p", "-D", "x", "-i", In(), "-o", Out()});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(Scripts(), std::vector<std::string>{"Output1.tvr"});
+  EXPECT_EQ(Script(1),
+            "SET VERIFY OFF\r\n"
+            "BEGIN\r\n\tDELETE FROM t\r\r\nEND;\r\n/\r\n"
+            "DECLARE\r\n\tidentity_1 NUMBER;\r\n"
+            "BEGIN\r\n\t--COLUMN identity_1 NEW_VALUE identity_1\r\n\tUPDATE t SET a = identity_1;\r\nEND;\r\n/\r\n"
+            "EXIT");
+  EXPECT_NE(r.out.find("Discarding Group Number:2\n\n"), std::string::npos);
+}
+
+TEST_F(ParseE2eTest, GroupWithEveryLineSkippedLeavesAnEmptyScript) {
+  WriteFile(dir() / "in" / "a.sql", "INSERT INTO t(a) VALUES (&identity_9);\n");
+  WriteFile(dir() / "in" / "b.sql", "COLUMN identity_1 x\n");
+  E2eResult r = RunTavrin({"-p", "-i", In(), "-o", Out()});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(Scripts(), (std::vector<std::string>{"Output0.tvr", "Output1.tvr"}));
+  EXPECT_EQ(Script(0), "");
+  EXPECT_EQ(Script(1), "SET VERIFY OFF\r\nDECLARE\r\n\tidentity_1 NUMBER;\r\nBEGIN\r\n\t--COLUMN identity_1 x\r\nEND;\r\n/\r\nEXIT");
+}
+
+TEST_F(ParseE2eTest, DeclarationWithoutSpaceEndsTheRunAndKeepsEarlierScripts) {
+  WriteFile(dir() / "in" / "a.sql", "COLUMN identity_1 x\n");
+  WriteFile(dir() / "in" / "b.sql", "COLUMN identity_1 y\nCOLUMN identity_7\nnever\n");
+  E2eResult r = RunTavrin({"-l", "-p", "-i", In(), "-o", Out()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "[ParseFileList] Error : Invalid format for the DECLARE statement. Process aborted\n");
+  EXPECT_TRUE(r.out.ends_with("\n\tParsing file :b.sql" + kParseAbort)) << r.out;
+  EXPECT_EQ(Script(1), "SET VERIFY OFF\r\nDECLARE\r\n\tidentity_1 NUMBER;\r\nBEGIN\r\n\t--COLUMN identity_1 x\r\nEND;\r\n/\r\nEXIT");
+  EXPECT_EQ(Script(2), "");
+  auto logs = LogFiles(dir());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_TRUE(logs.begin()->second.ends_with(
+      "[ParseFileList]Parsing file b.sql\n"
+      "[ParseFileList]Error :Invalid format for the DECLARE statement Process aborted\n" + kParseAbort));
+}
+
+TEST_F(ParseE2eTest, MissingOutputDirectoryCannotTakeAScript) {
+  WriteFile(dir() / "in" / "a.sql", "x\n");
+  const std::string missing = Path(dir() / "nowhere");
+  E2eResult r = RunTavrin({"-p", "-i", In(), "-o", missing});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "\n[ParseFileList]Error: Unable to create output log file:" + missing + Sep() + "Output0.tvr\n");
+  EXPECT_TRUE(r.out.ends_with("Grouping file:a.sql\tGroup :0\n" + kParseAbort));
+}
+
+TEST_F(ParseE2eTest, GroupRecordsTakeTheLatestAuthenticationRow) {
+  WriteFile(dir() / "in" / "a.sql",
+            "COLUMN identity_1 x\n"
+            "INSERT INTO tbl_Authentications(u) VALUES ('first');\n"
+            "INSERT INTO tbl_Authentications(u) VALUES ('second');\n"
+            "INSERT INTO tbl_groups(g) VALUES (&identity_1);\n"
+            "COLUMN identity_2 x\n"
+            "INSERT INTO tbl_groups(g) VALUES (&identity_2);\n"
+            "INSERT INTO tbl_groups(g) VALUES (&identity_2, 2);\n");
+  E2eResult r = RunTavrin({"-p", "-i", In(), "-o", Out()});
+  EXPECT_EQ(r.exit_code, 0);
+  // identity_2's second group record finds it already starting with one.
+  EXPECT_EQ(Script(1),
+            "SET VERIFY OFF\r\n"
+            "DECLARE\r\n\tidentity_1 NUMBER;\r\n"
+            "BEGIN\r\n\tINSERT INTO tbl_Authentications(u) VALUES ('second');\r\n\t--COLUMN identity_1 x\r\n"
+            "\tINSERT INTO tbl_groups(g) VALUES (identity_1);\r\nEND;\r\n/\r\n"
+            "DECLARE\r\n\tidentity_2 NUMBER;\r\n"
+            "BEGIN\r\n\tINSERT INTO tbl_Authentications(u) VALUES ('first');\r\n\t--COLUMN identity_2 x\r\n"
+            "\tINSERT INTO tbl_groups(g) VALUES (identity_2);\r\n\tINSERT INTO tbl_groups(g) VALUES (identity_2, 2);\r\n"
+            "END;\r\n/\r\nEXIT");
+  EXPECT_EQ(r.out.find("Authentication entry missing"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavrin::test
