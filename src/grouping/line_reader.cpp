@@ -1,41 +1,58 @@
 #include "grouping/line_reader.h"
 
+#include <cstring>
+
 namespace tavrin {
 namespace {
-constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t kFirstBuffer = 64 << 10;
+constexpr std::size_t kMinRead = 32 << 10;
+}  // namespace
+
+void LineReader::MakeRoom() {
+  // Move the unfinished line to the front, and grow when it fills the buffer.
+  std::size_t kept = end_ - start_;
+  if (start_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + start_, kept);
+    start_ = 0;
+    end_ = kept;
+  }
+  if (capacity_ - end_ >= kMinRead) return;
+  std::size_t capacity = capacity_ == 0 ? kFirstBuffer : capacity_ * 2;
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  if (kept > 0) std::memcpy(bigger.get(), buffer_.get(), kept);
+  buffer_ = std::move(bigger);
+  capacity_ = capacity;
 }
 
 bool LineReader::Next(std::string_view* line) {
   for (;;) {
-    std::size_t newline = buffer_.find('\n', start_ + scanned_);
-    if (newline != std::string::npos) {
+    const char* data = buffer_.get();
+    std::size_t from = start_ + scanned_;
+    const void* found = from < end_ ? std::memchr(data + from, '\n', end_ - from) : nullptr;
+    if (found) {
+      std::size_t newline = static_cast<std::size_t>(static_cast<const char*>(found) - data);
       std::size_t end = newline;
-      if (end > start_ && buffer_[end - 1] == '\r') --end;
-      *line = std::string_view(buffer_).substr(start_, end - start_);
+      if (end > start_ && data[end - 1] == '\r') --end;
+      *line = std::string_view(data + start_, end - start_);
       start_ = newline + 1;
       scanned_ = 0;
       return true;
     }
     if (at_end_) {
-      if (start_ >= buffer_.size()) return false;
-      *line = std::string_view(buffer_).substr(start_);
-      start_ = buffer_.size();
+      if (start_ >= end_) return false;
+      *line = std::string_view(data + start_, end_ - start_);
+      start_ = end_;
       scanned_ = 0;
       return true;
     }
-    // Keep the unfinished line, drop what was handed out, read on.
-    buffer_.erase(0, start_);
-    start_ = 0;
-    scanned_ = buffer_.size();
-    std::size_t old_size = buffer_.size();
-    buffer_.resize(old_size + kChunk);
-    long long n = file_->Read(buffer_.data() + old_size, kChunk);
+    scanned_ = end_ - start_;
+    MakeRoom();
+    long long n = file_->Read(buffer_.get() + end_, capacity_ - end_);
     if (n <= 0) {
-      buffer_.resize(old_size);
       at_end_ = true;
       failed_ = n < 0;
     } else {
-      buffer_.resize(old_size + static_cast<std::size_t>(n));
+      end_ += static_cast<std::size_t>(n);
     }
   }
 }

@@ -24,9 +24,14 @@ class LineReader {
   bool failed() const { return failed_; }
 
  private:
+  // Makes room for at least one more read after the unfinished line.
+  void MakeRoom();
+
   std::unique_ptr<ReadableFile> file_;
-  std::string buffer_;
+  std::unique_ptr<char[]> buffer_;  // left uninitialised: only read bytes are looked at
+  std::size_t capacity_ = 0;
   std::size_t start_ = 0;    // first byte of the next line
+  std::size_t end_ = 0;      // one past the last byte read
   std::size_t scanned_ = 0;  // bytes from start_ already known to hold no LF
   bool at_end_ = false;
   bool failed_ = false;
