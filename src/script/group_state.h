@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "script/statement_store.h"
+#include "script/text_arena.h"
 
 namespace tavrin {
 
@@ -15,6 +16,7 @@ using MergeMap = std::unordered_map<std::string, std::string>;
 
 struct GroupState {
   StatementStore store;
+  TextArena texts;
   MergeMap merge_map;
   /// The statements of "others_-2" that contain "tbl_Transactions", oldest
   /// first, so a declaration finds the latest one without scanning the rest.
@@ -24,6 +26,7 @@ struct GroupState {
     store.Clear();
     merge_map.clear();
     transaction_rows.clear();
+    texts.Clear();
   }
 };
 

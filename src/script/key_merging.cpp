@@ -21,24 +21,20 @@ struct Merge {
 
 // The merge one statement of entry `key` asks for, if any.
 std::optional<Merge> MergeFor(std::string_view statement, const std::string& key) {
-  if (Contains(statement, "tbl_Actions")) {
-    std::size_t first = statement.find(kIdentityPrefix);
-    if (first != std::string_view::npos && first != statement.rfind(kIdentityPrefix)) {
+  const std::size_t first = marker::kIdentity.FindIn(statement);
+  if (first == std::string_view::npos) return std::nullopt;
+  if (marker::kActions.IsIn(statement)) {
+    // "identity_" twice: the first and the last occurrence differ.
+    if (marker::kIdentity.FindIn(statement, first + 1) != std::string_view::npos) {
       std::string_view a = IdentityNameAt(statement, first);
-      std::size_t second = statement.find(kIdentityPrefix, first + a.size() + 1);
+      std::size_t second = marker::kIdentity.FindIn(statement, first + a.size() + 1);
       if (second != std::string_view::npos)
         return Merge{std::string(a), std::string(IdentityNameAt(statement, second))};
     }
   }
-  const bool has_identity = Contains(statement, kIdentityPrefix);
-  if (has_identity && Contains(statement, "tbl_Transactions")) {
-    std::string_view b = FirstIdentityName(statement);
-    if (b != key) return Merge{key, std::string(b)};
-  }
-  if (has_identity && Contains(statement, "tbl_Authentications")) {
-    std::string_view b = FirstIdentityName(statement);
-    if (b != key) return Merge{key, std::string(b)};
-  }
+  const std::string_view b = IdentityNameAt(statement, first);
+  if (b != key && (marker::kTransactions.IsIn(statement) || marker::kAuthentications.IsIn(statement)))
+    return Merge{key, std::string(b)};
   return std::nullopt;
 }
 
@@ -50,7 +46,7 @@ void MergePass(GroupState& state, Diagnostics& diag) {
   cursor = store.Begin();
   while (!cursor.at_end()) {
     std::optional<Merge> merge;
-    for (const std::string& statement : cursor->statements) {
+    for (std::string_view statement : cursor->statements) {
       merge = MergeFor(statement, cursor->key);
       if (merge) break;
     }

@@ -9,7 +9,7 @@ namespace {
 
 using test::Contents;
 using test::Fill;
-using Entries = std::vector<std::pair<std::string, StatementList>>;
+using test::Entries;
 
 class MergeTest : public ::testing::Test {
  protected:

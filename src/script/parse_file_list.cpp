@@ -16,24 +16,24 @@ namespace {
 // The key of a reference line: "identity_", the one character after it,
 // then the digits that follow; it ends at the end of the line at the latest.
 std::string_view ReferenceKey(std::string_view line, std::size_t at) {
-  std::size_t end = at + kIdentityPrefix.size();
+  std::size_t end = at + marker::kIdentity.size();
   if (end < line.size()) end = SkipDigits(line, end + 1);
   return line.substr(at, end - at);
 }
 
 // Files one line of an input file. Returns false for a declaration line
 // that cannot be read, which ends the stage.
-bool ParseLine(GroupState& state, Diagnostics& diag, std::string line) {
-  if (Contains(line, "tbl_Authentications(")) {
-    AddRecordToKey(state, diag, kAuthenticationsKey, std::move(line));
+bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
+  if (marker::kAuthenticationsRow.IsIn(line)) {
+    AddRecordToKey(state, diag, kAuthenticationsKey, line);
     return true;
   }
-  const std::size_t at = line.find(kIdentityPrefix);
-  if (at == std::string::npos || Contains(line, "tbl_Transactions(")) {
-    AddRecordToKey(state, diag, kOthersKey, std::move(line));
+  const std::size_t at = marker::kIdentity.FindIn(line);
+  if (at == std::string::npos || marker::kTransactionsRow.IsIn(line)) {
+    AddRecordToKey(state, diag, kOthersKey, line);
     return true;
   }
-  if (Contains(line, "COLUMN")) {
+  if (marker::kColumn.IsIn(line)) {
     std::size_t space = line.find(' ', at);
     if (space == std::string::npos) {
       diag.err() << "[ParseFileList] Error : Invalid format for the DECLARE statement. Process aborted"
@@ -42,7 +42,7 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string line) {
       return false;
     }
     std::string key = line.substr(at, space - at);
-    AddRecordToKey(state, diag, key, std::move(line));
+    AddRecordToKey(state, diag, key, line);
     AttachTransaction(state, key);
     return true;
   }
@@ -65,8 +65,8 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string line) {
              key);
     return true;
   }
-  const bool group_record = Contains(line, "tbl_groups");
-  cursor->statements.push_back(std::move(line));
+  const bool group_record = marker::kGroups.IsIn(line);
+  cursor->statements.push_back(state.texts.Store(line));
   if (group_record && !EntryStartsWithAuthentication(state, key))
     AttachAuthentication(state, diag, *cursor);
   return true;
@@ -120,6 +120,7 @@ bool ParseFileList(Run& run) {
 
   GroupState state;
   ScriptFile script;
+  std::string line;  // one buffer for every line, rewritten in place
   std::int32_t current_group = -1;
   for (const InputFile& file : run.files) {
     if (file.group != current_group) {
@@ -147,9 +148,10 @@ bool ParseFileList(Run& run) {
     diag.Log("[ParseFileList]Parsing file %s\n", file.name);
 
     LineReader reader(std::move(handle));
-    std::string_view line;
-    while (reader.Next(&line)) {
-      if (!ParseLine(state, diag, std::string(line))) return false;
+    std::string_view read;
+    while (reader.Next(&read)) {
+      line.assign(read);
+      if (!ParseLine(state, diag, line)) return false;
     }
     if (reader.failed()) {
       // A file that stops reading half-way must not become half a script.

@@ -16,17 +16,23 @@ struct CapturedDiagnostics {
   Diagnostics diag{out, err};
 };
 
-/// Inserts entries in the order given.
-inline void Fill(GroupState& state,
-                 const std::vector<std::pair<std::string, StatementList>>& entries) {
-  for (const auto& [key, statements] : entries) state.store.Insert(StoreEntry{key, statements});
+/// Keys with their statements, in order.
+using Entries = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+/// Inserts entries in the order given, their texts kept in the state.
+inline void Fill(GroupState& state, const Entries& entries) {
+  for (const auto& [key, statements] : entries) {
+    StoreEntry entry{key, {}};
+    for (const std::string& s : statements) entry.statements.push_back(state.texts.Store(s));
+    state.store.Insert(std::move(entry));
+  }
 }
 
-/// Every entry in walking order, as key and statements.
-inline std::vector<std::pair<std::string, StatementList>> Contents(GroupState& state) {
-  std::vector<std::pair<std::string, StatementList>> entries;
+/// Every entry in walking order.
+inline Entries Contents(GroupState& state) {
+  Entries entries;
   for (StoreCursor c = state.store.Begin(); !c.at_end(); state.store.Advance(c))
-    entries.emplace_back(c->key, c->statements);
+    entries.emplace_back(c->key, std::vector<std::string>(c->statements.begin(), c->statements.end()));
   return entries;
 }
 

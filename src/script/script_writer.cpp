@@ -23,15 +23,15 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
   bool previous_line_is_last = false;  // the previous statement's line was written last
   for (auto it = statements.begin(); it != statements.end();) {
     std::string_view current = *it;
-    if (previous_line_is_last && previous == "DECLARE" && Contains(current, "BEGIN")) {
+    if (previous_line_is_last && previous == "DECLARE" && marker::kBegin.IsIn(current)) {
       out.DropLastLine(kDeclareLine.size());
-    } else if (previous_line_is_last && previous == "BEGIN" && Contains(current, "END")) {
+    } else if (previous_line_is_last && previous == "BEGIN" && marker::kEnd.IsIn(current)) {
       out.DropLastLine(kBeginLine.size());
       previous_line_is_last = false;
       for (int skip = 0; skip < 3 && it != statements.end(); ++skip) ++it;
       continue;
     }
-    out.Line("\t", Contains(current, "COLUMN identity_") ? "--" : "", current);
+    out.Line("\t", marker::kColumnIdentity.IsIn(current) ? "--" : "", current);
     previous = current;
     previous_line_is_last = true;
     ++it;
@@ -43,9 +43,10 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
 void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
   // Declarations in byte order of their names, each once.
   std::vector<std::string_view> names;
-  for (const std::string& statement : entry.statements) {
+  for (std::string_view statement : entry.statements) {
     std::string_view name = FirstIdentityName(statement);
-    if (!name.empty()) names.push_back(name);
+    // Runs of one name are common (an identity's own rows): keep one of each run.
+    if (!name.empty() && (names.empty() || names.back() != name)) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());

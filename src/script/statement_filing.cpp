@@ -5,7 +5,7 @@
 namespace tavrin {
 
 void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
-                    std::string statement) {
+                    std::string& statement) {
   if (statement.empty()) return;
   // A rejected statement is left as it was read.
   if (!RewriteStatement(statement)) {
@@ -17,13 +17,12 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   StatementStore& store = state.store;
   StoreCursor& cursor = store.cursor();
   cursor = store.Find(key);
-  bool transaction_row = key == kOthersKey && Contains(statement, "tbl_Transactions");
+  bool transaction_row = key == kOthersKey && marker::kTransactions.IsIn(statement);
+  std::string_view stored = state.texts.Store(statement);
   if (cursor.at_end()) {
-    StoreEntry entry{std::string(key), {}};
-    entry.statements.push_back(std::move(statement));
-    cursor = store.Insert(std::move(entry)).first;
+    cursor = store.Insert(StoreEntry{std::string(key), {stored}}).first;
   } else {
-    cursor->statements.push_back(std::move(statement));
+    cursor->statements.push_back(stored);
   }
   if (transaction_row) state.transaction_rows.push_back(std::prev(cursor->statements.end()));
 }
@@ -48,7 +47,7 @@ void AttachTransaction(GroupState& state, std::string_view key) {
 bool EntryStartsWithAuthentication(GroupState& state, std::string_view key) {
   StoreCursor entry = state.store.Find(key);
   return !entry.at_end() && !entry->statements.empty() &&
-         Contains(entry->statements.front(), "tbl_Authentications");
+         marker::kAuthentications.IsIn(entry->statements.front());
 }
 
 void AttachAuthentication(GroupState& state, Diagnostics& diag, StoreEntry& target) {

@@ -13,11 +13,11 @@ namespace tavrin {
 inline constexpr std::string_view kOthersKey = "others_-2";
 inline constexpr std::string_view kAuthenticationsKey = "Authentications_-1";
 
-/// Rewrites `statement` and appends it to `key`'s statements (creating the
-/// entry); an empty statement is ignored and an invalid one reported and
-/// dropped.
+/// Rewrites `statement` (in place) and appends it to `key`'s statements
+/// (creating the entry); an empty statement is ignored and an invalid one
+/// reported and dropped.
 void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
-                    std::string statement);
+                    std::string& statement);
 
 /// After a declaration of `key`: moves the latest transaction row of
 /// "others_-2" to the front of `key`'s statements.

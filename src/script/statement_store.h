@@ -20,8 +20,9 @@
 
 namespace tavrin {
 
-/// The statements of one key, in the order they will be written.
-using StatementList = std::list<std::string>;
+/// The statements of one key, in the order they will be written. The texts
+/// live in the group's TextArena.
+using StatementList = std::list<std::string_view>;
 
 struct StoreEntry {
   std::string key;

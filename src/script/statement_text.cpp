@@ -21,12 +21,12 @@ bool HasValidLastValue(std::string_view statement) {
 }  // namespace
 
 std::string_view IdentityNameAt(std::string_view statement, std::size_t at) {
-  std::size_t end = SkipDigits(statement, at + kIdentityPrefix.size());
+  std::size_t end = SkipDigits(statement, at + marker::kIdentity.size());
   return statement.substr(at, end - at);
 }
 
 std::string_view FirstIdentityName(std::string_view statement) {
-  std::size_t at = statement.find(kIdentityPrefix);
+  std::size_t at = marker::kIdentity.FindIn(statement);
   if (at == std::string_view::npos) return {};
   return IdentityNameAt(statement, at);
 }
@@ -37,21 +37,21 @@ bool RewriteStatement(std::string& statement) {
   // Substitution references become PL/SQL variables: quoted ones first, each
   // taking the statement's last quote with it.
   for (;;) {
-    std::size_t quoted = statement.find("'&identity");
+    std::size_t quoted = marker::kQuotedReference.FindIn(statement);
     if (quoted != std::string::npos) {
       statement.erase(quoted, 2);  // "'&identity" -> "identity"
       std::size_t last_quote = statement.rfind('\'');
       if (last_quote != std::string::npos) statement[last_quote] = ' ';
     } else {
-      std::size_t plain = statement.find("&identity");
+      std::size_t plain = marker::kReference.FindIn(statement);
       if (plain == std::string::npos) break;
       statement.erase(plain, 1);
     }
     if (statement.empty() || statement.back() != ';') statement.push_back(';');
   }
 
-  std::size_t currval = statement.find(".CURRVAL");
-  if (currval != std::string::npos) statement.insert(currval + 8, " into");
+  std::size_t currval = marker::kCurrval.FindIn(statement);
+  if (currval != std::string::npos) statement.insert(currval + marker::kCurrval.size(), " into");
   return true;
 }
 

@@ -4,13 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "script/marker.h"
+
 namespace tavrin {
-
-inline constexpr std::string_view kIdentityPrefix = "identity_";
-
-inline bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
 
 /// The identity name at `at` (where "identity_" starts): "identity_" and the
 /// digits that directly follow it, possibly none.
