@@ -70,7 +70,7 @@ DateTime FromTm(const std::tm& tm) {
                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }
 
-// Builds the child's environment: ours, with the spec's variables replaced
+// Builds the child's environment: ours, with the ChildSpec's variables replaced
 // or added.
 std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
   std::vector<std::string> env;
