@@ -1,10 +1,25 @@
 #pragma once
-// Backup stage: moves processed inputs, scripts and output logs away.
+// Backup stage: moves processed inputs, scripts and output logs into a
+// UTC-stamped directory made in the current working directory.
+
+#include <string>
+#include <string_view>
 
 #include "driver/run.h"
 
 namespace tavrin {
 
+/// Makes "Processed_<UTC date and time>" and moves into it every file of the
+/// input file list, then every `*.tvr` and `*.olog` of the output directory.
+/// Moves nothing when the file list is empty or the directory cannot be made
+/// (false in the latter case). A file that cannot be moved is reported and
+/// the rest are still moved; that does not make the stage fail.
 bool MoveProcessedFiles(Run& run);
+
+/// Moves every entry of `source_prefix` + `pattern` to `destination_prefix` +
+/// its bare name. Both prefixes end in the path separator. Reports each move
+/// and each refusal; reports a search that finds nothing.
+void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string destination_prefix,
+                           std::string_view pattern);
 
 }  // namespace tavrin

@@ -1,0 +1,133 @@
+// The backup stage end to end: a whole -p -I -m run, and what it refuses.
+
+#include <algorithm>
+
+#include "e2e/stand_in.h"
+
+namespace tavrin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kMarker = "[stand-in sqlplus] standard error\n";
+const std::string kGrouping =
+    "\nGrouping Started\n"
+    "Grouping file:a.sql\tGroup :1\n"
+    "Grouping file:b.sql\tGroup :1\n"
+    "Grouping file:c.sql\tGroup :2\n";
+
+std::string Importing(const std::string& name) {
+  return "\n\nImporting data from file == " + name + "== to SQL*PLUS started ...\n";
+}
+
+class BatchTest : public StandInTest {
+ protected:
+  // The example batch in dir()/in, two scripts in dir()/out, and a separate
+  // working directory: the backup goes there, not beside the inputs.
+  void SetUp() override {
+    fs::create_directory(in_);
+    for (const char* name : {"a.sql", "b.sql", "c.sql"})
+      fs::copy_file(fs::path(TAVRIN_EXAMPLES) / "batch" / name, in_ / name);
+    WriteFile(out_ / "Output1.tvr", "-- group 1\n");
+    WriteFile(out_ / "Output2.tvr", "-- group 2\n");
+    fs::create_directory(work_);
+  }
+
+  E2eResult RunBatch(std::vector<std::string> switches, EnvVars env = {}) {
+    switches.insert(switches.end(), {"-i", Path(in_), "-o", Path(out_), "-U", "scott", "-P",
+                                     "tiger", "-S", "orcl"});
+    return RunTavrin(switches, work_, WithStandIn(std::move(env)));
+  }
+
+  static std::string Moved(const std::string& name, const std::string& backup) {
+    return "\tMoved File :" + name + " to " + backup + Sep() + "\n";
+  }
+
+  const fs::path in_ = dir() / "in";
+  const fs::path out_ = dir() / "out";
+  const fs::path work_ = dir() / "work";
+};
+
+TEST_F(BatchTest, FullRunMovesInputsScriptsAndOutputLogs) {
+  E2eResult r = RunBatch({"-l", "-p", "-I", "-m"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, kMarker + kMarker);
+
+  const auto backups = BackupDirectories(work_);
+  ASSERT_EQ(backups.size(), 1u);
+  const std::string& backup = backups[0];
+  const fs::path moved_to = work_ / backup;
+  const auto logs = OutputLogs(moved_to);
+  ASSERT_EQ(logs.size(), 2u);
+  EXPECT_EQ(Entries(moved_to),
+            (std::vector<std::string>{"Output1.tvr", "Output2.tvr", "a.sql", "b.sql", "c.sql",
+                                      logs[0].first, logs[1].first}));
+  EXPECT_TRUE(Entries(in_).empty());
+  EXPECT_TRUE(Entries(out_).empty());
+  for (int i = 0; i < 2; ++i) {
+    const std::string script = "Output" + std::to_string(i + 1) + ".tvr";
+    EXPECT_EQ(logs[i].second,
+              StandInOutput("scott/tiger@orcl", out_ / script, ReadFile(moved_to / script)));
+  }
+
+  std::string moves;
+  for (const char* name : {"a.sql", "b.sql", "c.sql"}) moves += Moved(name, backup);
+  moves += Moved("Output1.tvr", backup) + Moved("Output2.tvr", backup) +
+           Moved(logs[0].first, backup) + Moved(logs[1].first, backup);
+  EXPECT_EQ(MaskElapsed(r.out),
+            Banner() + kGrouping + Importing("Output1.tvr") + Importing("Output2.tvr") +
+                "\n\nMoving processed files to backup directory " + backup +
+                "\n\n Moving INPUT SQL Files...\n" + moves + "\nTime elapsed :N secs\n");
+  EXPECT_TRUE(OnlyLog(work_).ends_with("\nMoving INPUT SQL files...\n" + moves)) << OnlyLog(work_);
+}
+
+TEST_F(BatchTest, FileThatCannotBeMovedIsReportedAndTheRestAreMoved) {
+  // The stand-in removes b.sql while it runs, as another process might.
+  E2eResult r =
+      RunBatch({"-l", "-p", "-I", "-m"}, {{"TAVRIN_STAND_IN_REMOVE", Path(in_ / "b.sql")}});
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string refusal =
+      "\n[EnumerateAndMoveFiles] Error: Unable to move file " + Path(in_) + Sep() + "\n";
+  EXPECT_EQ(r.err, kMarker + kMarker + refusal);
+  const auto backups = BackupDirectories(work_);
+  ASSERT_EQ(backups.size(), 1u);
+  const auto moved = Entries(work_ / backups[0]);
+  EXPECT_EQ(moved.size(), 6u);
+  EXPECT_EQ(std::count(moved.begin(), moved.end(), "b.sql"), 0);
+  EXPECT_TRUE(Entries(out_).empty());
+  EXPECT_NE(r.out.find(Moved("a.sql", backups[0]) + Moved("c.sql", backups[0])), std::string::npos);
+  EXPECT_NE(OnlyLog(work_).find(refusal), std::string::npos);
+}
+
+TEST_F(BatchTest, MissingScriptsAndOutputLogsAreReportedAndInputsStillMoved) {
+  fs::remove_all(out_);
+  fs::create_directory(out_);
+  E2eResult r = RunBatch({"-l", "-p", "-m"});
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string prefix = Path(out_) + Sep();
+  EXPECT_EQ(r.err, "[GroupFileList]Error: Unable to find *.tvr files in " + prefix +
+                       " directory.\n[GroupFileList]Error: Unable to find *.olog files in " +
+                       prefix + " directory.\n");
+  const auto backups = BackupDirectories(work_);
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(Entries(work_ / backups[0]), (std::vector<std::string>{"a.sql", "b.sql", "c.sql"}));
+  EXPECT_TRUE(OnlyLog(work_).ends_with(
+      "[GroupFileList] Error: Unable to find *.tvr in " + prefix +
+      " directory.\n[GroupFileList] Error: Unable to find *.olog in " + prefix + " directory.\n"));
+}
+
+TEST_F(BatchTest, WithoutParsingNothingIsMoved) {
+  E2eResult r = RunBatch({"-l", "-I", "-m"});
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string warning =
+      "\n[MoveProcessedFiles] Warning: File list found empty. No files moved.\n";
+  EXPECT_EQ(MaskElapsed(r.out), Banner() + Importing("Output1.tvr") + Importing("Output2.tvr") +
+                                    warning + "\nTime elapsed :N secs\n");
+  EXPECT_TRUE(BackupDirectories(work_).empty());
+  EXPECT_EQ(Entries(in_).size(), 3u);
+  EXPECT_EQ(Entries(out_).size(), 4u);  // both scripts and their output logs
+  EXPECT_TRUE(OnlyLog(work_).ends_with(warning));
+}
+
+}  // namespace
+}  // namespace tavrin::test

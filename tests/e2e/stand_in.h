@@ -1,0 +1,47 @@
+#pragma once
+// End-to-end runs with the test stand-in for sqlplus on the search path, and
+// what that stand-in writes into an output log.
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e/harness.h"
+
+namespace tavrin::test {
+
+using EnvVars = std::vector<std::pair<std::string, std::string>>;
+
+class StandInTest : public E2eTest {
+ protected:
+  /// Variables that put the stand-in first on the search path, plus `extra`
+  /// (e.g. TAVRIN_STAND_IN_EXIT) for the stand-in itself.
+  static EnvVars WithStandIn(EnvVars extra = {});
+  /// Variables under which no sqlplus can be found: the search path is
+  /// `empty_dir` alone.
+  static EnvVars WithoutSqlPlus(const std::filesystem::path& empty_dir);
+
+  /// What the stand-in writes to its standard output when run on `script`
+  /// (a host path) with the login argument `login`, for a script holding
+  /// `content`.
+  static std::string StandInOutput(const std::string& login, const std::filesystem::path& script,
+                                   const std::string& content);
+
+  /// The output logs (import*.olog) in `where`: name -> bytes, CR LF folded
+  /// on Windows where the stand-in writes text mode.
+  static std::vector<std::pair<std::string, std::string>> OutputLogs(
+      const std::filesystem::path& where);
+
+  /// The text of the one log file in `where` (a failure when there is not
+  /// exactly one).
+  static std::string OnlyLog(const std::filesystem::path& where);
+
+  /// The names of the backup directories (Processed_*) in `where`.
+  static std::vector<std::string> BackupDirectories(const std::filesystem::path& where);
+
+  /// The names of the entries of `where`, sorted.
+  static std::vector<std::string> Entries(const std::filesystem::path& where);
+};
+
+}  // namespace tavrin::test
