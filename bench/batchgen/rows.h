@@ -1,0 +1,56 @@
+#pragma once
+// The rows of an audit log, in the style the server writes them: one
+// statement per line, SQL*Plus substitution references (&identity_N) to the
+// identities declared with COLUMN ... NEW_VALUE.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "batchgen/random.h"
+
+namespace batchgen {
+
+class RowMaker {
+ public:
+  explicit RowMaker(Random& random) : random_(random) {}
+
+  // Rows that carry a free-text field take `length`: when it is above the
+  // row's natural length, the text is padded so the row has exactly that many
+  // bytes (line end not counted). 0 leaves the natural length.
+
+  /// Opens a transaction; names no identity.
+  std::string Transaction();
+  /// `COLUMN identity_N NEW_VALUE identity_N NOPRINT`.
+  std::string Declaration(std::uint64_t id);
+  /// Fetches the transaction number into identity_N.
+  std::string CurrentValue(std::uint64_t id);
+  /// An action of identity `id`, referenced as &identity_N.
+  std::string Action(std::uint64_t id, std::size_t length = 0);
+  /// An action whose reference is the last value, quoted: '&identity_N'.
+  std::string QuotedAction(std::uint64_t id, std::size_t length = 0);
+  /// An action that ties `id` to the earlier identity `other`.
+  std::string Tie(std::uint64_t id, std::uint64_t other);
+  /// An authentication that names its identity.
+  std::string Authentication(std::uint64_t id);
+  /// An authentication that names no identity; a group row claims it.
+  std::string AnonymousAuthentication();
+  /// A group membership of identity `id`.
+  std::string GroupRow(std::uint64_t id);
+  /// An action whose last value is NULL, which the converter rejects.
+  std::string RejectedAction(std::uint64_t id);
+  /// A row that belongs to no identity.
+  std::string Plain(std::size_t length = 0);
+
+ private:
+  std::string Stamp();
+  std::string User();
+  std::string Node();
+  /// prefix + text + suffix, the text padded to reach `length` bytes in all.
+  std::string WithText(std::string_view prefix, std::string_view suffix, std::size_t length);
+
+  Random& random_;
+  std::uint64_t seconds_ = 0;  // since the batch's first row
+};
+
+}  // namespace batchgen

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Benchmark of a parse run. For each batch shape: generate a batch of about
+# --size bytes in a scratch directory, time `cat` of its files into one file
+# (the floor: the same bytes read once and written once), time
+# `tavrin -p -i IN -o OUT`, and print both with their ratio and tavrin's peak
+# memory. Not a test: nothing here fails on a slow machine.
+#
+#   bench/run.sh [--size 200M] [--seed 1] [--repeat 3] [--timeout 1800]
+#                [--scratch DIR] [--keep] [SHAPE...]
+#
+# Shapes (default all): realistic many-groups merge-chain no-transactions
+# big-identity txn-backlog. Each time is the fastest of --repeat runs; a run
+# longer than --timeout seconds is stopped and reported as such.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+size=200M
+seed=1
+repeat=3
+limit=1800
+scratch_parent=${TMPDIR:-/tmp}
+keep=0
+shapes=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --size) size=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
+    --repeat) repeat=$2; shift 2 ;;
+    --timeout) limit=$2; shift 2 ;;
+    --scratch) scratch_parent=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+    *) shapes+=("$1"); shift ;;
+  esac
+done
+[ ${#shapes[@]} -gt 0 ] ||
+  shapes=(realistic many-groups merge-chain no-transactions big-identity txn-backlog)
+
+if [ ! -x /usr/bin/time ]; then
+  echo "run.sh: /usr/bin/time is missing; installing the Debian package time" >&2
+  apt-get install -y time >/dev/null || { apt-get update >/dev/null && apt-get install -y time >/dev/null; }
+fi
+
+echo "Building the release preset ..." >&2
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+tavrin=$PWD/build-release/tavrin
+gen=$PWD/build-release/bench/tavrin_batchgen
+
+scratch=$(mktemp -d "$scratch_parent/tavrin-bench.XXXXXX")
+if [ "$keep" = 0 ]; then trap 'rm -rf "$scratch"' EXIT; fi
+echo "Scratch directory: $scratch" >&2
+
+# Microseconds since the epoch, whatever the locale's decimal point.
+now_us() { local t=$EPOCHREALTIME; echo "${t//[!0-9]/}"; }
+
+# timed OUTFILE COMMAND...: runs COMMAND with standard output to OUTFILE and
+# sets wall_us, rss_kb (peak resident set) and status.
+timed() {
+  local out=$1; shift
+  local start end
+  sync
+  start=$(now_us)
+  status=0
+  /usr/bin/time -v -o "$scratch/time.txt" "$@" >"$out" 2>"$scratch/stderr.txt" || status=$?
+  end=$(now_us)
+  wall_us=$((end - start))
+  rss_kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$scratch/time.txt")
+}
+
+seconds() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else printf "-" }'; }
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+# The memory aim: three times the largest group's input, plus the store's
+# bucket array (1,000,000 pointers).
+mem_aim() { awk -v b="$1" 'BEGIN { printf "%.1f", (3 * b + 8e6) / 1e6 }'; }
+
+declare -A fig
+rows=()
+realistic_us=
+for shape in "${shapes[@]}"; do
+  in=$scratch/in
+  out=$scratch/out
+  rm -rf "$in" "$out"
+  mkdir -p "$out"
+  echo "[$shape] generating ..." >&2
+  fig=()
+  while IFS='=' read -r key value; do fig[$key]=$value; done \
+    < <("$gen" --shape "$shape" --size "$size" --seed "$seed" "$in")
+
+  # Name order as tavrin sorts (bytes), and a first read into the page cache
+  # so that neither timing pays for the disk.
+  mapfile -t files < <(find "$in" -maxdepth 1 -name '*.sql' | LC_ALL=C sort)
+  cat -- "${files[@]}" >/dev/null
+
+  cat_us=
+  for ((r = 0; r < repeat; r++)); do
+    rm -f "$scratch/cat.out"
+    timed "$scratch/cat.out" cat -- "${files[@]}"
+    if [ -z "$cat_us" ] || [ "$wall_us" -lt "$cat_us" ]; then cat_us=$wall_us; fi
+  done
+  rm -f "$scratch/cat.out"
+
+  echo "[$shape] timing tavrin -p ..." >&2
+  best_us=
+  peak_kb=0
+  result=ok
+  for ((r = 0; r < repeat; r++)); do
+    rm -rf "$out" && mkdir -p "$out"
+    timed "$scratch/console.txt" timeout "$limit" "$tavrin" -p -i "$in" -o "$out"
+    if [ "$status" = 124 ]; then result="timeout ${limit}s"; break; fi
+    if [ "$status" != 0 ]; then
+      result="exit $status"
+      tail -n 5 "$scratch/stderr.txt" >&2
+      break
+    fi
+    if [ -z "$best_us" ] || [ "$wall_us" -lt "$best_us" ]; then best_us=$wall_us; fi
+    if [ "$rss_kb" -gt "$peak_kb" ]; then peak_kb=$rss_kb; fi
+  done
+  # The generator's groups are what grouping should find.
+  found_groups=$(grep -ao 'Group :[0-9]*' "$scratch/console.txt" | tail -n 1 | tr -dc 0-9 || true)
+  if [ "$result" = ok ] && [ "${found_groups:-0}" != "${fig[groups]}" ]; then
+    echo "[$shape] warning: tavrin found ${found_groups:-no} groups, the generator wrote ${fig[groups]}" >&2
+  fi
+  scripts=$(find "$out" -name 'Output*.tvr' | wc -l)
+  script_bytes=$(find "$out" -name 'Output*.tvr' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+  rm -rf "$in" "$out" "$scratch/console.txt"
+
+  if [ "$result" = ok ]; then
+    tavrin_s=$(seconds "$best_us")
+    x_cat=$(ratio "$best_us" "$cat_us")
+    if [ "$shape" = realistic ]; then realistic_us=$best_us; fi
+    x_real=$( [ -n "$realistic_us" ] && ratio "$best_us" "$realistic_us" || echo -)
+  else
+    tavrin_s=$result; x_cat=-; x_real=-
+  fi
+  rows+=("| $shape | $(mb "${fig[bytes]}") | ${fig[files]} | ${fig[groups]} | ${fig[identities]} | $(seconds "$cat_us") | $tavrin_s | $x_cat | $x_real | $(mb $((peak_kb * 1024))) | $(mem_aim "${fig[largest_group_bytes]}") | $scripts | $(mb "$script_bytes") |")
+  echo "${rows[-1]}" >&2
+done
+
+cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
+echo
+echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr); seed $seed, best of $repeat runs."
+echo
+echo "| shape | input MB | files | groups | identities | cat s | tavrin s | x cat | x realistic | peak MB | memory aim MB | scripts | scripts MB |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
