@@ -25,7 +25,8 @@ constexpr std::array<ShapeName, 6> kShapes = {{
      "one group; 1,000,000 declarations, each after a plain row, no transaction row"},
     {Shape::kBigIdentity, "big-identity", "one group; one identity with 2,000,000 statements"},
     {Shape::kTransactionBacklog, "txn-backlog",
-     "one group; 500,000 transaction rows, then as many plain rows, then the declarations"},
+     "one group; identity_1, then 500,000 transaction rows, as many plain rows, and then "
+     "their declarations"},
 }};
 
 // The size at which the counts above hold.
@@ -158,22 +159,29 @@ std::uint64_t BigIdentity(std::uint64_t size, Random& random, BatchWriter& out) 
 
 std::uint64_t TransactionBacklog(std::uint64_t size, Random& random, BatchWriter& out) {
   RowMaker rows(random);
-  const std::uint64_t count = Scaled(500'000, size);
-  for (std::uint64_t i = 0; i < count; ++i) {
+  const std::uint64_t count = std::max<std::uint64_t>(2, Scaled(500'000, size));
+  // identity_1 comes first and in order, so the first file opens the group;
+  // files before the first declaration of identity_1 would form group 0.
+  out.Line(rows.Transaction());
+  out.Line(rows.Declaration(1));
+  out.Line(rows.CurrentValue(1));
+  for (std::uint64_t id = 2; id <= count; ++id) {
     RollOver(out);
     out.Line(rows.Transaction());
   }
   // The plain rows take what the declarations leave of the size.
   std::uint64_t declarations = 0;
-  for (std::uint64_t id = 1; id <= count; ++id)
+  for (std::uint64_t id = 2; id <= count; ++id)
     declarations += rows.Declaration(id).size() + rows.CurrentValue(id).size() + 4;  // CR LF
   const std::uint64_t plain_size = size > declarations ? size - declarations : 0;
-  for (std::uint64_t i = 0; i < count; ++i) {
+  for (std::uint64_t i = 1; i < count; ++i) {
     RollOver(out);
     const std::uint64_t target = Share(plain_size, out.total_bytes(), count - i);
     out.Line(rows.Plain(target > 2 ? target - 2 : 0));
   }
-  for (std::uint64_t id = 1; id <= count; ++id) {
+  // Each declaration takes the latest transaction row still waiting, which
+  // lies behind all the plain rows.
+  for (std::uint64_t id = 2; id <= count; ++id) {
     RollOver(out);
     out.Line(rows.Declaration(id));
     out.Line(rows.CurrentValue(id));
