@@ -48,6 +48,7 @@ cmake --build --preset release >/dev/null
 tavrin=$PWD/build-release/tavrin
 gen=$PWD/build-release/bench/tavrin_batchgen
 
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 scratch=$(mktemp -d "$scratch_parent/tavrin-bench.XXXXXX")
 if [ "$keep" = 0 ]; then trap 'rm -rf "$scratch"' EXIT; fi
 echo "Scratch directory: $scratch" >&2
@@ -148,6 +149,7 @@ done
 cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
 echo
 echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr); seed $seed, best of $repeat runs."
+echo "Load average (1, 5, 15 min) at the start: $load_start; at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo "A parse run of the example batch peaks at $(mb $((base_kb * 1024))) MB."
 echo
 echo "| shape | input MB | files | groups | identities | cat s | tavrin s | x cat | x realistic | peak MB | memory aim MB | scripts | scripts MB |"
