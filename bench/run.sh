@@ -8,6 +8,9 @@
 #   bench/run.sh [--size 200M] [--seed 1] [--repeat 3] [--timeout 1800]
 #                [--scratch DIR] [--keep] [SHAPE...]
 #
+# --keep leaves the scratch directory with every batch and script in place
+# (about 1.3 GB per shape at the default size); otherwise it is removed.
+#
 # Shapes (default all): realistic many-groups merge-chain no-transactions
 # big-identity txn-backlog. Each time is the fastest of --repeat runs; a run
 # longer than --timeout seconds is stopped and reported as such.
@@ -29,7 +32,7 @@ while [ $# -gt 0 ]; do
     --timeout) limit=$2; shift 2 ;;
     --scratch) scratch_parent=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) shapes+=("$1"); shift ;;
   esac
@@ -70,6 +73,15 @@ timed() {
   rss_kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$scratch/time.txt")
 }
 
+# Frees the disk space of a timed batch and its outputs but keeps their
+# files until the end. Deleting tens of thousands of files right before a
+# timed run slows down the file creations of that run on some file systems
+# (ext4 without a journal skips recently freed inodes for a minute); emptied
+# files cost nothing. With --keep everything stays as it was.
+retire() {
+  if [ "$keep" = 0 ]; then find "$1" -type f -exec truncate -s 0 {} +; fi
+}
+
 seconds() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else printf "-" }'; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
@@ -88,11 +100,13 @@ declare -A fig
 rows=()
 realistic_us=
 for shape in "${shapes[@]}"; do
-  in=$scratch/in
+  work=$scratch/$shape
+  in=$work/in
   echo "[$shape] generating ..." >&2
   fig=()
   while IFS='=' read -r key value; do fig[$key]=$value; done \
     < <("$gen" --shape "$shape" --size "$size" --seed "$seed" "$in")
+  if [ -z "${fig[bytes]:-}" ]; then echo "run.sh: generating $shape failed" >&2; exit 1; fi
 
   # Name order as tavrin sorts (bytes), and a first read into the page cache
   # so that neither timing pays for the disk.
@@ -114,7 +128,7 @@ for shape in "${shapes[@]}"; do
   # A fresh output directory per run, all removed afterwards: files deleted
   # just before can make creating new ones slower on some file systems.
   for ((r = 0; r < repeat; r++)); do
-    out=$scratch/out.$r
+    out=$work/out.$r
     mkdir -p "$out"
     timed "$scratch/console.txt" timeout "$limit" "$tavrin" -p -i "$in" -o "$out"
     if [ "$status" = 124 ]; then result="timeout ${limit}s"; break; fi
@@ -132,7 +146,8 @@ for shape in "${shapes[@]}"; do
   if [ "$result" = ok ] && { [ "$scripts" != "${fig[groups]}" ] || [ ! -e "$out/Output1.tvr" ]; }; then
     echo "[$shape] warning: $scripts scripts for ${fig[groups]} groups" >&2
   fi
-  rm -rf "$in" "$scratch"/out.* "$scratch/console.txt"
+  retire "$work"
+  rm -f "$scratch/console.txt"
 
   if [ "$result" = ok ]; then
     tavrin_s=$(seconds "$best_us")
