@@ -35,19 +35,20 @@ bool RewriteStatement(std::string& statement) {
   if (!HasValidLastValue(statement)) return false;
 
   // Substitution references become PL/SQL variables: quoted ones first, each
-  // taking the statement's last quote with it.
-  for (;;) {
+  // taking the statement's last quote with it. Every quoted reference holds
+  // "&identity" too, so one search tells whether there is anything to do.
+  bool references = marker::kReference.IsIn(statement);
+  while (references) {
     std::size_t quoted = marker::kQuotedReference.FindIn(statement);
     if (quoted != std::string::npos) {
       statement.erase(quoted, 2);  // "'&identity" -> "identity"
       std::size_t last_quote = statement.rfind('\'');
       if (last_quote != std::string::npos) statement[last_quote] = ' ';
     } else {
-      std::size_t plain = marker::kReference.FindIn(statement);
-      if (plain == std::string::npos) break;
-      statement.erase(plain, 1);
+      statement.erase(marker::kReference.FindIn(statement), 1);
     }
     if (statement.empty() || statement.back() != ';') statement.push_back(';');
+    references = marker::kReference.IsIn(statement);
   }
 
   std::size_t currval = marker::kCurrval.FindIn(statement);
