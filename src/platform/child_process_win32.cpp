@@ -1,0 +1,225 @@
+#include "platform/child_process_win32.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/files_win32.h"
+#include "platform/program_search.h"
+#include "platform/scoped_handle_win32.h"
+#include "platform/windows_command_line.h"
+
+namespace tavrin {
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::string OwnDirectory() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return "";
+    if (n < path.size()) {
+      path.resize(n);
+      return DirectoryOf(path);
+    }
+    if (path.size() >= 32768) return "";  // longer than any Windows path
+    path.resize(path.size() * 2);
+  }
+}
+
+template <typename Getter>
+std::string SystemDirectory(Getter get) {
+  char buffer[MAX_PATH + 1] = {};
+  UINT n = get(buffer, static_cast<UINT>(sizeof buffer));
+  return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);
+}
+
+std::string EnvironmentValue(const char* name) {
+  DWORD size = ::GetEnvironmentVariableA(name, nullptr, 0);
+  if (size == 0) return "";
+  std::string value(size, '\0');
+  DWORD n = ::GetEnvironmentVariableA(name, value.data(), size);
+  if (n >= size) return "";
+  value.resize(n);
+  return value;
+}
+
+// Where CreateProcess looks for a program named without a directory, in its
+// order, but without the working directory.
+std::vector<std::string> ProgramDirectories() {
+  std::vector<std::string> directories = {OwnDirectory(), SystemDirectory(::GetSystemDirectoryA)};
+  std::string windows = SystemDirectory(::GetWindowsDirectoryA);
+  if (!windows.empty()) directories.push_back(windows + "\\System");
+  directories.push_back(windows);
+  for (std::string& d : SplitSearchPath(EnvironmentValue("PATH"))) directories.push_back(std::move(d));
+  return directories;
+}
+
+bool IsFile(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Variable names compare without regard to case on Windows. Entries such as
+// "=C:=C:\dir" (a drive's current directory) have their name after the "=".
+bool NamesVariable(std::string_view entry, std::string_view name) {
+  std::size_t end = entry.find('=', 1);
+  if (end != name.size()) return false;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (std::tolower(static_cast<unsigned char>(entry[i])) !=
+        std::tolower(static_cast<unsigned char>(name[i])))
+      return false;
+  }
+  return true;
+}
+
+// Our environment with the spec's variables replaced or added, as the block
+// CreateProcessA takes: "name=value\0" entries and a closing "\0".
+std::string EnvironmentBlock(const ChildSpec& spec) {
+  std::string block;
+  if (char* strings = ::GetEnvironmentStringsA()) {
+    for (const char* e = strings; *e; e += std::strlen(e) + 1) {
+      std::string_view entry(e);
+      bool replaced = false;
+      for (const auto& variable : spec.environment) replaced |= NamesVariable(entry, variable.first);
+      if (!replaced) block.append(entry).push_back('\0');
+    }
+    ::FreeEnvironmentStringsA(strings);
+  }
+  for (const auto& [name, value] : spec.environment) block.append(name + "=" + value).push_back('\0');
+  block.push_back('\0');
+  return block;
+}
+
+// An inheritable duplicate of one of the handles the child gets; nothing for
+// a missing handle (a program started without a console has none).
+ScopedHandle InheritableCopy(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return {};
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS))
+    return {};
+  return ScopedHandle(copy);
+}
+
+// The list of the only handles a child inherits. Without it, every
+// inheritable handle of ours would pass to the child, the C runtime's open
+// files among them (the log file, say), and stay open as long as it runs.
+class InheritedHandles {
+ public:
+  InheritedHandles() = default;
+  ~InheritedHandles() {
+    if (initialized_) ::DeleteProcThreadAttributeList(get());
+  }
+  InheritedHandles(const InheritedHandles&) = delete;
+  InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+  bool Init(std::vector<HANDLE> handles) {
+    handles_ = std::move(handles);
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) return false;
+    initialized_ = true;
+    return ::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                       handles_.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
+  }
+
+  LPPROC_THREAD_ATTRIBUTE_LIST get() {
+    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+  }
+
+ private:
+  std::vector<HANDLE> handles_;  // read by CreateProcess, so kept until then
+  std::vector<char> storage_;
+  bool initialized_ = false;
+};
+
+// The handle of a file given to the child, or ours when none is given.
+bool ChildHandle(OutputFile* file, DWORD ours, HANDLE* handle) {
+  if (!file) {
+    *handle = ::GetStdHandle(ours);
+    return true;
+  }
+  auto* win32 = dynamic_cast<Win32OutputFile*>(file);
+  if (!win32 || !win32->handle()) return false;
+  *handle = win32->handle();
+  return true;
+}
+
+}  // namespace
+
+bool RunChildWin32(const ChildSpec& spec, ChildExit* exit, int* error) {
+  auto fail = [error](DWORD code) {
+    *error = static_cast<int>(code);
+    return false;
+  };
+  std::string command_line;
+  if (!BuildWindowsCommandLine(spec.argv, &command_line)) return fail(ERROR_INVALID_PARAMETER);
+
+  // A bare name is searched by us; a path is taken as given.
+  std::string application;
+  if (IsBareProgramName(spec.argv[0])) {
+    std::optional<std::string> found = FindProgram(spec.argv[0], ProgramDirectories(), IsFile);
+    if (!found) return fail(ERROR_FILE_NOT_FOUND);
+    application = *found;
+  }
+
+  HANDLE out_handle = nullptr, err_handle = nullptr;
+  if (!ChildHandle(spec.stdout_file, STD_OUTPUT_HANDLE, &out_handle) ||
+      !ChildHandle(spec.stderr_file, STD_ERROR_HANDLE, &err_handle))
+    return fail(ERROR_INVALID_HANDLE);
+  ScopedHandle in = InheritableCopy(::GetStdHandle(STD_INPUT_HANDLE));
+  ScopedHandle out = InheritableCopy(out_handle);
+  ScopedHandle err = InheritableCopy(err_handle);
+
+  std::vector<HANDLE> inherited;
+  for (const ScopedHandle* h : {&in, &out, &err})
+    if (h->valid()) inherited.push_back(h->get());
+  InheritedHandles list;
+  if (!inherited.empty() && !list.Init(inherited)) return fail(::GetLastError());
+
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = in.get();
+  startup.StartupInfo.hStdOutput = out.get();
+  startup.StartupInfo.hStdError = err.get();
+  startup.lpAttributeList = inherited.empty() ? nullptr : list.get();
+
+  std::string environment = spec.environment.empty() ? std::string() : EnvironmentBlock(spec);
+
+  // Whatever we buffered must reach the console before the child writes.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(application.empty() ? nullptr : application.c_str(), command_line.data(),
+                        nullptr, nullptr, inherited.empty() ? FALSE : TRUE,
+                        inherited.empty() ? 0 : EXTENDED_STARTUPINFO_PRESENT,
+                        environment.empty() ? nullptr : environment.data(),
+                        spec.working_directory.empty() ? nullptr : spec.working_directory.c_str(),
+                        &startup.StartupInfo, &process))
+    return fail(::GetLastError());
+  ScopedHandle child(process.hProcess);
+  ScopedHandle thread(process.hThread);
+  // The child has its own copies now.
+  in.Close();
+  out.Close();
+  err.Close();
+  thread.Close();
+
+  if (::WaitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) return fail(::GetLastError());
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(child.get(), &code)) return fail(::GetLastError());
+  *exit = ChildExit{false, static_cast<int>(code)};
+  return true;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,113 @@
+// What the Win32 Env does about handles and the program search, beyond what
+// every Env promises.
+
+#include <io.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/env.h"
+#include "support/temp_dir.h"
+
+namespace tavrin {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+
+fs::path OwnDirectory() {
+  char path[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return fs::path(path).parent_path();
+}
+
+std::string HandleValue(HANDLE handle) {
+  return std::to_string(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+TEST(Win32Env, ChildInheritsOnlyItsStandardHandles) {
+  TempDir dir;
+  // Opened the way the log file is: the C runtime makes the handle inheritable.
+  std::FILE* log = std::fopen((dir.path() / "run.log").string().c_str(), "wb");
+  ASSERT_NE(log, nullptr);
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE other = ::CreateFileA((dir.path() / "other.txt").string().c_str(), GENERIC_WRITE, 0,
+                               &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+
+  Env& env = *Env::Default();
+  auto out = env.CreateOutput((dir.path() / "out.txt").string());
+  ASSERT_NE(out, nullptr);
+  ChildSpec spec;
+  spec.argv = {"tavrin_handle_probe", HandleValue(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(log)))),
+               HandleValue(other)};
+  spec.stdout_file = out.get();
+  ChildExit exit;
+  ASSERT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());
+  out->Close();
+  std::fclose(log);
+  ::CloseHandle(other);
+  EXPECT_EQ(ReadFile(dir.path() / "out.txt"), "- - |out.txt");
+}
+
+// Puts the process in `directory` for the life of the object.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const fs::path& directory) : before_(fs::current_path()) {
+    fs::current_path(directory);
+  }
+  ~WorkingDirectory() { fs::current_path(before_); }
+
+ private:
+  fs::path before_;
+};
+
+// Sets the search path for the life of the object.
+class SearchPath {
+ public:
+  explicit SearchPath(const std::string& value) {
+    char buffer[32768];
+    DWORD n = ::GetEnvironmentVariableA("PATH", buffer, sizeof buffer);
+    before_.assign(buffer, n < sizeof buffer ? n : 0);
+    ::SetEnvironmentVariableA("PATH", value.c_str());
+  }
+  ~SearchPath() { ::SetEnvironmentVariableA("PATH", before_.c_str()); }
+
+ private:
+  std::string before_;
+};
+
+TEST(Win32Env, NeverRunsAProgramFromTheWorkingDirectory) {
+  TempDir dir;
+  fs::copy_file(OwnDirectory() / "tavrin_child_probe.exe", dir.path() / "tavrin_planted.exe");
+  Env& env = *Env::Default();
+  ChildSpec spec;
+  spec.argv = {"tavrin_planted"};
+  ChildExit exit;
+  {
+    WorkingDirectory here(dir.path());
+    EXPECT_FALSE(env.RunChild(spec, &exit));
+    EXPECT_EQ(env.LastError(), ERROR_FILE_NOT_FOUND);
+  }
+  // The same folder on the search path is fine: the operator put it there.
+  SearchPath path(dir.path().string());
+  auto out = env.CreateOutput((dir.path() / "out.txt").string());
+  spec.stdout_file = out.get();
+  EXPECT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());
+  out->Close();
+  EXPECT_EQ(ReadFile(dir.path() / "out.txt"), fs::current_path().string() + "|(unset)");
+}
+
+TEST(Win32Env, ErrorTextIsTheSystemsWithoutLineEnd) {
+  std::string text = Env::Default()->ErrorText(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(text.empty());
+  EXPECT_NE(text.back(), '\n');
+  EXPECT_NE(text.back(), '\r');
+}
+
+}  // namespace
+}  // namespace tavrin

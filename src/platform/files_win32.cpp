@@ -1,0 +1,35 @@
+#include "platform/files_win32.h"
+
+#include <algorithm>
+
+namespace tavrin {
+namespace {
+
+// ReadFile and WriteFile take a 32-bit count.
+constexpr std::size_t kMaxChunk = 1u << 30;
+
+}  // namespace
+
+long long Win32ReadableFile::Read(char* buffer, std::size_t size) {
+  DWORD read = 0;
+  const auto chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
+  if (!::ReadFile(handle_.get(), buffer, chunk, &read, nullptr)) {
+    // The writing end of a pipe went away: that is the end of the data.
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return read;
+}
+
+bool Win32OutputFile::Append(std::string_view data) {
+  if (!handle_.valid()) return false;
+  while (!data.empty()) {
+    DWORD written = 0;
+    const auto chunk = static_cast<DWORD>(std::min(data.size(), kMaxChunk));
+    if (!::WriteFile(handle_.get(), data.data(), chunk, &written, nullptr) || written == 0)
+      return false;
+    data.remove_prefix(written);
+  }
+  return true;
+}
+
+}  // namespace tavrin

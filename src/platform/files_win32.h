@@ -1,0 +1,32 @@
+#pragma once
+// Files through Windows handles: read from start to end, or created anew
+// and written (and then possibly handed to a child as its output).
+
+#include "platform/env.h"
+#include "platform/scoped_handle_win32.h"
+
+namespace tavrin {
+
+class Win32ReadableFile final : public ReadableFile {
+ public:
+  explicit Win32ReadableFile(ScopedHandle handle) : handle_(std::move(handle)) {}
+  long long Read(char* buffer, std::size_t size) override;
+
+ private:
+  ScopedHandle handle_;
+};
+
+class Win32OutputFile final : public OutputFile {
+ public:
+  explicit Win32OutputFile(ScopedHandle handle) : handle_(std::move(handle)) {}
+  bool Append(std::string_view data) override;
+  bool Close() override { return handle_.Close(); }
+
+  /// The open handle (not inheritable), or null once closed.
+  HANDLE handle() const { return handle_.valid() ? handle_.get() : nullptr; }
+
+ private:
+  ScopedHandle handle_;
+};
+
+}  // namespace tavrin

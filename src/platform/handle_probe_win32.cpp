@@ -1,0 +1,37 @@
+// The child of the handle tests. For each handle value given as an argument
+// it writes the name of the file that value refers to in this process, or
+// "-" when it refers to none; then "|" and the name of the file of its own
+// standard output. A name is the last component of the file's path.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string FileNameOf(HANDLE handle) {
+  char path[MAX_PATH * 2] = {};
+  DWORD length = ::GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= sizeof path) return "-";
+  std::string text(path, length);
+  return text.substr(text.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string out;
+  for (int i = 1; i < argc; ++i) {
+    auto value = static_cast<std::uintptr_t>(std::strtoull(argv[i], nullptr, 10));
+    out += FileNameOf(reinterpret_cast<HANDLE>(value));
+    out += ' ';
+  }
+  HANDLE stdout_handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  out += '|';
+  out += FileNameOf(stdout_handle);
+  DWORD written = 0;
+  ::WriteFile(stdout_handle, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  return 0;
+}
