@@ -3,7 +3,8 @@
 
 find_program(TAVRIN_WINE_LOADER NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(TAVRIN_WINE_LOADER NAMES wine64 wine)
-find_program(TAVRIN_WINESERVER NAMES wineserver PATHS /usr/lib/wine)
+find_program(TAVRIN_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(TAVRIN_WINESERVER NAMES wineserver)
 if(NOT TAVRIN_WINE_LOADER OR NOT TAVRIN_WINESERVER)
   message(FATAL_ERROR "Wine not found: install it (Debian: wine64) or build with -DTAVRIN_TESTS=OFF")
 endif()

@@ -7,6 +7,7 @@
 
 #include <sstream>
 
+#include "platform/path.h"
 #include "support/env_wrapper.h"
 #include "support/temp_dir.h"
 
@@ -86,8 +87,8 @@ TEST_F(MoveProcessedFilesTest, TakenDestinationIsReportedAndKeptAndTheRestMoved)
   fs::create_directory(dir_.path() / "out");
 
   EXPECT_TRUE(Move(env, {"a.sql", "b.sql", "c.sql"}));
-  const std::string in = (dir_.path() / "in").string() + "/";
-  const std::string out = (dir_.path() / "out").string() + "/";
+  const std::string in = (dir_.path() / "in").string() + kPathSeparator;
+  const std::string out = (dir_.path() / "out").string() + kPathSeparator;
   EXPECT_EQ(err_.str(), "\n[EnumerateAndMoveFiles] Error: Unable to move file " + in + "\n" +
                             "[GroupFileList]Error: Unable to find *.tvr files in " + out +
                             " directory.\n[GroupFileList]Error: Unable to find *.olog files in " +

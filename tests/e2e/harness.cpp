@@ -40,20 +40,35 @@ const E2eTarget& E2eTarget::Get() {
   return target;
 }
 
-std::string E2eTest::Sep() { return E2eTarget::Get().windows ? "\\" : "/"; }
+const E2eTarget& E2eTarget::Native() {
+  static const E2eTarget target = [] {
+    E2eTarget t;
+    t.binary = TAVRIN_BINARY;
+    return t;
+  }();
+  return target;
+}
 
-std::string E2eTest::Path(const fs::path& host) {
-  if (!E2eTarget::Get().windows) return host.string();
-  // Wine shows the Linux root as drive Z:.
+namespace {
+
+// A host path as `target` sees it: Wine shows the Linux root as drive Z:.
+std::string PathFor(const E2eTarget& target, const fs::path& host) {
+  if (!target.windows) return host.string();
   std::string path = "Z:" + host.string();
   for (char& c : path)
     if (c == '/') c = '\\';
   return path;
 }
 
+}  // namespace
+
+std::string E2eTest::Sep() { return E2eTarget::Get().windows ? "\\" : "/"; }
+
+std::string E2eTest::Path(const fs::path& host) { return PathFor(E2eTarget::Get(), host); }
+
 std::string E2eTest::Program() {
   const E2eTarget& target = E2eTarget::Get();
-  return target.windows ? Path(target.binary) : target.binary;
+  return PathFor(target, target.binary);
 }
 
 std::string E2eTest::Banner() { return "\nTavrin \nversion 1.0 (Oracle version)\n\n"; }
@@ -66,7 +81,12 @@ std::string E2eTest::ShortUsage() {
 
 E2eResult E2eTest::RunTavrin(const std::vector<std::string>& args, const fs::path& cwd,
                              const std::vector<std::pair<std::string, std::string>>& env) {
-  const E2eTarget& target = E2eTarget::Get();
+  return RunTarget(E2eTarget::Get(), args, cwd, env);
+}
+
+E2eResult E2eTest::RunTarget(const E2eTarget& target, const std::vector<std::string>& args,
+                             const fs::path& cwd,
+                             const std::vector<std::pair<std::string, std::string>>& env) {
   Env& system = *Env::Default();
   TempDir capture;
   auto out = system.CreateOutput((capture.path() / "stdout").string());
@@ -78,7 +98,7 @@ E2eResult E2eTest::RunTavrin(const std::vector<std::string>& args, const fs::pat
 
   ChildSpec spec;
   spec.argv = target.launcher;
-  spec.argv.push_back(Program());
+  spec.argv.push_back(PathFor(target, target.binary));
   spec.argv.insert(spec.argv.end(), args.begin(), args.end());
   spec.stdout_file = out.get();
   spec.stderr_file = err.get();
@@ -95,8 +115,13 @@ E2eResult E2eTest::RunTavrin(const std::vector<std::string>& args, const fs::pat
   err->Close();
   EXPECT_FALSE(exit.signaled) << "tavrin was killed by signal " << exit.code;
   result.exit_code = exit.code;
-  result.out = FoldCrLf(ReadFile(capture.path() / "stdout"));
-  result.err = FoldCrLf(ReadFile(capture.path() / "stderr"));
+  result.out = ReadFile(capture.path() / "stdout");
+  result.err = ReadFile(capture.path() / "stderr");
+  // The Windows console ends lines in CR LF; everything else is compared as is.
+  if (target.windows) {
+    result.out = FoldCrLf(std::move(result.out));
+    result.err = FoldCrLf(std::move(result.err));
+  }
   return result;
 }
 

@@ -21,12 +21,16 @@ struct E2eTarget {
   std::string binary;
   bool windows = false;
 
+  /// The program under test.
   static const E2eTarget& Get();
+  /// The Linux build of this tree, run directly: what the Windows build is
+  /// compared with.
+  static const E2eTarget& Native();
 };
 
 struct E2eResult {
   int exit_code = -1;
-  std::string out;  // standard output, CR LF folded to LF
+  std::string out;  // standard output; from Windows, CR LF folded to LF
   std::string err;  // standard error, likewise
 };
 
@@ -34,6 +38,10 @@ class E2eTest : public ::testing::Test {
  protected:
   /// Runs tavrin with `args` in `cwd` (the test's directory by default).
   E2eResult RunTavrin(const std::vector<std::string>& args,
+                      const std::filesystem::path& cwd = {},
+                      const std::vector<std::pair<std::string, std::string>>& env = {});
+  /// Runs `target` likewise.
+  E2eResult RunTarget(const E2eTarget& target, const std::vector<std::string>& args,
                       const std::filesystem::path& cwd = {},
                       const std::vector<std::pair<std::string, std::string>>& env = {});
 

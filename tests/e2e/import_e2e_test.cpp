@@ -88,6 +88,25 @@ TEST_F(ImportE2eTest, SqlPlusNotOnTheSearchPathAbortsAtTheFirstScript) {
   EXPECT_EQ(logs[0].second, "");
 }
 
+TEST_F(ImportE2eTest, SqlPlusInTheWorkingDirectoryIsNeverRun) {
+  // One left in the batch's working folder would be handed the password.
+  const fs::path out = dir() / "out";
+  WriteFile(out / "Output1.tvr", Script("one"));
+  fs::copy_file(StandInProgram(), dir() / StandInProgram().filename());
+  fs::create_directory(dir() / "empty");
+  E2eResult r = RunTavrin({"-I", "-o", Path(out), "-U", "u", "-P", "p", "-S", "h"}, dir(),
+                          WithoutSqlPlus(dir() / "empty"));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, Banner() + Importing("Output1.tvr") +
+                       "\nError executing the sqlplus command. Process will be aborted. Error "
+                       "number :(2).\n" +
+                       kAbortOut);
+  EXPECT_EQ(r.err, "");  // the stand-in marks every run of it there
+  auto logs = OutputLogs(out);
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs[0].second, "");
+}
+
 TEST_F(ImportE2eTest, OutputLogThatCannotBeCreatedAbortsTheRun) {
   // A directory whose script path still fits the system's path limit while
   // its output log's path, twenty characters longer, no longer does.

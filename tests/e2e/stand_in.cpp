@@ -41,6 +41,15 @@ EnvVars StandInTest::WithStandIn(EnvVars extra) {
   return extra;
 }
 
+fs::path StandInTest::StandInProgram() {
+  std::string dir = StandInDir();
+  if (dir.starts_with("Z:")) {  // a Windows path of a host directory, under Wine
+    dir.erase(0, 2);
+    std::replace(dir.begin(), dir.end(), '\\', '/');
+  }
+  return fs::path(dir) / (E2eTarget::Get().windows ? "sqlplus.exe" : "sqlplus");
+}
+
 EnvVars StandInTest::WithoutSqlPlus(const fs::path& empty_dir) {
   if (E2eTarget::Get().windows) return {{"WINEPATH", Path(empty_dir)}};
   return {{"PATH", empty_dir.string()}};
@@ -48,17 +57,23 @@ EnvVars StandInTest::WithoutSqlPlus(const fs::path& empty_dir) {
 
 std::string StandInTest::StandInOutput(const std::string& login, const fs::path& script,
                                        const std::string& content) {
-  return "argv[0]=sqlplus\nargv[1]=" + login + "\nargv[2]=@" + Path(script) + "\n--- script ---\n" +
-         content;
+  std::string text = "argv[0]=sqlplus\nargv[1]=" + login + "\nargv[2]=@" + Path(script) +
+                     "\n--- script ---\n" + content;
+  if (!E2eTarget::Get().windows) return text;
+  // On Windows the stand-in writes in text mode: every LF byte goes out as CR LF.
+  std::string crlf;
+  for (char c : text) {
+    if (c == '\n') crlf.push_back('\r');
+    crlf.push_back(c);
+  }
+  return crlf;
 }
 
 std::vector<std::pair<std::string, std::string>> StandInTest::OutputLogs(const fs::path& where) {
   static const std::regex kName(R"(import\d+_\d{4}_\d\d_\d\d_\d\d_\d\d_\d\d\.olog)");
   std::vector<std::pair<std::string, std::string>> logs;
   for (const std::string& name : Matching(where, kName)) {
-    std::string bytes = ReadFile(where / name);
-    if (E2eTarget::Get().windows) bytes = std::regex_replace(bytes, std::regex("\r\n"), "\n");
-    logs.emplace_back(name, bytes);
+    logs.emplace_back(name, ReadFile(where / name));
   }
   // By sequence number, so that import10_ follows import9_.
   std::stable_sort(logs.begin(), logs.end(), [](const auto& a, const auto& b) {

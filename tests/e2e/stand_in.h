@@ -18,18 +18,20 @@ class StandInTest : public E2eTest {
   /// Variables that put the stand-in first on the search path, plus `extra`
   /// (e.g. TAVRIN_STAND_IN_EXIT) for the stand-in itself.
   static EnvVars WithStandIn(EnvVars extra = {});
+  /// The stand-in program file itself (a host path).
+  static std::filesystem::path StandInProgram();
   /// Variables under which no sqlplus can be found: the search path is
   /// `empty_dir` alone.
   static EnvVars WithoutSqlPlus(const std::filesystem::path& empty_dir);
 
-  /// What the stand-in writes to its standard output when run on `script`
-  /// (a host path) with the login argument `login`, for a script holding
-  /// `content`.
+  /// The bytes the stand-in writes to its standard output when run on
+  /// `script` (a host path) with the login argument `login`, for a script
+  /// holding `content` (on Windows with every LF written as CR LF).
   static std::string StandInOutput(const std::string& login, const std::filesystem::path& script,
                                    const std::string& content);
 
-  /// The output logs (import*.olog) in `where`: name -> bytes, CR LF folded
-  /// on Windows where the stand-in writes text mode.
+  /// The output logs (import*.olog) in `where`: name -> bytes, by sequence
+  /// number.
   static std::vector<std::pair<std::string, std::string>> OutputLogs(
       const std::filesystem::path& where);
 

@@ -18,13 +18,15 @@ if(ACTION STREQUAL "start")
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "wineserver -p failed: ${result}")
   endif()
-  if(NOT EXISTS ${WINEPREFIX}/system.reg)
-    message(STATUS "Making the Wine prefix ${WINEPREFIX}")
-    execute_process(COMMAND ${WINE_LOADER} wineboot --init RESULT_VARIABLE result
-                    OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "wineboot --init failed: ${result}")
-    endif()
+  # Makes the prefix on first use, and starts the processes Wine keeps for
+  # it here rather than under the first test, whose output they would hold.
+  # No .NET or HTML engine: nothing here needs them, and their installers
+  # would look for a network and a screen.
+  set(ENV{WINEDLLOVERRIDES} "mscoree,mshtml=")
+  execute_process(COMMAND ${WINE_LOADER} wineboot --init RESULT_VARIABLE result
+                  OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "wineboot --init failed: ${result}")
   endif()
 elseif(ACTION STREQUAL "stop")
   execute_process(COMMAND ${WINESERVER} -k)
