@@ -84,7 +84,9 @@ class Env {
   /// Wildcard search (`*` and `?`, case-insensitive, like Windows long
   /// names) on the last component of `pattern`. Stores the bare names of all
   /// matching entries, sub-directories included, `.` and `..` never. Returns
-  /// false when nothing matches or the directory cannot be searched.
+  /// false when nothing matches or the directory cannot be searched. POSIX
+  /// lists in byte order; Windows in the file system's order, and it also
+  /// matches 8.3 short names (so "*.sql" may list "a.sqlx" there).
   virtual bool ListMatches(const std::string& pattern,
                            std::vector<std::string>* names) = 0;
 
@@ -96,8 +98,9 @@ class Env {
   /// with LastError set on failure.
   virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
 
-  /// Moves a file or directory. Never overwrites an existing destination and
-  /// never falls back to copying.
+  /// Moves a file or directory. Never overwrites an existing destination.
+  /// POSIX never falls back to copying; Windows moves a file to another
+  /// volume by copying it and deleting the original.
   virtual bool MoveNoReplace(const std::string& from, const std::string& to) = 0;
 
   /// Creates one directory. Fails when it already exists.
