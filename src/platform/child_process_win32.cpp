@@ -60,7 +60,8 @@ std::vector<std::string> ProgramDirectories() {
   std::string windows = SystemDirectory(::GetWindowsDirectoryA);
   if (!windows.empty()) directories.push_back(windows + "\\System");
   directories.push_back(windows);
-  for (std::string& d : SplitSearchPath(EnvironmentValue("PATH"))) directories.push_back(std::move(d));
+  for (std::string& d : SplitSearchPath(EnvironmentValue("PATH")))
+    directories.push_back(std::move(d));
   return directories;
 }
 
@@ -90,12 +91,14 @@ std::string EnvironmentBlock(const ChildSpec& spec) {
     for (const char* e = strings; *e; e += std::strlen(e) + 1) {
       std::string_view entry(e);
       bool replaced = false;
-      for (const auto& variable : spec.environment) replaced |= NamesVariable(entry, variable.first);
+      for (const auto& variable : spec.environment)
+        replaced |= NamesVariable(entry, variable.first);
       if (!replaced) block.append(entry).push_back('\0');
     }
     ::FreeEnvironmentStringsA(strings);
   }
-  for (const auto& [name, value] : spec.environment) block.append(name + "=" + value).push_back('\0');
+  for (const auto& [name, value] : spec.environment)
+    block.append(name + "=" + value).push_back('\0');
   block.push_back('\0');
   return block;
 }

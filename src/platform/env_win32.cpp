@@ -128,7 +128,8 @@ class Win32Env final : public Env {
       const auto* first = static_cast<const Translation*>(value);
       char query[64];
       std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\ProductName",
-                    static_cast<unsigned>(first->language), static_cast<unsigned>(first->code_page));
+                    static_cast<unsigned>(first->language),
+                    static_cast<unsigned>(first->code_page));
       if (::VerQueryValueA(block.data(), query, &value, &value_size) && value_size > 0) {
         const char* name = static_cast<const char*>(value);
         info->product_name.assign(name, ::strnlen(name, value_size));

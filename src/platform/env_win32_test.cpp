@@ -43,8 +43,8 @@ TEST(Win32Env, ChildInheritsOnlyItsStandardHandles) {
   auto out = env.CreateOutput((dir.path() / "out.txt").string());
   ASSERT_NE(out, nullptr);
   ChildSpec spec;
-  spec.argv = {"tavrin_handle_probe", HandleValue(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(log)))),
-               HandleValue(other)};
+  const auto log_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(log)));
+  spec.argv = {"tavrin_handle_probe", HandleValue(log_handle), HandleValue(other)};
   spec.stdout_file = out.get();
   ChildExit exit;
   ASSERT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());

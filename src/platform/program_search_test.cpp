@@ -30,7 +30,8 @@ TEST(ProgramSearch, FirstDirectoryThatHoldsTheProgramWins) {
                                                 R"(D:\oracle\bin)", R"(D:\tools\)"};
 
   EXPECT_EQ(FindProgram("sqlplus", directories, is_file), R"(C:\Windows\system32\sqlplus.exe)");
-  EXPECT_EQ(FindProgram("sqlplus.exe", {R"(D:\oracle\bin)"}, is_file), R"(D:\oracle\bin\sqlplus.exe)");
+  EXPECT_EQ(FindProgram("sqlplus.exe", {R"(D:\oracle\bin)"}, is_file),
+            R"(D:\oracle\bin\sqlplus.exe)");
   // A name with an extension is taken as it is; a directory may end in a separator.
   EXPECT_EQ(FindProgram("run.cmd", directories, is_file), R"(D:\tools\run.cmd)");
   EXPECT_EQ(FindProgram("run", directories, is_file), std::nullopt);

@@ -21,7 +21,8 @@ TEST(WindowsCommandLine, QuotesOnlyWhatTheRuntimeWouldSplitOrStrip) {
       {R"(a\b c)", R"("a\b c")"},          // inside, a backslash before another letter is kept
       {R"(@C:\out dir\Output1.tvr)", R"("@C:\out dir\Output1.tvr")"},
   };
-  for (const auto& [argument, quoted] : cases) EXPECT_EQ(QuoteWindowsArgument(argument), quoted) << argument;
+  for (const auto& [argument, quoted] : cases)
+    EXPECT_EQ(QuoteWindowsArgument(argument), quoted) << argument;
 }
 
 TEST(WindowsCommandLine, ProgramNameIsQuotedPlainly) {

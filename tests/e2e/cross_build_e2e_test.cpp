@@ -46,7 +46,8 @@ class CrossBuildE2eTest : public E2eTest {
   static std::string LinuxSeparators(std::string text) {
     for (const std::string directory : {"batch-in", "batch-out"}) {
       const std::string windows = directory + "\\", linux = directory + "/";
-      for (std::size_t at = text.find(windows); at != std::string::npos; at = text.find(windows, at))
+      for (std::size_t at = text.find(windows); at != std::string::npos;
+           at = text.find(windows, at))
         text.replace(at, windows.size(), linux);
     }
     return text;
@@ -119,26 +120,27 @@ class BatchGenerator {
   void Declare(std::vector<std::string>* lines, int n) {
     const std::string id = "identity_" + std::to_string(n);
     lines->push_back("INSERT INTO tbl_Transactions(TransactionID, StartedAt) VALUES "
-                     "(seq_Transactions.NEXTVAL, '2026-12-01 10:" + std::to_string(10 + n) + ":00');");
+                     "(seq_Transactions.NEXTVAL, '2026-12-01 10:" +
+                     std::to_string(10 + n) + ":00');");
     lines->push_back("COLUMN " + id + " NEW_VALUE " + id + " NOPRINT");
     lines->push_back("SELECT seq_Transactions.CURRVAL " + id + " FROM DUAL;");
   }
 
   void Statement(std::vector<std::string>* lines, int* declared) {
     const std::string a = Identity(*declared), b = Identity(*declared);
+    const std::string action =
+        "INSERT INTO tbl_Actions(TransactionID, ActionType, Detail) VALUES (&";
     switch (Pick(13)) {
       case 0: Declare(lines, ++*declared); break;
       case 1:
-        lines->push_back("INSERT INTO tbl_Actions(TransactionID, ActionType, Detail) VALUES (&" + a +
-                         ", 'LOGIN', '" + Detail() + "');");
+        lines->push_back(action + a + ", 'LOGIN', '" + Detail() + "');");
         break;
       case 2:
         lines->push_back("INSERT INTO tbl_Actions(TransactionID, RelatedID, ActionType) VALUES (&" +
                          a + ", &" + b + ", 'APPROVE')");
         break;
       case 3:
-        lines->push_back("INSERT INTO tbl_Actions(TransactionID, ActionType, Detail) VALUES (&" + a +
-                         ", 'EXPORT', '&" + b + "');");
+        lines->push_back(action + a + ", 'EXPORT', '&" + b + "');");
         break;
       case 4:
         lines->push_back("INSERT INTO tbl_groups(GroupID, TransactionID, Name) VALUES "
@@ -157,17 +159,17 @@ class BatchGenerator {
                          "(seq_Transactions.NEXTVAL, &" + a + ");");
         break;
       case 8:
-        lines->push_back("INSERT INTO tbl_Actions(TransactionID, ActionType, Detail) VALUES (&" + a +
-                         ", 'NOTE', " + (Pick(2) ? " NULL " : "") + ");");
+        lines->push_back(action + a + ", 'NOTE', " + (Pick(2) ? " NULL " : "") + ");");
         break;
       case 9:
-        lines->push_back("UPDATE tbl_Settings SET Value = '" + Detail() + "' WHERE Name = 'audit';");
+        lines->push_back("UPDATE tbl_Settings SET Value = '" + Detail() +
+                         "' WHERE Name = 'audit';");
         break;
       case 10: lines->push_back(""); break;
       case 11: lines->push_back("SELECT seq_Actions.CURRVAL " + a + " FROM DUAL;"); break;
       default:
-        lines->push_back("UPDATE tbl_Actions SET Detail = '" + Detail() + "' WHERE TransactionID = &" +
-                         a + ";");
+        lines->push_back("UPDATE tbl_Actions SET Detail = '" + Detail() +
+                         "' WHERE TransactionID = &" + a + ";");
     }
   }
 
