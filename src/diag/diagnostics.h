@@ -1,7 +1,7 @@
 #pragma once
 // Where a stage's messages go: the console streams, and the log file when
 // logging is on. Every message is written twice by its caller, once to the
-// console and once through Log(); the two texts often differ.
+// console and once through log(); the two texts often differ.
 
 #include <ostream>
 
@@ -18,8 +18,8 @@ class Diagnostics {
 
   /// Writes to the log file when logging is on; otherwise does nothing.
   template <typename... Args>
-  void Log(std::string_view format, const Args&... args) {
-    if (logging_on_) log_file_.Write(format, args...);
+  void log(std::string_view format, const Args&... args) {
+    if (logging_on_) log_file_.log(format, args...);
   }
 
   bool logging_on() const { return logging_on_; }
@@ -27,7 +27,7 @@ class Diagnostics {
   /// Opens a new log file and turns logging on. False when it cannot be opened.
   bool StartLogging(Env& env) {
     logging_on_ = false;
-    if (!log_file_.Init("Tavrin", "wb", env)) return false;
+    if (!log_file_.init_log("Tavrin", "wb", env)) return false;
     logging_on_ = true;
     return true;
   }

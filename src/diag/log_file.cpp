@@ -5,7 +5,7 @@
 
 namespace tavrin {
 
-bool LogFile::Init(const std::string& base, const char* mode, Env& env) {
+bool LogFile::init_log(const std::string& base, const char* mode, Env& env) {
   Close();
   DateTime t = env.LocalNow();
   std::string name(base.size() + 32, '\0');

@@ -22,13 +22,13 @@ class LogFile {
   /// truncating a file of that name, and closes any file opened before. On
   /// failure reports "init_log() failed to open <base>" and the system's
   /// reason on the error stream, and returns false.
-  bool Init(const std::string& base, const char* mode, Env& env);
+  bool init_log(const std::string& base, const char* mode, Env& env);
 
   bool is_open() const { return file_ != nullptr; }
 
   /// Writes one formatted message; returns the number of characters written.
   template <typename... Args>
-  int Write(std::string_view format, const Args&... args) {
+  int log(std::string_view format, const Args&... args) {
     const LogArg packed[] = {LogArg(args)..., LogArg(0)};
     return WriteArgs(format, std::span<const LogArg>(packed, sizeof...(Args)));
   }

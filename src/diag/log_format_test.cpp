@@ -78,11 +78,11 @@ TEST(LogFile, NamesTheFileByLocalTimeAndCountsWhatItWrites) {
   std::ostringstream errors;
   {
     LogFile log(errors);
-    ASSERT_TRUE(log.Init("Tavrin", "wb", env));
-    EXPECT_EQ(log.Write("first\n"), 6);
+    ASSERT_TRUE(log.init_log("Tavrin", "wb", env));
+    EXPECT_EQ(log.log("first\n"), 6);
     // A second file of the same second truncates the first.
-    ASSERT_TRUE(log.Init("Tavrin", "wb", env));
-    EXPECT_EQ(log.Write("%s %ld\n", "second"), 9);
+    ASSERT_TRUE(log.init_log("Tavrin", "wb", env));
+    EXPECT_EQ(log.log("%s %ld\n", "second"), 9);
   }
   EXPECT_EQ(test::ReadFile(dir.path() / "Tavrin_2026-03-04_05-06-07.log"), "second d\n");
   EXPECT_EQ(errors.str(), "Invalid format specifier in log().\n");
@@ -91,7 +91,7 @@ TEST(LogFile, NamesTheFileByLocalTimeAndCountsWhatItWrites) {
   std::filesystem::create_directory(dir.path() / "Blocked_2026-03-04_05-06-07.log");
   LogFile blocked(errors);
   errors.str("");
-  EXPECT_FALSE(blocked.Init("Blocked", "wb", env));
+  EXPECT_FALSE(blocked.init_log("Blocked", "wb", env));
   // The C runtime's reason: Windows' one says a directory is not accessible.
 #ifdef _WIN32
   EXPECT_EQ(errors.str(), "init_log() failed to open Blocked\n: Permission denied\n");

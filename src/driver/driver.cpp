@@ -50,7 +50,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
 // given ending.
 bool Missing(Run& run, const char* text, const char* log_text) {
   run.diag.err() << text << std::endl;
-  run.diag.Log(log_text);
+  run.diag.log(log_text);
   return false;
 }
 
@@ -65,7 +65,7 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
                   "number of arguments. Process aborted."
                << std::endl << std::endl;
     WriteShortUsage(diag.err(), program);
-    diag.Log("[%s] Invalid number of arguments specified. Please check if you have provided "
+    diag.log("[%s] Invalid number of arguments specified. Please check if you have provided "
              "either -p or -I switch and appropriate number of arguments. Process aborted.\n",
              DriverSourcePath());
     return false;
@@ -81,13 +81,13 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
     if (!GroupFileList(run)) {
       const char* text = "\n\n[Tavrin]Error: Unable to group SQL input file. Process will be aborted\n";
       diag.out() << text;
-      diag.Log(text);
+      diag.log(text);
       return false;
     }
     if (!ParseFileList(run)) {
       const char* text = "\n\n[Tavrin]Error: Unable to parse SQL input file. Process will be aborted\n";
       diag.out() << text;
-      diag.Log(text);
+      diag.log(text);
       return false;
     }
   }
@@ -104,7 +104,7 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
                      "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n");
     if (!ImportLogFiles(run)) {
       diag.out() << "\n[Tavrin]Error: Unable to import SQL log files. Process will be aborted\n";
-      diag.Log("[%s] Error: Unable to import SQL log files. Process will be aborted\n",
+      diag.log("[%s] Error: Unable to import SQL log files. Process will be aborted\n",
                DriverSourcePath());
       return false;
     }

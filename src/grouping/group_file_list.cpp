@@ -41,25 +41,25 @@ bool GroupFileList(Run& run) {
   const std::string& input = *run.settings.input_directory;
   InputFileList& files = run.files;
 
-  diag.Log("[GroupFileList] Searching for input SQL files in the directory %s\n", input);
+  diag.log("[GroupFileList] Searching for input SQL files in the directory %s\n", input);
   std::vector<std::string> names;
   if (!run.env.ListMatches(JoinPath(input, "*.sql"), &names)) {
     diag.err() << "[GroupFileList]Error: Unable to find target sql files in " << input
                << " directory." << std::endl;
-    diag.Log("[GroupFileList] Error: Unable to find target sql files in %s directory.\n", input);
+    diag.log("[GroupFileList] Error: Unable to find target sql files in %s directory.\n", input);
     return false;
   }
   files.clear();
   files.reserve(names.size());
   for (std::string& name : names) {
-    diag.Log("\t[GroupFileList] Found File : %s\n", name);
+    diag.log("\t[GroupFileList] Found File : %s\n", name);
     files.push_back(InputFile{std::move(name), 0});
   }
   // Byte order of the names (std::string compares as unsigned characters).
   std::sort(files.begin(), files.end(),
             [](const InputFile& a, const InputFile& b) { return a.name < b.name; });
 
-  diag.Log("\n[GroupFileList]************Starting to group the files******************\n");
+  diag.log("\n[GroupFileList]************Starting to group the files******************\n");
   diag.out() << "\nGrouping Started" << std::endl;
 
   std::int32_t group = 0;
@@ -69,23 +69,23 @@ bool GroupFileList(Run& run) {
     bool starts_group = StartsGroup(run.env, path, &readable);
     if (!readable) {
       diag.err() << "Error: Unable to open file " << path << std::endl;
-      diag.Log("[GroupFileList] Error: Unable to open input file :%s\n", path);
+      diag.log("[GroupFileList] Error: Unable to open input file :%s\n", path);
       return false;
     }
     diag.out() << "Grouping file:" << file.name;
-    diag.Log("\t[GroupFileList] Grouping File :%s", path);
+    diag.log("\t[GroupFileList] Grouping File :%s", path);
     if (starts_group) ++group;
     file.group = group;
     diag.out() << "\tGroup :" << file.group << std::endl;
-    diag.Log("\t[GroupFileList] Group:%d\n", file.group);
+    diag.log("\t[GroupFileList] Group:%d\n", file.group);
   }
-  diag.Log("[GroupFileList]************Grouping Ends******************\n");
+  diag.log("[GroupFileList]************Grouping Ends******************\n");
 
   if (run.settings.discard_last_group) {
     diag.out() << "\n\nDiscard group option was turned on due to detection of a possible "
                   "lingering transaction. \nDiscarding Group Number:"
                << group << std::endl << std::endl;
-    diag.Log("\n\nDiscard group option was turned on due to detection of a possible lingering "
+    diag.log("\n\nDiscard group option was turned on due to detection of a possible lingering "
              "transaction.\n Discarding Group Number: %d\n\n",
              group);
     while (!files.empty() && files.back().group == group) files.pop_back();

@@ -30,13 +30,13 @@ bool ImportScript(Run& run, const std::string& directory, const std::string& nam
     diag.out() << "\nError: Could not create the output log file. Error number :(" << error
                << ").\n"
                << std::flush;
-    diag.Log("\nError: Could not create the output log file. Error number :(%d).\n", error);
+    diag.log("\nError: Could not create the output log file. Error number :(%d).\n", error);
     return false;
   }
 
   diag.out() << "\n\nImporting data from file == " << name << "== to SQL*PLUS started ..."
              << std::endl;
-  diag.Log("\n\nImporting data from file %s to SQL*PLUS...\n", name);
+  diag.log("\n\nImporting data from file %s to SQL*PLUS...\n", name);
 
   ChildSpec child;
   child.argv = SqlPlusArguments(run.settings, script);
@@ -49,7 +49,7 @@ bool ImportScript(Run& run, const std::string& directory, const std::string& nam
     diag.out() << "\nError executing the sqlplus command. Process will be aborted. Error number :("
                << error << ").\n"
                << std::flush;
-    diag.Log("\nError executing the sqplus command. Process will be aborted. Error number :(%d).\n",
+    diag.log("\nError executing the sqplus command. Process will be aborted. Error number :(%d).\n",
              error);
     return false;
   }
@@ -62,7 +62,7 @@ bool ImportScript(Run& run, const std::string& directory, const std::string& nam
     diag.out() << "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code " << code
                << " for file " << name << ". Check its output log " << log_path << ".\n"
                << std::flush;
-    diag.Log(
+    diag.log(
         "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code %d for file %s. Check its "
         "output log %s.\n",
         code, name, log_path);
@@ -80,7 +80,7 @@ bool ImportLogFiles(Run& run) {
     diag.out() << "\n\n[ImportLogFiles] Warning: Parse file list found empty. Skipped the Import..."
                << std::endl
                << std::endl;
-    diag.Log(
+    diag.log(
         "\n\n[ImportLogFiles] Warning: Parse file list found empty. Skipped the Import...\n\n");
     return true;
   }
@@ -88,7 +88,7 @@ bool ImportLogFiles(Run& run) {
     diag.out() << "\n\n[ImportLogFiles] Error: UserName/Password not specified. Import abandoned..."
                << std::endl
                << std::endl;
-    diag.Log("\n\n[ImportLogFiles]Error: UserName/Password not specified. Import abandoned...\n\n");
+    diag.log("\n\n[ImportLogFiles]Error: UserName/Password not specified. Import abandoned...\n\n");
     return false;
   }
 
@@ -98,7 +98,7 @@ bool ImportLogFiles(Run& run) {
   if (!run.env.ListMatches(pattern, &scripts)) {
     diag.err() << "\n[ImportLogFiles]Error: Unable to find import files in the directory" << pattern
                << std::endl;
-    diag.Log("\n[ImportLogFiles]Error: Unable to find import files in the directory %s", pattern);
+    diag.log("\n[ImportLogFiles]Error: Unable to find import files in the directory %s", pattern);
     return false;
   }
 

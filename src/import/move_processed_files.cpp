@@ -15,11 +15,11 @@ void MoveOne(Run& run, const std::string& source_prefix, const std::string& dest
   Diagnostics& diag = run.diag;
   if (run.env.MoveNoReplace(source_prefix + name, destination_prefix + name)) {
     diag.out() << "\tMoved File :" << name << " to " << destination_prefix << std::endl;
-    diag.Log("\tMoved File :%s to %s\n", name, destination_prefix);
+    diag.log("\tMoved File :%s to %s\n", name, destination_prefix);
   } else {
     diag.err() << "\n[EnumerateAndMoveFiles] Error: Unable to move file " << source_prefix
                << std::endl;
-    diag.Log("\n[EnumerateAndMoveFiles] Error: Unable to move file %s\n", source_prefix);
+    diag.log("\n[EnumerateAndMoveFiles] Error: Unable to move file %s\n", source_prefix);
   }
 }
 
@@ -37,7 +37,7 @@ void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string dest
   if (!run.env.ListMatches(source_prefix + std::string(pattern), &names)) {
     diag.err() << "[GroupFileList]Error: Unable to find " << pattern << " files in "
                << source_prefix << " directory." << std::endl;
-    diag.Log("[GroupFileList] Error: Unable to find %s in %s directory.\n", pattern, source_prefix);
+    diag.log("[GroupFileList] Error: Unable to find %s in %s directory.\n", pattern, source_prefix);
     return;
   }
   for (const std::string& name : names) MoveOne(run, source_prefix, destination_prefix, name);
@@ -48,7 +48,7 @@ bool MoveProcessedFiles(Run& run) {
   if (run.files.empty()) {
     diag.out() << "\n[MoveProcessedFiles] Warning: File list found empty. No files moved."
                << std::endl;
-    diag.Log("\n[MoveProcessedFiles] Warning: File list found empty. No files moved.\n");
+    diag.log("\n[MoveProcessedFiles] Warning: File list found empty. No files moved.\n");
     return true;
   }
 
@@ -60,7 +60,7 @@ bool MoveProcessedFiles(Run& run) {
     diag.err() << "\n[MoveProcessedFiles] Error : Could not create backup directory. Process is "
                   "aborted"
                << std::endl;
-    diag.Log(
+    diag.log(
         "\n[MoveProcessedFiles] Error : Could not create backup directory %s. Process is "
         "aborted\n",
         backup);
@@ -68,7 +68,7 @@ bool MoveProcessedFiles(Run& run) {
   }
 
   diag.out() << "\n Moving INPUT SQL Files..." << std::endl;
-  diag.Log("\nMoving INPUT SQL files...\n");
+  diag.log("\nMoving INPUT SQL files...\n");
   const std::string destination = WithSeparator(backup);
   const std::string input = WithSeparator(run.settings.input_directory.value_or(""));
   for (const InputFile& file : run.files) MoveOne(run, input, destination, file.name);

@@ -10,7 +10,7 @@ namespace {
 void WarnMissingKey(Diagnostics& diag, const std::string& key, const char* ending) {
   diag.out() << "[MergeKeys] Warning : Could not find key indentity " << key << ending
              << std::endl;
-  diag.Log("\t[MergeKeys]Warning : Could not find key indentity %s in the map. Key merging aborted.\n",
+  diag.log("\t[MergeKeys]Warning : Could not find key indentity %s in the map. Key merging aborted.\n",
            key);
 }
 

@@ -38,7 +38,7 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
     if (space == std::string::npos) {
       diag.err() << "[ParseFileList] Error : Invalid format for the DECLARE statement. Process aborted"
                  << std::endl;
-      diag.Log("[ParseFileList]Error :Invalid format for the DECLARE statement Process aborted\n");
+      diag.log("[ParseFileList]Error :Invalid format for the DECLARE statement Process aborted\n");
       return false;
     }
     std::string key = line.substr(at, space - at);
@@ -52,7 +52,7 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
   if (!RewriteStatement(line)) {
     diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << line << ". Skipped."
                << std::endl;
-    diag.Log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", line);
+    diag.log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", line);
     return true;
   }
   StoreCursor& cursor = state.store.cursor();
@@ -60,7 +60,7 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
   if (cursor.at_end()) {
     diag.out() << "[ParseFileList] Warning : Uanble to find the identity key for identity " << key
                << " in the map. The entry has been skipped." << std::endl;
-    diag.Log("[ParseFileList]Warning : Unable to find identity key for identity %s in map "
+    diag.log("[ParseFileList]Warning : Unable to find identity key for identity %s in map "
              "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n",
              key);
     return true;
@@ -106,7 +106,7 @@ bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script) {
   if (!script.is_open() || script.Close()) return true;
   diag.err() << "\n[ParseFileList]Error: Unable to write output log file:" << script.path()
              << std::endl;
-  diag.Log("[ParseFileList]Error: Unable to write output log: %s. Process aborted\n", script.path());
+  diag.log("[ParseFileList]Error: Unable to write output log: %s. Process aborted\n", script.path());
   return false;
 }
 
@@ -116,7 +116,7 @@ bool ParseFileList(Run& run) {
   Diagnostics& diag = run.diag;
   const std::string& input = *run.settings.input_directory;
   const std::string& output = *run.settings.output_directory;
-  diag.Log("\n[ParseFileList]************Starting to parse the files******************\n");
+  diag.log("\n[ParseFileList]************Starting to parse the files******************\n");
 
   GroupState state;
   ScriptFile script;
@@ -129,11 +129,11 @@ bool ParseFileList(Run& run) {
       if (!script.Open(run.env, path)) {
         diag.err() << "\n[ParseFileList]Error: Unable to create output log file:" << path
                    << std::endl;
-        diag.Log("[ParseFileList]Error: Unable to create ouput log: %s. Process aborted\n", path);
+        diag.log("[ParseFileList]Error: Unable to create ouput log: %s. Process aborted\n", path);
         return false;
       }
       diag.out() << "\nCreating output log:" << path << std::endl;
-      diag.Log("\n[ParseFileList]Creating output log: %s\n", path);
+      diag.log("\n[ParseFileList]Creating output log: %s\n", path);
       current_group = file.group;
     }
 
@@ -141,11 +141,11 @@ bool ParseFileList(Run& run) {
     auto handle = run.env.OpenForReading(path);
     if (!handle) {
       diag.err() << "\nError: Unable to open input file " << path << std::endl;
-      diag.Log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
+      diag.log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
       return false;
     }
     diag.out() << "\n\tParsing file :" << file.name;
-    diag.Log("[ParseFileList]Parsing file %s\n", file.name);
+    diag.log("[ParseFileList]Parsing file %s\n", file.name);
 
     LineReader reader(std::move(handle));
     std::string_view read;
@@ -156,12 +156,12 @@ bool ParseFileList(Run& run) {
     if (reader.failed()) {
       // A file that stops reading half-way must not become half a script.
       diag.err() << "\nError: Unable to open input file " << path << std::endl;
-      diag.Log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
+      diag.log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
       return false;
     }
   }
   if (!FinishScript(state, diag, script)) return false;
-  diag.Log("[ParseFileList]************Parsing Ends******************\n");
+  diag.log("[ParseFileList]************Parsing Ends******************\n");
   return true;
 }
 

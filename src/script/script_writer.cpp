@@ -78,7 +78,7 @@ void DistributeAuthentications(GroupState& state) {
 
 void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
   diag.out() << "\n\n\tDumping memory contents to a file";
-  diag.Log("\n[ParseFileList]Dumping memory contents to output file\n\n");
+  diag.log("\n[ParseFileList]Dumping memory contents to output file\n\n");
   DistributeAuthentications(state);
   MergePass(state, diag);
 

@@ -9,7 +9,7 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   if (statement.empty()) return;
   // A rejected statement is left as it was read.
   if (!RewriteStatement(statement)) {
-    diag.Log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", statement);
+    diag.log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", statement);
     diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << statement << ". Skipped."
                << std::endl;
     return;
@@ -59,7 +59,7 @@ void AttachAuthentication(GroupState& state, Diagnostics& diag, StoreEntry& targ
                   "insertion."
                << std::endl
                << "There might be errors while executing the output logs." << std::endl;
-    diag.Log("[ParseFileList] Warning : Authentication entry missing for a tbl_group record "
+    diag.log("[ParseFileList] Warning : Authentication entry missing for a tbl_group record "
              "insertion.\nThere might be errors while executing the output logs.");
     return;
   }
