@@ -191,6 +191,9 @@ class PosixEnv final : public Env {
       posix_spawn_file_actions_adddup2(&actions, out->fd(), STDOUT_FILENO);
     if (auto* err = static_cast<PosixOutputFile*>(spec.stderr_file))
       posix_spawn_file_actions_adddup2(&actions, err->fd(), STDERR_FILENO);
+    // The child gets its three standard descriptors and nothing else: the log
+    // file and whatever else we hold open stay ours.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     if (!spec.working_directory.empty())
       posix_spawn_file_actions_addchdir_np(&actions, spec.working_directory.c_str());
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/path.h"
 #include "platform/version.h"
@@ -85,6 +86,23 @@ TEST(SystemEnv, ChildOutputGoesToTheFileAndArgumentsStayWhole) {
   spec.argv = {"tavrin-no-such-program"};
   EXPECT_FALSE(env.RunChild(spec, &exit));
   EXPECT_EQ(env.LastError(), 2);  // "file not found" on both systems
+}
+
+TEST(SystemEnv, ChildInheritsOnlyItsStandardDescriptors) {
+  // A file we hold open, as the log file is while sqlplus runs.
+  TempDir dir;
+  std::FILE* held = std::fopen((dir.path() / "held").string().c_str(), "wb");
+  ASSERT_NE(held, nullptr);
+  Env& env = *Env::Default();
+  auto out = env.CreateOutput((dir.path() / "out").string());
+  ChildSpec spec;
+  spec.argv = {"sh", "-c", "ls /dev/fd/ | wc -l"};  // 0, 1, 2 and the one ls reads
+  spec.stdout_file = out.get();
+  ChildExit exit;
+  ASSERT_TRUE(env.RunChild(spec, &exit));
+  out->Close();
+  std::fclose(held);
+  EXPECT_EQ(ReadFile(dir.path() / "out"), "4\n");
 }
 #endif
 
