@@ -83,7 +83,7 @@ bool NamesVariable(std::string_view entry, std::string_view name) {
   return true;
 }
 
-// Our environment with the spec's variables replaced or added, as the block
+// Our environment with the ChildSpec's variables replaced or added, as the block
 // CreateProcessA takes: "name=value\0" entries and a closing "\0".
 std::string EnvironmentBlock(const ChildSpec& spec) {
   std::string block;
