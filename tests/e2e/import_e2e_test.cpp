@@ -9,6 +9,10 @@ namespace fs = std::filesystem;
 
 using ImportE2eTest = StandInTest;
 
+// sqlplus could not be started: "file not found" on both systems.
+const std::string kSqlPlusNotFound =
+    "\nError executing the sqlplus command. Process will be aborted. Error number :(2).\n";
+
 const std::string kAbortOut =
     "\n[Tavrin]Error: Unable to import SQL log files. Process will be aborted\n";
 const std::string kAbortLog = std::string("[") + TAVRIN_DRIVER_SOURCE +
@@ -75,8 +79,7 @@ TEST_F(ImportE2eTest, SqlPlusNotOnTheSearchPathAbortsAtTheFirstScript) {
                           WithoutSqlPlus(dir() / "empty"));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, Banner() + Importing("Output1.tvr") +
-                       "\nError executing the sqlplus command. Process will be aborted. Error "
-                       "number :(2).\n" +
+                       kSqlPlusNotFound +
                        kAbortOut);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(OnlyLog(dir()), ImportingLog("Output1.tvr") +
@@ -98,8 +101,7 @@ TEST_F(ImportE2eTest, SqlPlusInTheWorkingDirectoryIsNeverRun) {
                           WithoutSqlPlus(dir() / "empty"));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, Banner() + Importing("Output1.tvr") +
-                       "\nError executing the sqlplus command. Process will be aborted. Error "
-                       "number :(2).\n" +
+                       kSqlPlusNotFound +
                        kAbortOut);
   EXPECT_EQ(r.err, "");  // the stand-in marks every run of it there
   auto logs = OutputLogs(out);
