@@ -3,6 +3,9 @@
 // list, the messages and the operating system. The driver owns one; a test
 // builds a fresh one.
 
+#include <string>
+#include <vector>
+
 #include "diag/diagnostics.h"
 #include "driver/run_settings.h"
 #include "grouping/input_file_list.h"
@@ -17,6 +20,11 @@ struct Run {
   Diagnostics diag;
   RunSettings settings;
   InputFileList files;
+  /// The scripts this run's parse stage wrote, in group order (full paths).
+  std::vector<std::string> scripts_written;
+  /// A script reported errors or the backup failed; with -e the run ends
+  /// with exit code 2.
+  bool errors_reported = false;
 };
 
 }  // namespace tavrin

@@ -16,6 +16,7 @@ struct RunSettings {
   bool import = false;                          // -I
   bool move = false;                            // -m
   bool discard_last_group = false;              // -D
+  bool fail_on_reported_errors = false;         // -e
 };
 
 }  // namespace tavrin
