@@ -98,6 +98,10 @@ class Env {
   /// with LastError set on failure.
   virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
 
+  /// Creates `path` for writing only when no file of that name exists; null
+  /// with LastError set on failure, and `*exists` true when the name was taken.
+  virtual std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) = 0;
+
   /// Moves a file or directory. Never overwrites an existing destination.
   /// POSIX never falls back to copying; Windows moves a file to another
   /// volume by copying it and deleting the original.

@@ -146,6 +146,13 @@ class PosixEnv final : public Env {
     return std::make_unique<PosixOutputFile>(fd);
   }
 
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    *exists = fd < 0 && errno == EEXIST;
+    if (fd < 0) return Fail(), nullptr;
+    return std::make_unique<PosixOutputFile>(fd);
+  }
+
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
       return true;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/path.h"
+#include "platform/unique_output.h"
 #include "platform/version.h"
 #include "support/temp_dir.h"
 
@@ -56,6 +57,30 @@ TEST(SystemEnv, MovesNeverReplaceAndDirectoriesAreMadeOnce) {
   EXPECT_FALSE(env.MakeDirectory(sub));
   EXPECT_TRUE(env.MoveNoReplace(from, JoinPath(sub, "a")));
   EXPECT_EQ(ReadFile(std::filesystem::path(sub) / "a"), "first");
+}
+
+TEST(SystemEnv, NewOutputsNeverReplaceAFile) {
+  TempDir dir;
+  Env& env = *Env::Default();
+  const std::string stem = (dir.path() / "run").string();
+  WriteFile(stem + ".log", "first");
+  WriteFile(stem + "_2.log", "second");
+
+  bool exists = false;
+  EXPECT_EQ(env.CreateNewOutput(stem + ".log", &exists), nullptr);
+  EXPECT_TRUE(exists);
+  std::string path;
+  auto file = CreateUniqueOutput(env, stem, ".log", &path);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(path, stem + "_3.log");
+  EXPECT_TRUE(file->Append("third") && file->Close());
+  EXPECT_EQ(ReadFile(stem + ".log"), "first");
+  EXPECT_EQ(ReadFile(stem + "_2.log"), "second");
+  EXPECT_EQ(ReadFile(path), "third");
+
+  // A directory that does not exist is a failure, not a taken name.
+  EXPECT_EQ(CreateUniqueOutput(env, (dir.path() / "missing" / "run").string(), ".log", &path),
+            nullptr);
 }
 
 TEST(SystemEnv, RefusesToReadADirectory) {

@@ -79,6 +79,14 @@ class Win32Env final : public Env {
     return std::make_unique<Win32OutputFile>(std::move(file));
   }
 
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
+    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    *exists = !file.valid() && ::GetLastError() == ERROR_FILE_EXISTS;
+    if (!file.valid()) return Fail(), nullptr;
+    return std::make_unique<Win32OutputFile>(std::move(file));
+  }
+
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     return ::MoveFileA(from.c_str(), to.c_str()) || Fail();
   }

@@ -24,6 +24,10 @@ class EnvWrapper : public Env {
     injected_error_ = 0;
     return target_->CreateOutput(path);
   }
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
+    injected_error_ = 0;
+    return target_->CreateNewOutput(path, exists);
+  }
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     return Track(target_->MoveNoReplace(from, to));
   }
