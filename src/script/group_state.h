@@ -2,7 +2,9 @@
 // What the conversion of one group keeps between its steps. The parse stage
 // owns one for the whole run; the script writer empties it after each group.
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -21,12 +23,20 @@ struct GroupState {
   /// The statements of "others_-2" that contain "tbl_Transactions", oldest
   /// first, so a declaration finds the latest one without scanning the rest.
   std::vector<StatementList::iterator> transaction_rows;
+  /// The read position of the line being filed: the lines of the group
+  /// counted from 0 in the order their files and the lines in them are read.
+  std::uint64_t line_position = 0;
+
+  /// `text`, kept for the rest of the group, as a statement of the line
+  /// being filed.
+  Statement Keep(std::string_view text) { return {texts.Store(text), line_position}; }
 
   void Clear() {
     store.Clear();
     merge_map.clear();
     transaction_rows.clear();
     texts.Clear();
+    line_position = 0;
   }
 };
 

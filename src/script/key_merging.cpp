@@ -1,6 +1,7 @@
 #include "script/key_merging.h"
 
 #include <optional>
+#include <vector>
 
 #include "script/statement_text.h"
 
@@ -12,6 +13,31 @@ void WarnMissingKey(Diagnostics& diag, const std::string& key, const char* endin
              << std::endl;
   diag.log("\t[MergeKeys]Warning : Could not find key indentity %s in the map. Key merging aborted.\n",
            key);
+}
+
+// Follows earlier merges from `key` to the key that holds its statements now:
+// while the key is not in the store and was merged away, goes on with the key
+// it went into. Returns the key where that ends and stores its entry (the end
+// position when that key is not in the store either) in `*entry`.
+//
+// Every step leads to a key merged away later, so a chain ends; the bound
+// only guards against a map that was corrupted. The records walked are then
+// pointed at the end of the chain, so a long chain is walked once.
+std::string Resolve(GroupState& state, std::string_view key, StoreCursor* entry) {
+  *entry = state.store.Find(key);
+  if (!entry->at_end()) return std::string(key);
+  std::string resolved(key);
+  std::vector<MergeMap::iterator> walked;
+  for (;;) {
+    auto record = state.merge_map.find(resolved);
+    if (record == state.merge_map.end() || walked.size() > state.merge_map.size()) break;
+    walked.push_back(record);
+    resolved = record->second;
+    *entry = state.store.Find(resolved);
+    if (!entry->at_end()) break;
+  }
+  for (auto record : walked) record->second = resolved;
+  return resolved;
 }
 
 struct Merge {
@@ -38,6 +64,39 @@ std::optional<Merge> MergeFor(std::string_view statement, const std::string& key
   return std::nullopt;
 }
 
+// Moves every statement of `from` to the end of `to`, removes `from` and
+// records where it went.
+void Join(GroupState& state, StoreCursor to, StoreCursor from) {
+  const std::string removed = from->key;
+  to->statements.splice(to->statements.end(), from->statements);
+  state.store.Erase(removed);
+  state.merge_map.try_emplace(removed, to->key);
+}
+
+// One walk over the store; true when it joined anything.
+bool JoinWalk(GroupState& state) {
+  bool joined = false;
+  StatementStore& store = state.store;
+  for (StoreCursor block = store.Begin(); !block.at_end(); store.Advance(block)) {
+    // Joining appends to this very list; the walk goes on into what it gains.
+    StatementList& statements = block->statements;
+    for (auto it = statements.begin(); it != statements.end(); ++it) {
+      const std::string_view text = it->text;
+      for (std::size_t at = marker::kIdentity.FindIn(text); at != std::string_view::npos;) {
+        const std::string_view name = IdentityNameAt(text, at);
+        StoreCursor holder;
+        Resolve(state, name, &holder);
+        if (!holder.at_end() && holder != block) {
+          Join(state, block, holder);
+          joined = true;
+        }
+        at = marker::kIdentity.FindIn(text, at + name.size());
+      }
+    }
+  }
+  return joined;
+}
+
 }  // namespace
 
 void MergePass(GroupState& state, Diagnostics& diag) {
@@ -46,8 +105,8 @@ void MergePass(GroupState& state, Diagnostics& diag) {
   cursor = store.Begin();
   while (!cursor.at_end()) {
     std::optional<Merge> merge;
-    for (std::string_view statement : cursor->statements) {
-      merge = MergeFor(statement, cursor->key);
+    for (const Statement& statement : cursor->statements) {
+      merge = MergeFor(statement.text, cursor->key);
       if (merge) break;
     }
     store.Advance(cursor);
@@ -57,31 +116,24 @@ void MergePass(GroupState& state, Diagnostics& diag) {
 
 void MergeKeys(GroupState& state, Diagnostics& diag, const std::string& target,
                const std::string& merged) {
-  StatementStore& store = state.store;
-  StoreCursor from = store.Find(merged);
+  StoreCursor from;
+  const std::string moving = Resolve(state, merged, &from);
   if (from.at_end()) {
-    WarnMissingKey(diag, merged, "in the map Key Merging aborted");
+    WarnMissingKey(diag, moving, "in the map Key Merging aborted");
     return;
   }
-  // Follow earlier merges to the key that still holds the target's
-  // statements. Every step leads to a key merged later, so the chain ends;
-  // the bound only guards against a map that was corrupted.
-  std::string resolved = target;
-  StoreCursor to = store.Find(resolved);
-  for (std::size_t steps = 0; to.at_end(); ++steps) {
-    auto record = state.merge_map.find(resolved);
-    if (record == state.merge_map.end() || steps > state.merge_map.size()) {
-      WarnMissingKey(diag, resolved, "in the map. Key merging aborted");
-      return;
-    }
-    resolved = record->second;
-    to = store.Find(resolved);
+  StoreCursor to;
+  const std::string staying = Resolve(state, target, &to);
+  if (to.at_end()) {
+    WarnMissingKey(diag, staying, "in the map. Key merging aborted");
+    return;
   }
-  if (to == from) return;
+  if (to != from) Join(state, to, from);
+}
 
-  to->statements.splice(to->statements.end(), from->statements);
-  store.Erase(merged);
-  state.merge_map.try_emplace(merged, resolved);
+void JoinToClosure(GroupState& state) {
+  while (JoinWalk(state)) {
+  }
 }
 
 }  // namespace tavrin

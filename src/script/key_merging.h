@@ -1,7 +1,8 @@
 #pragma once
-// Key merging: statements that tie two identities together (an action row
-// naming two identities, a transaction or authentication row naming another
-// identity) bring both identities' statements into one block.
+// Key merging: statements that tie identities together (an action row naming
+// two identities, a transaction or authentication row naming another
+// identity) bring those identities' statements into one block, so that every
+// block declares and sets each identity its statements use.
 
 #include <string>
 
@@ -14,10 +15,15 @@ namespace tavrin {
 /// entry causes at most one merge per pass.
 void MergePass(GroupState& state, Diagnostics& diag);
 
-/// Appends the statements of `merged` to `target` (or to the key `target`
-/// was merged into before) and removes `merged`. Merging a key into itself
-/// changes nothing.
+/// Appends the statements of `merged` to `target` and removes `merged`. Both
+/// keys are first followed through earlier merges to the keys that hold their
+/// statements now. Merging a key into itself changes nothing.
 void MergeKeys(GroupState& state, Diagnostics& diag, const std::string& target,
                const std::string& merged);
+
+/// Joins blocks until no statement names an identity that another block
+/// holds: each entry, in walking order, takes in every block that one of its
+/// statements (those it gains on the way included) names. Reports nothing.
+void JoinToClosure(GroupState& state);
 
 }  // namespace tavrin

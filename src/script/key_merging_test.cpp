@@ -109,5 +109,63 @@ TEST_F(MergeTest, LongChainsAreFollowedWithoutRecursion) {
   EXPECT_EQ(captured.out.str(), "");
 }
 
+TEST_F(MergeTest, MergedKeysAreFollowedToWhereTheirStatementsAre) {
+  Fill(state, {{"identity_1", {"a1"}}, {"identity_2", {"a2"}}, {"identity_3", {"a3"}}});
+  MergeKeys(state, captured.diag, "identity_1", "identity_2");
+  // identity_2 went into identity_1: merging it again moves identity_1.
+  MergeKeys(state, captured.diag, "identity_3", "identity_2");
+  EXPECT_EQ(Contents(state), (Entries{{"identity_3", {"a3", "a1", "a2"}}}));
+  EXPECT_EQ(state.merge_map.at("identity_1"), "identity_3");
+  MergeKeys(state, captured.diag, "identity_3", "identity_1");  // now a self-merge
+  EXPECT_EQ(captured.out.str(), "");
+
+  // The warning names the key where the chain ends.
+  state.merge_map["identity_7"] = "identity_8";
+  MergeKeys(state, captured.diag, "identity_3", "identity_7");
+  EXPECT_EQ(captured.out.str(),
+            "[MergeKeys] Warning : Could not find key indentity identity_8in the map Key Merging aborted\n");
+  EXPECT_EQ(Contents(state), (Entries{{"identity_3", {"a3", "a1", "a2"}}}));
+}
+
+TEST_F(MergeTest, JoinsGatherEveryIdentityABlockNames) {
+  // identity_2 ties 1 and 3 but the pass makes one merge per entry; the join
+  // walk brings identity_3 in, then identity_4 which a gained row names,
+  // even through a name glued to another ("identity_5identity_4").
+  Fill(state, {{"others_-2", {"tbl_Transactions(ParentId=identity_6)"}},
+               {"identity_1", {"s1"}},
+               {"identity_2", {"tbl_Actions(identity_2, identity_1)", "tbl_Actions(identity_2, identity_3)"}},
+               {"identity_3", {"x identity_5identity_4"}},
+               {"identity_4", {"s4"}},
+               {"identity_5", {"s5"}},
+               {"identity_6", {"s6"}},
+               {"identity_7", {"s7 identity_7"}}});
+  Pass();
+  JoinToClosure(state);
+  EXPECT_EQ(Contents(state),
+            (Entries{{"others_-2", {"tbl_Transactions(ParentId=identity_6)", "s6"}},
+                     {"identity_2",
+                      {"tbl_Actions(identity_2, identity_1)", "tbl_Actions(identity_2, identity_3)",
+                       "s1", "x identity_5identity_4", "s5", "s4"}},
+                     {"identity_7", {"s7 identity_7"}}}));
+  // Each join is recorded under the key of the entry it removed.
+  EXPECT_EQ(state.merge_map.at("identity_3"), "identity_2");
+  EXPECT_EQ(state.merge_map.at("identity_4"), "identity_2");
+  EXPECT_EQ(state.merge_map.at("identity_6"), "others_-2");
+  EXPECT_EQ(captured.out.str(), "");
+}
+
+TEST_F(MergeTest, JoiningAMergedNameTakesTheBlockThatHoldsIt) {
+  // identity_1 went into identity_2 by the pass; identity_9's row names
+  // identity_1, so identity_2 joins identity_9, recorded as identity_2's move.
+  Fill(state, {{"identity_2", {"tbl_Actions(identity_2, identity_1)"}},
+               {"identity_1", {"s1"}},
+               {"identity_9", {"u identity_1"}}});
+  Pass();
+  JoinToClosure(state);
+  EXPECT_EQ(Contents(state),
+            (Entries{{"identity_9", {"u identity_1", "tbl_Actions(identity_2, identity_1)", "s1"}}}));
+  EXPECT_EQ(state.merge_map.at("identity_2"), "identity_9");
+}
+
 }  // namespace
 }  // namespace tavrin

@@ -56,6 +56,7 @@ inline constexpr Marker kGroups{"tbl_groups"};
 inline constexpr Marker kQuotedReference{"'&identity"};
 inline constexpr Marker kReference{"&identity"};
 inline constexpr Marker kCurrval{".CURRVAL"};
+inline constexpr Marker kNextval{".NEXTVAL"};
 inline constexpr Marker kBegin{"BEGIN"};
 inline constexpr Marker kEnd{"END"};
 }  // namespace marker

@@ -58,15 +58,11 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
   StoreCursor& cursor = state.store.cursor();
   cursor = state.store.Find(key);
   if (cursor.at_end()) {
-    diag.out() << "[ParseFileList] Warning : Uanble to find the identity key for identity " << key
-               << " in the map. The entry has been skipped." << std::endl;
-    diag.log("[ParseFileList]Warning : Unable to find identity key for identity %s in map "
-             "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n",
-             key);
+    WarnUnknownIdentity(diag, key);
     return true;
   }
   const bool group_record = marker::kGroups.IsIn(line);
-  cursor->statements.push_back(state.texts.Store(line));
+  cursor->statements.push_back(state.Keep(line));
   if (group_record && !EntryStartsWithAuthentication(state, key))
     AttachAuthentication(state, diag, *cursor);
   return true;
@@ -136,6 +132,7 @@ bool ParseFileList(Run& run) {
       diag.out() << "\nCreating output log:" << path << std::endl;
       diag.log("\n[ParseFileList]Creating output log: %s\n", path);
       current_group = file.group;
+      state.line_position = 0;
     }
 
     const std::string path = JoinPath(input, file.name);
@@ -153,6 +150,7 @@ bool ParseFileList(Run& run) {
     while (reader.Next(&read)) {
       line.assign(read);
       if (!ParseLine(state, diag, line)) return false;
+      ++state.line_position;
     }
     if (reader.failed()) {
       // A file that stops reading half-way must not become half a script.

@@ -1,6 +1,7 @@
 #pragma once
 // Builds group states and captures messages for the script tests.
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -23,7 +24,25 @@ using Entries = std::vector<std::pair<std::string, std::vector<std::string>>>;
 inline void Fill(GroupState& state, const Entries& entries) {
   for (const auto& [key, statements] : entries) {
     StoreEntry entry{key, {}};
-    for (const std::string& s : statements) entry.statements.push_back(state.texts.Store(s));
+    // Read positions follow the order given, across entries.
+    for (const std::string& s : statements) {
+      entry.statements.push_back(state.Keep(s));
+      ++state.line_position;
+    }
+    state.store.Insert(std::move(entry));
+  }
+}
+
+/// Keys with their statements and each statement's read position.
+using PositionedEntries =
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::uint64_t>>>>;
+
+/// Inserts entries in the order given, with the read positions given.
+inline void FillAt(GroupState& state, const PositionedEntries& entries) {
+  for (const auto& [key, statements] : entries) {
+    StoreEntry entry{key, {}};
+    for (const auto& [text, position] : statements)
+      entry.statements.push_back(Statement{state.texts.Store(text), position});
     state.store.Insert(std::move(entry));
   }
 }
@@ -32,7 +51,11 @@ inline void Fill(GroupState& state, const Entries& entries) {
 inline Entries Contents(GroupState& state) {
   Entries entries;
   for (StoreCursor c = state.store.Begin(); !c.at_end(); state.store.Advance(c))
-    entries.emplace_back(c->key, std::vector<std::string>(c->statements.begin(), c->statements.end()));
+  {
+    std::vector<std::string> texts;
+    for (const Statement& s : c->statements) texts.emplace_back(s.text);
+    entries.emplace_back(c->key, std::move(texts));
+  }
   return entries;
 }
 

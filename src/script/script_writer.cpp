@@ -22,7 +22,7 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
   std::string_view previous;
   bool previous_line_is_last = false;  // the previous statement's line was written last
   for (auto it = statements.begin(); it != statements.end();) {
-    std::string_view current = *it;
+    std::string_view current = it->text;
     if (previous_line_is_last && previous == "DECLARE" && marker::kBegin.IsIn(current)) {
       out.DropLastLine(kDeclareLine.size());
     } else if (previous_line_is_last && previous == "BEGIN" && marker::kEnd.IsIn(current)) {
@@ -43,8 +43,8 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
 void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
   // Declarations in byte order of their names, each once.
   std::vector<std::string_view> names;
-  for (std::string_view statement : entry.statements) {
-    std::string_view name = FirstIdentityName(statement);
+  for (const Statement& statement : entry.statements) {
+    std::string_view name = FirstIdentityName(statement.text);
     // Runs of one name are common (an identity's own rows): keep one of each run.
     if (!name.empty() && (names.empty() || names.back() != name)) names.push_back(name);
   }
@@ -59,15 +59,24 @@ void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
 
 }  // namespace
 
-void DistributeAuthentications(GroupState& state) {
+void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
   StatementStore& store = state.store;
   StoreCursor authentications = store.Find(kAuthenticationsKey);
   if (authentications.at_end()) return;
   StatementList& rows = authentications->statements;
   while (!rows.empty()) {
-    std::string_view name = FirstIdentityName(rows.front());
-    StoreCursor owner = store.Find(name.empty() ? kOthersKey : name);
+    const std::string_view name = FirstIdentityName(rows.front().text);
+    if (name.empty()) {
+      // A login row of no identity runs with the plain rows, which it
+      // starts when there are none.
+      StoreCursor others = store.Find(kOthersKey);
+      if (others.at_end()) others = store.Insert(StoreEntry{std::string(kOthersKey), {}}).first;
+      others->statements.splice(others->statements.end(), rows, rows.begin());
+      continue;
+    }
+    StoreCursor owner = store.Find(name);
     if (owner.at_end()) {
+      WarnUnknownIdentity(diag, name);
       rows.pop_front();
     } else {
       owner->statements.splice(owner->statements.end(), rows, rows.begin());
@@ -79,13 +88,26 @@ void DistributeAuthentications(GroupState& state) {
 void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
   diag.out() << "\n\n\tDumping memory contents to a file";
   diag.log("\n[ParseFileList]Dumping memory contents to output file\n\n");
-  DistributeAuthentications(state);
+  DistributeAuthentications(state, diag);
   MergePass(state, diag);
+  JoinToClosure(state);
+
+  // The log's order: each block's statements as they were read, and the
+  // blocks by the first of them. Blocks never interleave.
+  std::vector<StoreEntry*> blocks;
+  StatementStore& store = state.store;
+  for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry)) {
+    if (entry->statements.empty()) continue;
+    entry->statements.sort(
+        [](const Statement& a, const Statement& b) { return a.position < b.position; });
+    blocks.push_back(&*entry);
+  }
+  std::stable_sort(blocks.begin(), blocks.end(), [](const StoreEntry* a, const StoreEntry* b) {
+    return a->statements.front().position < b->statements.front().position;
+  });
 
   out.Line("SET VERIFY OFF");
-  StatementStore& store = state.store;
-  for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry))
-    WriteEntry(*entry, out);
+  for (const StoreEntry* block : blocks) WriteEntry(*block, out);
   out.Text("EXIT");
 
   state.Clear();

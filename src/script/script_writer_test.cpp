@@ -8,6 +8,7 @@ namespace tavrin {
 namespace {
 
 using test::Fill;
+using test::FillAt;
 
 // Keeps what the writer sends to its file.
 class MemoryFile : public OutputFile {
@@ -41,8 +42,8 @@ class WriterTest : public ::testing::Test {
 };
 
 TEST_F(WriterTest, WorkedExample) {
-  Fill(state, {{"identity_4", {"COLUMN identity_4 NEW_VALUE identity_4", "S3 identity_4;", "S4 identity_4;"}},
-               {"others_-2", {"S1;"}}});
+  Fill(state, {{"others_-2", {"S1;"}},
+               {"identity_4", {"COLUMN identity_4 NEW_VALUE identity_4", "S3 identity_4;", "S4 identity_4;"}}});
   EXPECT_EQ(Write(),
             "SET VERIFY OFF\r\n"
             "BEGIN\r\n"
@@ -70,13 +71,63 @@ TEST_F(WriterTest, DeclarationsAreDistinctFirstNamesInByteOrder) {
             "END;\r\n/\r\nEXIT");
 }
 
-TEST_F(WriterTest, AuthenticationRowsGoToTheirIdentitiesBeforeMerging) {
+TEST_F(WriterTest, AuthenticationRowsGoToTheirIdentitiesOrStartThePlainBlock) {
+  // identity_3 takes its row; the row of no identity starts "others_-2",
+  // which did not exist; the row of an identity never declared is reported.
   Fill(state, {{"Authentications_-1", {"tbl_Authentications(identity_3)", "tbl_Authentications(x)",
                                        "tbl_Authentications(identity_8)"}},
                {"identity_3", {"c3"}}});
   EXPECT_EQ(Write(),
             "SET VERIFY OFF\r\nDECLARE\r\n\tidentity_3 NUMBER;\r\n"
-            "BEGIN\r\n\tc3\r\n\ttbl_Authentications(identity_3)\r\nEND;\r\n/\r\nEXIT");
+            "BEGIN\r\n\ttbl_Authentications(identity_3)\r\n\tc3\r\nEND;\r\n/\r\n"
+            "BEGIN\r\n\ttbl_Authentications(x)\r\nEND;\r\n/\r\nEXIT");
+  EXPECT_EQ(captured.out.str(),
+            "\n\n\tDumping memory contents to a file"
+            "[ParseFileList] Warning : Uanble to find the identity key for identity identity_8 in the "
+            "map. The entry has been skipped.\n");
+}
+
+TEST_F(WriterTest, MadePlainBlockTakesItsPlaceAfterAnEntryInItsBucket) {
+  // identity_999998 shares bucket 0 with "others_-2"; made later, "others_-2"
+  // follows it in the walk, which the merge pass and joins see.
+  FillAt(state, {{"Authentications_-1", {{"tbl_Authentications(x)", 5}}},
+               {"identity_999998", {{"SELECT s.CURRVAL into identity_999998 FROM DUAL;", 1}}}});
+  DistributeAuthentications(state, captured.diag);
+  EXPECT_EQ(test::Contents(state),
+            (test::Entries{{"identity_999998", {"SELECT s.CURRVAL into identity_999998 FROM DUAL;"}},
+                           {"others_-2", {"tbl_Authentications(x)"}}}));
+}
+
+TEST_F(WriterTest, StatementsRunInReadOrderAndBlocksByTheirFirstStatement) {
+  // The transaction row and the login row were moved to the front of their
+  // identities while reading; the UPDATE was read before identity_2's rows.
+  FillAt(state, {{"others_-2", {{"UPDATE t SET a = 1;", 4}, {"UPDATE t SET a = 2;", 9}}},
+               {"identity_1", {{"tbl_Authentications(login)", 3}, {"tbl_Transactions(t1)", 0},
+                               {"COLUMN identity_1", 1}, {"SELECT s.CURRVAL into identity_1;", 2}}},
+               {"identity_2", {{"tbl_Transactions(t2)", 5}, {"SELECT s.CURRVAL into identity_2;", 6}}},
+               {"identity_3", {}}});
+  EXPECT_EQ(Write(),
+            "SET VERIFY OFF\r\n"
+            "DECLARE\r\n\tidentity_1 NUMBER;\r\nBEGIN\r\n"
+            "\ttbl_Transactions(t1)\r\n\t--COLUMN identity_1\r\n\tSELECT s.CURRVAL into identity_1;\r\n"
+            "\ttbl_Authentications(login)\r\nEND;\r\n/\r\n"
+            "BEGIN\r\n\tUPDATE t SET a = 1;\r\n\tUPDATE t SET a = 2;\r\nEND;\r\n/\r\n"
+            "DECLARE\r\n\tidentity_2 NUMBER;\r\nBEGIN\r\n"
+            "\ttbl_Transactions(t2)\r\n\tSELECT s.CURRVAL into identity_2;\r\nEND;\r\n/\r\n"
+            "EXIT");
+}
+
+TEST_F(WriterTest, TiedIdentitiesAreSetBeforeTheRowThatTiesThem) {
+  // identity_2's action names identity_1: the merge appends identity_1's rows
+  // after it, and read order puts them back in front.
+  FillAt(state, {{"identity_1", {{"SELECT s.CURRVAL into identity_1 FROM DUAL;", 0}}},
+               {"identity_2", {{"SELECT s.CURRVAL into identity_2 FROM DUAL;", 1},
+                               {"INSERT INTO tbl_Actions(a,b) VALUES (identity_2, identity_1);", 2}}}});
+  EXPECT_EQ(Write(),
+            "SET VERIFY OFF\r\nDECLARE\r\n\tidentity_1 NUMBER;\r\n\tidentity_2 NUMBER;\r\nBEGIN\r\n"
+            "\tSELECT s.CURRVAL into identity_1 FROM DUAL;\r\n"
+            "\tSELECT s.CURRVAL into identity_2 FROM DUAL;\r\n"
+            "\tINSERT INTO tbl_Actions(a,b) VALUES (identity_2, identity_1);\r\nEND;\r\n/\r\nEXIT");
 }
 
 TEST_F(WriterTest, EmptyDeclareAndEmptyBlockLinesAreTakenBack) {

@@ -4,6 +4,14 @@
 
 namespace tavrin {
 
+void WarnUnknownIdentity(Diagnostics& diag, std::string_view key) {
+  diag.out() << "[ParseFileList] Warning : Uanble to find the identity key for identity " << key
+             << " in the map. The entry has been skipped." << std::endl;
+  diag.log("[ParseFileList]Warning : Unable to find identity key for identity %s in map "
+           "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n",
+           key);
+}
+
 void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
                     std::string& statement) {
   if (statement.empty()) return;
@@ -18,7 +26,7 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   StoreCursor& cursor = store.cursor();
   cursor = store.Find(key);
   bool transaction_row = key == kOthersKey && marker::kTransactions.IsIn(statement);
-  std::string_view stored = state.texts.Store(statement);
+  Statement stored = state.Keep(statement);
   if (cursor.at_end()) {
     cursor = store.Insert(StoreEntry{std::string(key), {stored}}).first;
   } else {
@@ -47,7 +55,7 @@ void AttachTransaction(GroupState& state, std::string_view key) {
 bool EntryStartsWithAuthentication(GroupState& state, std::string_view key) {
   StoreCursor entry = state.store.Find(key);
   return !entry.at_end() && !entry->statements.empty() &&
-         marker::kAuthentications.IsIn(entry->statements.front());
+         marker::kAuthentications.IsIn(entry->statements.front().text);
 }
 
 void AttachAuthentication(GroupState& state, Diagnostics& diag, StoreEntry& target) {

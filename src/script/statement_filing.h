@@ -13,6 +13,10 @@ namespace tavrin {
 inline constexpr std::string_view kOthersKey = "others_-2";
 inline constexpr std::string_view kAuthenticationsKey = "Authentications_-1";
 
+/// Reports a statement that names an identity with no entry in the store;
+/// the caller skips it.
+void WarnUnknownIdentity(Diagnostics& diag, std::string_view key);
+
 /// Rewrites `statement` (in place) and appends it to `key`'s statements
 /// (creating the entry); an empty statement is ignored and an invalid one
 /// reported and dropped.

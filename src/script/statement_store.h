@@ -20,9 +20,17 @@
 
 namespace tavrin {
 
-/// The statements of one key, in the order they will be written. The texts
-/// live in the group's TextArena.
-using StatementList = std::list<std::string_view>;
+/// One statement: its text, which lives in the group's TextArena, and where
+/// its line was read among the lines of the group, so that the script can
+/// replay the statements in the order the log holds them.
+struct Statement {
+  std::string_view text;
+  std::uint64_t position = 0;
+};
+
+/// The statements of one key. Filing, merging and joining append and move
+/// them; the writer sorts them by read position.
+using StatementList = std::list<Statement>;
 
 struct StoreEntry {
   std::string key;

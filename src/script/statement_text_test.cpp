@@ -17,15 +17,47 @@ TEST(RewriteStatement, SubstitutionReferencesBecomeVariables) {
             "INSERT INTO tbl_Actions(a,b) VALUES (5,identity_3);");
   EXPECT_EQ(Rewritten("INSERT INTO tbl_X(a,b) VALUES ('x','&identity_3');"),
             "INSERT INTO tbl_X(a,b) VALUES ('x',identity_3 );");
-  // The last quote of the line goes, wherever it stands.
+  // The quote that closes the reference goes, not the line's last one.
   EXPECT_EQ(Rewritten("INSERT INTO t(a,b) VALUES ('&identity_3', 'y');"),
-            "INSERT INTO t(a,b) VALUES (identity_3', 'y );");
+            "INSERT INTO t(a,b) VALUES (identity_3 , 'y');");
+  EXPECT_EQ(Rewritten("INSERT INTO t(a,b,c) VALUES (&identity_1, '&identity_1', 'LOGIN');"),
+            "INSERT INTO t(a,b,c) VALUES (identity_1, identity_1 , 'LOGIN');");
+  EXPECT_EQ(Rewritten("INSERT INTO t(a) VALUES ('&identity_3"), "INSERT INTO t(a) VALUES (identity_3;");
   EXPECT_EQ(Rewritten("INSERT INTO t(a,b) VALUES (&identity_1, &identity_2);"),
             "INSERT INTO t(a,b) VALUES (identity_1, identity_2);");
   EXPECT_EQ(Rewritten("UPDATE t SET a = &identity_1 WHERE b = &identity_2"),
             "UPDATE t SET a = identity_1 WHERE b = identity_2;");
   EXPECT_EQ(Rewritten("SELECT seq.CURRVAL identity_4 FROM DUAL;"),
             "SELECT seq.CURRVAL into identity_4 FROM DUAL;");
+}
+
+TEST(RewriteStatement, OneSemicolonWhateverBlanksFollowIt) {
+  // CR CR LF line ends, a lone CR at the end and trailing blanks leave
+  // these after the ";": a second one would be an empty statement.
+  EXPECT_EQ(Rewritten("INSERT INTO t(a) VALUES (&identity_1);\r"),
+            "INSERT INTO t(a) VALUES (identity_1);\r");
+  EXPECT_EQ(Rewritten("INSERT INTO t(a) VALUES (&identity_1); \t\r "),
+            "INSERT INTO t(a) VALUES (identity_1); \t\r ");
+  EXPECT_EQ(Rewritten("UPDATE t SET a = &identity_1 \r"), "UPDATE t SET a = identity_1 \r;");
+  EXPECT_EQ(Rewritten("&identity_1"), "identity_1;");
+}
+
+TEST(RewriteStatement, OnlyASelectTakesItsSequenceValueInto) {
+  EXPECT_EQ(Rewritten("SELECT seq_T.NEXTVAL identity_4 FROM DUAL;"),
+            "SELECT seq_T.NEXTVAL into identity_4 FROM DUAL;");
+  EXPECT_EQ(Rewritten(" \tselect a.NEXTVAL identity_4, b.CURRVAL FROM DUAL;"),
+            " \tselect a.NEXTVAL into identity_4, b.CURRVAL FROM DUAL;");
+  EXPECT_EQ(Rewritten("Select(b.CURRVAL) identity_4 FROM DUAL;"),
+            "Select(b.CURRVAL into) identity_4 FROM DUAL;");
+  // Not a SELECT: values of a sequence in an INSERT stay as they are.
+  for (const char* kept : {"INSERT INTO t(a,b) VALUES (seq_T.CURRVAL, 'x');",
+                           "SELECTED seq.CURRVAL identity_1;", "SELECT_1 seq.CURRVAL identity_1;",
+                           "-- SELECT seq.CURRVAL identity_1;", "SELECT", "SELECT seq.CURRVALUE;"}) {
+    const std::string expected = std::string(kept) == "SELECT seq.CURRVALUE;"
+                                     ? "SELECT seq.CURRVAL intoUE;"
+                                     : kept;
+    EXPECT_EQ(Rewritten(kept), expected);
+  }
   EXPECT_EQ(Rewritten("UPDATE t SET a = 1"), "UPDATE t SET a = 1");
   EXPECT_EQ(Rewritten(""), "");
 }

@@ -96,9 +96,9 @@ TEST_F(ParseE2eTest, DiscardedLastGroupAndWindowsLineEnds) {
   EXPECT_EQ(Scripts(), std::vector<std::string>{"Output1.tvr"});
   EXPECT_EQ(Script(1),
             "SET VERIFY OFF\r\n"
-            "BEGIN\r\n\tDELETE FROM t\r\r\nEND;\r\n/\r\n"
             "DECLARE\r\n\tidentity_1 NUMBER;\r\n"
             "BEGIN\r\n\t--COLUMN identity_1 NEW_VALUE identity_1\r\n\tUPDATE t SET a = identity_1;\r\nEND;\r\n/\r\n"
+            "BEGIN\r\n\tDELETE FROM t\r\r\nEND;\r\n/\r\n"
             "EXIT");
   EXPECT_NE(r.out.find("Discarding Group Number:2\n\n"), std::string::npos);
 }
@@ -150,10 +150,11 @@ TEST_F(ParseE2eTest, GroupRecordsTakeTheLatestAuthenticationRow) {
   E2eResult r = RunTavrin({"-p", "-i", In(), "-o", Out()});
   EXPECT_EQ(r.exit_code, 0);
   // identity_2's second group record finds it already starting with one.
+  // Each block runs its rows in the order they were read.
   EXPECT_EQ(Script(1),
             "SET VERIFY OFF\r\n"
             "DECLARE\r\n\tidentity_1 NUMBER;\r\n"
-            "BEGIN\r\n\tINSERT INTO tbl_Authentications(u) VALUES ('second');\r\n\t--COLUMN identity_1 x\r\n"
+            "BEGIN\r\n\t--COLUMN identity_1 x\r\n\tINSERT INTO tbl_Authentications(u) VALUES ('second');\r\n"
             "\tINSERT INTO tbl_groups(g) VALUES (identity_1);\r\nEND;\r\n/\r\n"
             "DECLARE\r\n\tidentity_2 NUMBER;\r\n"
             "BEGIN\r\n\tINSERT INTO tbl_Authentications(u) VALUES ('first');\r\n\t--COLUMN identity_2 x\r\n"
