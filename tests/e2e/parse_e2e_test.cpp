@@ -163,5 +163,71 @@ TEST_F(ParseE2eTest, GroupRecordsTakeTheLatestAuthenticationRow) {
   EXPECT_EQ(r.out.find("Authentication entry missing"), std::string::npos);
 }
 
+TEST_F(ParseE2eTest, TiedIdentitiesShareOneBlockInTheLogsOrder) {
+  // identity_2's transaction names identity_1, identity_3's action names
+  // identity_1 again after it went into identity_2: all three end in one
+  // block, every variable set before it is used. CR CR LF, a trailing blank
+  // and a last line ending in a lone CR each leave one ";".
+  WriteFile(dir() / "in" / "a.sql",
+            "INSERT INTO tbl_Transactions(ID) VALUES (seq_T.NEXTVAL);\r\r\n"
+            "COLUMN identity_1 NEW_VALUE identity_1\n"
+            "SELECT seq_T.CURRVAL identity_1 FROM DUAL;\n"
+            "INSERT INTO tbl_Transactions(ID, ParentId) VALUES (seq_T.NEXTVAL, &identity_1); \n"
+            "COLUMN identity_2 NEW_VALUE identity_2\n"
+            "SELECT seq_T.NEXTVAL identity_2 FROM DUAL;\n"
+            "INSERT INTO tbl_Authentications(ID, TransactionID) VALUES (seq_A.NEXTVAL, &identity_2);\n"
+            "COLUMN identity_3 NEW_VALUE identity_3\n"
+            "SELECT seq_T.CURRVAL identity_3 FROM DUAL;\n"
+            "INSERT INTO tbl_Authentications(ID) VALUES (seq_A.NEXTVAL);\n"
+            "INSERT INTO tbl_groups(ID, TransactionID, AuthID) VALUES (seq_G.NEXTVAL, &identity_3, seq_A.CURRVAL);\n"
+            "INSERT INTO tbl_Actions(ID, A, B) VALUES (seq_X.NEXTVAL, &identity_3, &identity_1);\r");
+  // A login row of no identity in a group without plain rows still runs; one
+  // naming an identity never declared is reported.
+  WriteFile(dir() / "in" / "b.sql",
+            "COLUMN identity_1 NEW_VALUE identity_1\n"
+            "SELECT seq_T.CURRVAL identity_1 FROM DUAL;\n"
+            "INSERT INTO tbl_Authentications(ID) VALUES (seq_A.NEXTVAL);\n"
+            "INSERT INTO tbl_Authentications(ID, T) VALUES (seq_A.NEXTVAL, &identity_7);\n");
+  E2eResult r = RunTavrin({"-l", "-p", "-i", In(), "-o", Out()});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(Script(1),
+            "SET VERIFY OFF\r\n"
+            "DECLARE\r\n\tidentity_1 NUMBER;\r\n\tidentity_2 NUMBER;\r\n\tidentity_3 NUMBER;\r\n"
+            "BEGIN\r\n"
+            "\tINSERT INTO tbl_Transactions(ID) VALUES (seq_T.NEXTVAL);\r\r\n"
+            "\t--COLUMN identity_1 NEW_VALUE identity_1\r\n"
+            "\tSELECT seq_T.CURRVAL into identity_1 FROM DUAL;\r\n"
+            "\tINSERT INTO tbl_Transactions(ID, ParentId) VALUES (seq_T.NEXTVAL, identity_1); \r\n"
+            "\t--COLUMN identity_2 NEW_VALUE identity_2\r\n"
+            "\tSELECT seq_T.NEXTVAL into identity_2 FROM DUAL;\r\n"
+            "\tINSERT INTO tbl_Authentications(ID, TransactionID) VALUES (seq_A.NEXTVAL, identity_2);\r\n"
+            "\t--COLUMN identity_3 NEW_VALUE identity_3\r\n"
+            "\tSELECT seq_T.CURRVAL into identity_3 FROM DUAL;\r\n"
+            "\tINSERT INTO tbl_Authentications(ID) VALUES (seq_A.NEXTVAL);\r\n"
+            "\tINSERT INTO tbl_groups(ID, TransactionID, AuthID) VALUES (seq_G.NEXTVAL, identity_3, seq_A.CURRVAL);\r\n"
+            "\tINSERT INTO tbl_Actions(ID, A, B) VALUES (seq_X.NEXTVAL, identity_3, identity_1);\r\r\n"
+            "END;\r\n/\r\nEXIT");
+  EXPECT_EQ(Script(2),
+            "SET VERIFY OFF\r\n"
+            "DECLARE\r\n\tidentity_1 NUMBER;\r\nBEGIN\r\n"
+            "\t--COLUMN identity_1 NEW_VALUE identity_1\r\n"
+            "\tSELECT seq_T.CURRVAL into identity_1 FROM DUAL;\r\nEND;\r\n/\r\n"
+            "BEGIN\r\n\tINSERT INTO tbl_Authentications(ID) VALUES (seq_A.NEXTVAL);\r\nEND;\r\n/\r\n"
+            "EXIT");
+  EXPECT_EQ(r.out.find("[MergeKeys]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\tDumping memory contents to a file[ParseFileList] Warning : Uanble to find "
+                       "the identity key for identity identity_7 in the map. The entry has been "
+                       "skipped.\n"),
+            std::string::npos)
+      << r.out;
+  auto logs = LogFiles(dir());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_NE(logs.begin()->second.find(
+                "\n[ParseFileList]Dumping memory contents to output file\n\n"
+                "[ParseFileList]Warning : Unable to find identity key for identity identity_7 in map "
+                "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace tavrin::test
