@@ -147,7 +147,7 @@ TEST(SystemEnv, ChildGetsExactlyItsArgumentsDirectoryAndVariables) {
       "scott/tiger@orcl",     "a b",          "",
       "tab\there",            "'\"@x",        R"(say "hi")",
       R"(C:\dir with blank\)", R"(back\\"quote)", R"(\\server\share)",
-      "@" + JoinPath(dir.path().string(), "Output1.tvr")};
+      std::string("@").append(JoinPath(dir.path().string(), "Output1.tvr"))};
   ChildSpec spec;
   spec.argv = {ChildProbe()};
   spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
@@ -160,8 +160,9 @@ TEST(SystemEnv, ChildGetsExactlyItsArgumentsDirectoryAndVariables) {
   ASSERT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());
   out->Close();
   std::string expected;
-  for (const std::string& argument : arguments) expected += argument + "|";
-  EXPECT_EQ(ReadFile(dir.path() / "out"), expected + dir.path().string() + "|set for the child");
+  for (const std::string& argument : arguments) expected.append(argument).append("|");
+  expected.append(dir.path().string()).append("|set for the child");
+  EXPECT_EQ(ReadFile(dir.path() / "out"), expected);
   EXPECT_FALSE(exit.signaled);
   EXPECT_EQ(exit.code, static_cast<int>(arguments.size()));
 

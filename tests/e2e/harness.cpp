@@ -32,8 +32,8 @@ const E2eTarget& E2eTarget::Get() {
   static const E2eTarget target = [] {
     E2eTarget t;
     t.binary = FromEnvironment("TAVRIN_E2E_BINARY", TAVRIN_BINARY);
-    std::string launcher = FromEnvironment("TAVRIN_E2E_LAUNCHER", "");
-    if (!launcher.empty()) t.launcher.push_back(launcher);
+    std::string loader = FromEnvironment("TAVRIN_E2E_LAUNCHER", "");
+    if (!loader.empty()) t.launcher.push_back(loader);
     t.windows = FromEnvironment("TAVRIN_E2E_WINDOWS", "0") == "1";
     return t;
   }();
