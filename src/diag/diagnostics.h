@@ -27,7 +27,7 @@ class Diagnostics {
   /// Opens a new log file and turns logging on. False when it cannot be opened.
   bool StartLogging(Env& env) {
     logging_on_ = false;
-    if (!log_file_.init_log("Tavrin", "wb", env)) return false;
+    if (!log_file_.init_log("Tavrin", env)) return false;
     logging_on_ = true;
     return true;
   }

@@ -1,23 +1,25 @@
 #include "diag/log_file.h"
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
+
+#include "platform/unique_output.h"
 
 namespace tavrin {
 
-bool LogFile::init_log(const std::string& base, const char* mode, Env& env) {
+bool LogFile::init_log(const std::string& base, Env& env) {
   Close();
   DateTime t = env.LocalNow();
-  std::string name(base.size() + 32, '\0');
-  int size = std::snprintf(name.data(), name.size(), "%s_%d-%02d-%02d_%02d-%02d-%02d.log",
+  std::string stem(base.size() + 32, '\0');
+  int size = std::snprintf(stem.data(), stem.size(), "%s_%d-%02d-%02d_%02d-%02d-%02d",
                            base.c_str(), t.year, t.month, t.day, t.hour, t.minute, t.second);
-  name.resize(static_cast<std::size_t>(size > 0 ? size : 0));
-  file_ = std::fopen(name.c_str(), mode);
+  stem.resize(static_cast<std::size_t>(size > 0 ? size : 0));
+  std::string path;
+  // Written in binary: a "\n" in a message is one line-feed byte.
+  file_ = CreateUniqueOutput(env, stem, ".log", &path);
   if (!file_) {
-    int error = errno;
     // The standard error-report form: message, ": ", reason, line end.
     errors_ << "init_log() failed to open " << base << "\n"
-            << ": " << std::strerror(error) << std::endl;
+            << ": " << env.ErrorText(env.LastError()) << std::endl;
     return false;
   }
   return true;
@@ -27,12 +29,12 @@ int LogFile::WriteArgs(std::string_view format, std::span<const LogArg> args) {
   if (!file_) return 0;
   buffer_.clear();
   FormatLog(format, args, &buffer_, errors_);
-  return static_cast<int>(std::fwrite(buffer_.data(), 1, buffer_.size(), file_));
+  return file_->Append(buffer_) ? static_cast<int>(buffer_.size()) : 0;
 }
 
 void LogFile::Close() {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
+  if (file_) file_->Close();
+  file_.reset();
 }
 
 }  // namespace tavrin

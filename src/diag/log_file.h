@@ -1,8 +1,8 @@
 #pragma once
 // The optional log file: a second, time-stamped copy of the run's messages.
 
-#include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -18,15 +18,17 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  /// Opens "<base>_<local date and time>.log" in the current directory,
-  /// truncating a file of that name, and closes any file opened before. On
-  /// failure reports "init_log() failed to open <base>" and the system's
-  /// reason on the error stream, and returns false.
-  bool init_log(const std::string& base, const char* mode, Env& env);
+  /// Creates "<base>_<local date and time>.log" in the current directory,
+  /// or when a file has that name (a run of the same second) the name with
+  /// "_2", "_3"... before ".log": a log never replaces a file. Closes any
+  /// file opened before. On failure reports "init_log() failed to open
+  /// <base>" and the system's reason on the error stream, and returns false.
+  bool init_log(const std::string& base, Env& env);
 
   bool is_open() const { return file_ != nullptr; }
 
-  /// Writes one formatted message; returns the number of characters written.
+  /// Writes one formatted message straight to the system, so that a run
+  /// killed later keeps it; returns the number of characters written.
   template <typename... Args>
   int log(std::string_view format, const Args&... args) {
     const LogArg packed[] = {LogArg(args)..., LogArg(0)};
@@ -39,7 +41,7 @@ class LogFile {
   int WriteArgs(std::string_view format, std::span<const LogArg> args);
 
   std::ostream& errors_;
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<OutputFile> file_;
   std::string buffer_;
 };
 

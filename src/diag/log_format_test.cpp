@@ -70,33 +70,48 @@ class FixedLocalTime : public test::EnvWrapper {
   DateTime LocalNow() override { return DateTime{2026, 3, 4, 5, 6, 7}; }
 };
 
-TEST(LogFile, NamesTheFileByLocalTimeAndCountsWhatItWrites) {
+TEST(LogFile, NamesTheFileByLocalTimeAndNeverReplacesAFile) {
   test::TempDir dir;
   auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   FixedLocalTime env;
   std::ostringstream errors;
+  const auto first = dir.path() / "Tavrin_2026-03-04_05-06-07.log";
+  const auto second = dir.path() / "Tavrin_2026-03-04_05-06-07_2.log";
   {
     LogFile log(errors);
-    ASSERT_TRUE(log.init_log("Tavrin", "wb", env));
+    ASSERT_TRUE(log.init_log("Tavrin", env));
     EXPECT_EQ(log.log("first\n"), 6);
-    // A second file of the same second truncates the first.
-    ASSERT_TRUE(log.init_log("Tavrin", "wb", env));
+    // On disk at once, while the file is still open: a run killed now keeps it.
+    EXPECT_EQ(test::ReadFile(first), "first\n");
+    // A second file of the same second takes the next free name.
+    ASSERT_TRUE(log.init_log("Tavrin", env));
     EXPECT_EQ(log.log("%s %ld\n", "second"), 9);
+    EXPECT_EQ(test::ReadFile(second), "second d\n");
   }
-  EXPECT_EQ(test::ReadFile(dir.path() / "Tavrin_2026-03-04_05-06-07.log"), "second d\n");
+  EXPECT_EQ(test::ReadFile(first), "first\n");
   EXPECT_EQ(errors.str(), "Invalid format specifier in log().\n");
 
-  // A directory in the way: the standard error report, with the base name.
-  std::filesystem::create_directory(dir.path() / "Blocked_2026-03-04_05-06-07.log");
+  // Not even a directory of the name is replaced or written into.
+  std::filesystem::create_directory(dir.path() / "Held_2026-03-04_05-06-07.log");
+  {
+    LogFile log(errors);
+    ASSERT_TRUE(log.init_log("Held", env));
+    log.log("third\n");
+  }
+  EXPECT_EQ(test::ReadFile(dir.path() / "Held_2026-03-04_05-06-07_2.log"), "third\n");
+
+  // A directory that is not there: the standard error report, with the base name.
   LogFile blocked(errors);
   errors.str("");
-  EXPECT_FALSE(blocked.init_log("Blocked", "wb", env));
-  // The C runtime's reason: Windows' one says a directory is not accessible.
+  EXPECT_FALSE(blocked.init_log("missing/Blocked", env));
+  EXPECT_FALSE(blocked.is_open());
 #ifdef _WIN32
-  EXPECT_EQ(errors.str(), "init_log() failed to open Blocked\n: Permission denied\n");
+  // The system's own wording, which differs between Windows and Wine.
+  EXPECT_TRUE(errors.str().starts_with("init_log() failed to open missing/Blocked\n: "));
+  EXPECT_GT(errors.str().size(), std::string("init_log() failed to open missing/Blocked\n: \n").size());
 #else
-  EXPECT_EQ(errors.str(), "init_log() failed to open Blocked\n: Is a directory\n");
+  EXPECT_EQ(errors.str(), "init_log() failed to open missing/Blocked\n: No such file or directory\n");
 #endif
   std::filesystem::current_path(previous);
 }

@@ -54,8 +54,16 @@ bool Missing(Run& run, const char* text, const char* log_text) {
   return false;
 }
 
+// An empty value, as an unset variable in a batch file gives, counts as not
+// given: `-o ""` must not mean the root directory.
+void ForgetEmptyValues(RunSettings& s) {
+  for (auto* value : {&s.user, &s.password, &s.host, &s.input_directory, &s.output_directory})
+    if (value->has_value() && (*value)->empty()) value->reset();
+}
+
 // The checks and stages after the options; false on the first failure.
 bool ValidateAndRunStages(int argc, const char* program, Run& run) {
+  ForgetEmptyValues(run.settings);
   const RunSettings& s = run.settings;
   Diagnostics& diag = run.diag;
 

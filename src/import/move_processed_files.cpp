@@ -9,17 +9,36 @@ namespace tavrin {
 namespace {
 
 // Moves one file without replacing anything and reports the outcome; a
-// refusal names the source directory.
+// refusal names the file and the system's reason, and marks the run: the
+// file will be imported again.
 void MoveOne(Run& run, const std::string& source_prefix, const std::string& destination_prefix,
              const std::string& name) {
   Diagnostics& diag = run.diag;
-  if (run.env.MoveNoReplace(source_prefix + name, destination_prefix + name)) {
+  const std::string source = source_prefix + name;
+  if (run.env.MoveNoReplace(source, destination_prefix + name)) {
     diag.out() << "\tMoved File :" << name << " to " << destination_prefix << std::endl;
     diag.log("\tMoved File :%s to %s\n", name, destination_prefix);
   } else {
-    diag.err() << "\n[EnumerateAndMoveFiles] Error: Unable to move file " << source_prefix
-               << std::endl;
-    diag.log("\n[EnumerateAndMoveFiles] Error: Unable to move file %s\n", source_prefix);
+    const std::string reason = run.env.ErrorText(run.env.LastError());
+    diag.err() << "\n[EnumerateAndMoveFiles] Error: Unable to move file " << source << ": "
+               << reason << std::endl;
+    diag.log("\n[EnumerateAndMoveFiles] Error: Unable to move file %s: %s\n", source, reason);
+    run.errors_reported = true;
+  }
+}
+
+// Makes the backup directory, or when a run of the same second has taken the
+// name, the same name with "_2", "_3" and so on. Making it is the claim: a
+// directory another run made is never used. Stores the name made, or the one
+// that failed.
+bool MakeBackupDirectory(Env& env, const std::string& stem, std::string* name) {
+  *name = stem;
+  // Each taken name is one directory that exists, so the walk ends.
+  for (unsigned n = 2;; ++n) {
+    bool exists = false;
+    if (env.MakeDirectory(*name, &exists)) return true;
+    if (!exists) return false;
+    *name = stem + "_" + std::to_string(n);
   }
 }
 
@@ -52,11 +71,11 @@ bool MoveProcessedFiles(Run& run) {
     return true;
   }
 
-  const std::string backup = BackupDirectoryName(run.env.UtcNow());
+  std::string backup;
+  const bool made = MakeBackupDirectory(run.env, BackupDirectoryName(run.env.UtcNow()), &backup);
   diag.out() << "\n\nMoving processed files to backup directory " << backup << std::endl;
-  // An existing directory fails too: a second run in the same second must
-  // not mix its files into the first run's backup.
-  if (!run.env.MakeDirectory(backup)) {
+  if (!made) {
+    run.errors_reported = true;
     diag.err() << "\n[MoveProcessedFiles] Error : Could not create backup directory. Process is "
                   "aborted"
                << std::endl;

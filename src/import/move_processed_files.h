@@ -9,11 +9,13 @@
 
 namespace tavrin {
 
-/// Makes "Processed_<UTC date and time>" and moves into it every file of the
-/// input file list, then every `*.tvr` and `*.olog` of the output directory.
+/// Makes "Processed_<UTC date and time>" (with "_2", "_3"... when a run of
+/// the same second has the name) and moves into it every file of the input
+/// file list, then every `*.tvr` and `*.olog` of the output directory.
 /// Moves nothing when the file list is empty or the directory cannot be made
 /// (false in the latter case). A file that cannot be moved is reported and
-/// the rest are still moved; that does not make the stage fail.
+/// the rest are still moved; that does not make the stage fail. A directory
+/// not made or a file not moved sets the run's errors_reported.
 bool MoveProcessedFiles(Run& run);
 
 /// Moves every entry of `source_prefix` + `pattern` to `destination_prefix` +

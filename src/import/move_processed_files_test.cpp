@@ -22,17 +22,30 @@ using test::WriteFile;
 constexpr const char* kBackup = "Processed_2026-01-02_03-04-05";
 
 // A clock stuck in one second; optionally puts a file into the backup
-// directory as soon as it is made.
+// directory as soon as it is made, or refuses to make any directory.
 class PinnedEnv : public test::EnvWrapper {
  public:
   PinnedEnv() : EnvWrapper(Env::Default()) {}
   DateTime UtcNow() override { return {2026, 1, 2, 3, 4, 5}; }
-  bool MakeDirectory(const std::string& path) override {
-    if (!EnvWrapper::MakeDirectory(path)) return false;
+  bool MakeDirectory(const std::string& path, bool* exists) override {
+    made.push_back(path);
+    if (refuse_directories) {
+      *exists = false;
+      return Fail(refuse_directories);
+    }
+    if (!EnvWrapper::MakeDirectory(path, exists)) return false;
     if (!squatter.empty()) WriteFile(fs::path(path) / squatter, "already there");
     return true;
   }
+  bool MoveNoReplace(const std::string& from, const std::string& to) override {
+    if (EnvWrapper::MoveNoReplace(from, to)) return true;
+    move_errors.push_back(LastError());
+    return false;
+  }
   std::string squatter;
+  int refuse_directories = 0;
+  std::vector<std::string> made;
+  std::vector<int> move_errors;
 };
 
 // The backup directory is made in the current directory: run in a scratch one.
@@ -51,48 +64,80 @@ class MoveProcessedFilesTest : public ::testing::Test {
     run.settings.input_directory = (dir_.path() / "in").string();
     run.settings.output_directory = (dir_.path() / "out").string();
     for (auto& name : names) run.files.push_back(InputFile{std::move(name), 1});
-    return MoveProcessedFiles(run);
+    bool ok = MoveProcessedFiles(run);
+    errors_reported_ = run.errors_reported;
+    return ok;
   }
 
   TempDir dir_;
   fs::path previous_;
   std::ostringstream out_, err_;
+  bool errors_reported_ = false;
 };
 
-TEST_F(MoveProcessedFilesTest, SecondRunInTheSameSecondMovesNothing) {
+TEST_F(MoveProcessedFilesTest, RunsInTheSameSecondEachMakeTheirOwnDirectory) {
   PinnedEnv env;
-  WriteFile(dir_.path() / "in" / "a.sql", "first");
-  WriteFile(dir_.path() / "out" / "Output1.tvr", "");
-  WriteFile(dir_.path() / "out" / "import1_x.olog", "");
-  ASSERT_TRUE(Move(env, {"a.sql"}));
-  EXPECT_EQ(err_.str(), "");
+  const std::string second = std::string(kBackup) + "_2";
+  // Another run has made the third name already, with its own file in it.
+  const fs::path theirs = dir_.path() / (std::string(kBackup) + "_3");
+  WriteFile(theirs / "a.sql", "theirs");
+  const std::string fourth = std::string(kBackup) + "_4";
+  for (const char* content : {"first", "second", "fourth"}) {
+    WriteFile(dir_.path() / "in" / "a.sql", content);
+    WriteFile(dir_.path() / "out" / "Output1.tvr", content);
+    WriteFile(dir_.path() / "out" / "import1_x.olog", content);
+    ASSERT_TRUE(Move(env, {"a.sql"}));
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_FALSE(errors_reported_);
+  }
+  EXPECT_EQ(env.made, (std::vector<std::string>{kBackup, kBackup, second, kBackup, second,
+                                                theirs.filename().string(), fourth}));
+  EXPECT_TRUE(out_.str().starts_with("\n\nMoving processed files to backup directory " + fourth +
+                                     "\n\n Moving INPUT SQL Files...\n"))
+      << out_.str();
+  EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "first");
+  EXPECT_EQ(ReadFile(dir_.path() / second / "Output1.tvr"), "second");
+  EXPECT_EQ(ReadFile(dir_.path() / fourth / "import1_x.olog"), "fourth");
+  EXPECT_EQ(ReadFile(theirs / "a.sql"), "theirs");
+  EXPECT_FALSE(fs::exists(theirs / "Output1.tvr"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "in" / "a.sql"));
+}
 
-  WriteFile(dir_.path() / "in" / "a.sql", "second");
-  WriteFile(dir_.path() / "out" / "Output1.tvr", "");
+TEST_F(MoveProcessedFilesTest, DirectoryThatCannotBeMadeMovesNothingAndIsReported) {
+  PinnedEnv env;
+  env.refuse_directories = 13;
+  WriteFile(dir_.path() / "in" / "a.sql", "input");
   EXPECT_FALSE(Move(env, {"a.sql"}));
+  EXPECT_TRUE(errors_reported_);
+  EXPECT_EQ(env.made, std::vector<std::string>{kBackup});  // no other name is tried
   EXPECT_EQ(out_.str(),
             std::string("\n\nMoving processed files to backup directory ") + kBackup + "\n");
   EXPECT_EQ(
       err_.str(),
       "\n[MoveProcessedFiles] Error : Could not create backup directory. Process is aborted\n");
-  EXPECT_EQ(ReadFile(dir_.path() / "in" / "a.sql"), "second");
-  EXPECT_TRUE(fs::exists(dir_.path() / "out" / "Output1.tvr"));
-  EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "first");
+  EXPECT_EQ(ReadFile(dir_.path() / "in" / "a.sql"), "input");
 }
 
-TEST_F(MoveProcessedFilesTest, TakenDestinationIsReportedAndKeptAndTheRestMoved) {
+TEST_F(MoveProcessedFilesTest, TakenDestinationIsReportedWithItsReasonAndTheRestMoved) {
   PinnedEnv env;
   env.squatter = "b.sql";
   for (const char* name : {"a.sql", "b.sql", "c.sql"}) WriteFile(dir_.path() / "in" / name, name);
   fs::create_directory(dir_.path() / "out");
 
   EXPECT_TRUE(Move(env, {"a.sql", "b.sql", "c.sql"}));
+  EXPECT_TRUE(errors_reported_);
+  ASSERT_EQ(env.move_errors.size(), 1u);
   const std::string in = (dir_.path() / "in").string() + kPathSeparator;
   const std::string out = (dir_.path() / "out").string() + kPathSeparator;
-  EXPECT_EQ(err_.str(), "\n[EnumerateAndMoveFiles] Error: Unable to move file " + in + "\n" +
+  // The file's own path and the system's reason.
+  EXPECT_EQ(err_.str(), "\n[EnumerateAndMoveFiles] Error: Unable to move file " + in + "b.sql: " +
+                            env.ErrorText(env.move_errors[0]) + "\n" +
                             "[GroupFileList]Error: Unable to find *.tvr files in " + out +
                             " directory.\n[GroupFileList]Error: Unable to find *.olog files in " +
                             out + " directory.\n");
+#ifndef _WIN32
+  EXPECT_EQ(env.ErrorText(env.move_errors[0]), "File exists");
+#endif
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "b.sql"), "already there");
   EXPECT_EQ(ReadFile(dir_.path() / "in" / "b.sql"), "b.sql");
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "a.sql");

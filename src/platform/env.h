@@ -102,13 +102,24 @@ class Env {
   /// with LastError set on failure, and `*exists` true when the name was taken.
   virtual std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) = 0;
 
-  /// Moves a file or directory. Never overwrites an existing destination.
-  /// POSIX never falls back to copying; Windows moves a file to another
-  /// volume by copying it and deleting the original.
+  /// Moves a file or directory; never replaces an existing destination. A
+  /// file bound for another file system is copied to a new file, flushed to
+  /// disk and checked, and only then is the original removed; on any failure
+  /// the copy is removed again and the original stays. Succeeds only when the
+  /// original is gone: a move that leaves it behind is a failed move, with
+  /// LastError giving the reason.
   virtual bool MoveNoReplace(const std::string& from, const std::string& to) = 0;
 
-  /// Creates one directory. Fails when it already exists.
-  virtual bool MakeDirectory(const std::string& path) = 0;
+  /// Renames a file within its file system, replacing a file that already
+  /// has the new name.
+  virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
+
+  /// Removes one file.
+  virtual bool RemoveFile(const std::string& path) = 0;
+
+  /// Creates one directory. Fails when the name is taken, with `*exists` true
+  /// then, so that making the directory is the claim to it.
+  virtual bool MakeDirectory(const std::string& path, bool* exists) = 0;
 
   virtual DateTime UtcNow() = 0;
   virtual DateTime LocalNow() = 0;

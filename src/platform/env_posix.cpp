@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/copy_then_remove_posix.h"
 #include "platform/env.h"
 #include "platform/path.h"
 #include "platform/version.h"
@@ -156,6 +157,7 @@ class PosixEnv final : public Env {
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
       return true;
+    if (errno == EXDEV) return MoveAcross(from, to);
     if (errno != EINVAL && errno != ENOSYS) return Fail();
     // The file system cannot rename atomically without replacing: check first.
     struct stat st;
@@ -163,11 +165,22 @@ class PosixEnv final : public Env {
       last_error_ = EEXIST;
       return false;
     }
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    return errno == EXDEV ? MoveAcross(from, to) : Fail();
+  }
+
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
     return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
   }
 
-  bool MakeDirectory(const std::string& path) override {
-    return ::mkdir(path.c_str(), 0777) == 0 || Fail();
+  bool RemoveFile(const std::string& path) override {
+    return ::unlink(path.c_str()) == 0 || Fail();
+  }
+
+  bool MakeDirectory(const std::string& path, bool* exists) override {
+    bool made = ::mkdir(path.c_str(), 0777) == 0;
+    *exists = !made && errno == EEXIST;
+    return made || Fail();
   }
 
   DateTime UtcNow() override {
@@ -244,6 +257,14 @@ class PosixEnv final : public Env {
  private:
   bool Fail() {
     last_error_ = errno;
+    return false;
+  }
+
+  // Another file system: rename cannot go there, a checked copy can.
+  bool MoveAcross(const std::string& from, const std::string& to) {
+    int error = CopyThenRemove(from, to);
+    if (error == 0) return true;
+    last_error_ = error;
     return false;
   }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/path.h"
@@ -53,10 +55,35 @@ TEST(SystemEnv, MovesNeverReplaceAndDirectoriesAreMadeOnce) {
   EXPECT_FALSE(env.MoveNoReplace((dir.path() / "gone").string(), (dir.path() / "c").string()));
 
   const std::string sub = (dir.path() / "d").string();
-  EXPECT_TRUE(env.MakeDirectory(sub));
-  EXPECT_FALSE(env.MakeDirectory(sub));
+  bool exists = true;
+  EXPECT_TRUE(env.MakeDirectory(sub, &exists));
+  EXPECT_FALSE(exists);
+  EXPECT_FALSE(env.MakeDirectory(sub, &exists));
+  EXPECT_TRUE(exists);
+  EXPECT_FALSE(env.MakeDirectory((dir.path() / "missing" / "d").string(), &exists));
+  EXPECT_FALSE(exists);
   EXPECT_TRUE(env.MoveNoReplace(from, JoinPath(sub, "a")));
   EXPECT_EQ(ReadFile(std::filesystem::path(sub) / "a"), "first");
+  EXPECT_FALSE(std::filesystem::exists(from));
+}
+
+TEST(SystemEnv, RenameReplacesAndRemoveRemoves) {
+  TempDir dir;
+  Env& env = *Env::Default();
+  const std::string from = (dir.path() / "new.part").string();
+  const std::string to = (dir.path() / "old").string();
+  WriteFile(from, "new");
+  WriteFile(to, "old");
+  EXPECT_TRUE(env.RenameReplacing(from, to));
+  EXPECT_EQ(ReadFile(to), "new");
+  EXPECT_FALSE(std::filesystem::exists(from));
+  EXPECT_FALSE(env.RenameReplacing(from, to));
+  EXPECT_EQ(ReadFile(to), "new");
+
+  EXPECT_TRUE(env.RemoveFile(to));
+  EXPECT_FALSE(std::filesystem::exists(to));
+  EXPECT_FALSE(env.RemoveFile(to));
+  EXPECT_NE(env.LastError(), 0);
 }
 
 TEST(SystemEnv, NewOutputsNeverReplaceAFile) {
@@ -128,6 +155,65 @@ TEST(SystemEnv, ChildInheritsOnlyItsStandardDescriptors) {
   out->Close();
   std::fclose(held);
   EXPECT_EQ(ReadFile(dir.path() / "out"), "4\n");
+}
+
+// Whether a rename from directory `a` to directory `b` has to cross file systems.
+bool CrossesFileSystems(const std::filesystem::path& a, const std::filesystem::path& b) {
+  WriteFile(a / "probe", "");
+  std::error_code error, ignored;
+  std::filesystem::rename(a / "probe", b / "probe", error);
+  std::filesystem::remove(a / "probe", ignored);
+  std::filesystem::remove(b / "probe", ignored);
+  return error == std::errc::cross_device_link;
+}
+
+TEST(SystemEnv, MovesAcrossFileSystemsByACheckedCopy) {
+  namespace fs = std::filesystem;
+  // A tmpfs against the build tree.
+  const fs::path build = fs::path(TAVRIN_CHILD_PROBE).parent_path();
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no second file system: /dev/shm is missing";
+  TempDir far("/dev/shm");
+  TempDir near(build);
+  if (!CrossesFileSystems(far.path(), near.path()))
+    GTEST_SKIP() << "no second file system: /dev/shm and " << build << " are one";
+  Env& env = *Env::Default();
+  auto at = [](const TempDir& dir, const char* name) { return (dir.path() / name).string(); };
+
+  // Larger than one copy buffer, in both directions; the time stamp goes along.
+  std::string bytes(300000, 'x');
+  for (std::size_t i = 0; i < bytes.size(); i += 7) bytes[i] = static_cast<char>(i);
+  WriteFile(at(far, "a.sql"), bytes);
+  const auto stamp = fs::file_time_type(std::chrono::seconds(1700000000));
+  fs::last_write_time(at(far, "a.sql"), stamp);
+  ASSERT_TRUE(env.MoveNoReplace(at(far, "a.sql"), at(near, "a.sql")))
+      << env.ErrorText(env.LastError());
+  EXPECT_FALSE(fs::exists(at(far, "a.sql")));
+  EXPECT_EQ(ReadFile(at(near, "a.sql")), bytes);
+  EXPECT_EQ(fs::last_write_time(at(near, "a.sql")), stamp);
+  WriteFile(at(near, "empty"), "");
+  ASSERT_TRUE(env.MoveNoReplace(at(near, "empty"), at(far, "empty")));
+  EXPECT_FALSE(fs::exists(at(near, "empty")));
+  EXPECT_TRUE(fs::exists(at(far, "empty")));
+
+  // A taken name is never replaced, and both files stay as they were.
+  WriteFile(at(far, "b.sql"), "mine");
+  WriteFile(at(near, "b.sql"), "theirs");
+  EXPECT_FALSE(env.MoveNoReplace(at(far, "b.sql"), at(near, "b.sql")));
+  EXPECT_EQ(env.LastError(), EEXIST);
+  EXPECT_EQ(ReadFile(at(far, "b.sql")), "mine");
+  EXPECT_EQ(ReadFile(at(near, "b.sql")), "theirs");
+
+  // No place for the copy: the original stays.
+  EXPECT_FALSE(env.MoveNoReplace(at(far, "b.sql"), (near.path() / "missing" / "b.sql").string()));
+  EXPECT_EQ(env.LastError(), ENOENT);
+  EXPECT_EQ(ReadFile(at(far, "b.sql")), "mine");
+
+  // Directories are not copied.
+  fs::create_directory(far.path() / "sub");
+  EXPECT_FALSE(env.MoveNoReplace(at(far, "sub"), at(near, "sub")));
+  EXPECT_EQ(env.LastError(), EXDEV);
+  EXPECT_TRUE(fs::is_directory(far.path() / "sub"));
+  EXPECT_FALSE(fs::exists(near.path() / "sub"));
 }
 #endif
 

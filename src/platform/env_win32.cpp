@@ -80,19 +80,42 @@ class Win32Env final : public Env {
   }
 
   std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
-    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Others may read a log while it grows, as they could always read the
+    // log file; no one else writes to it.
+    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     *exists = !file.valid() && ::GetLastError() == ERROR_FILE_EXISTS;
     if (!file.valid()) return Fail(), nullptr;
     return std::make_unique<Win32OutputFile>(std::move(file));
   }
 
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
-    return ::MoveFileA(from.c_str(), to.c_str()) || Fail();
+    // To another volume the system copies, flushed to disk before the call
+    // returns, and then deletes the original.
+    if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+      return Fail();
+    // It reports success even when that delete failed and the original stayed.
+    if (::GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    // One more try tells why; the copy is complete, so success ends the move.
+    if (::DeleteFileA(from.c_str())) return true;
+    Fail();
+    // The original stays, so the copy must not: one file, in one place.
+    ::DeleteFileA(to.c_str());
+    return false;
   }
 
-  bool MakeDirectory(const std::string& path) override {
-    return ::CreateDirectoryA(path.c_str(), nullptr) || Fail();
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) || Fail();
+  }
+
+  bool RemoveFile(const std::string& path) override {
+    return ::DeleteFileA(path.c_str()) || Fail();
+  }
+
+  bool MakeDirectory(const std::string& path, bool* exists) override {
+    bool made = ::CreateDirectoryA(path.c_str(), nullptr);
+    *exists = !made && ::GetLastError() == ERROR_ALREADY_EXISTS;
+    return made || Fail();
   }
 
   DateTime UtcNow() override {

@@ -68,15 +68,27 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
   return true;
 }
 
-// The script of the current group, from its creation to its close.
+// The script of the current group, from its creation to its close. It is
+// written under a temporary name and takes its own name only when complete,
+// so that no search for scripts ever finds half of one.
 class ScriptFile {
  public:
+  ScriptFile() = default;
+  ScriptFile(const ScriptFile&) = delete;
+  ScriptFile& operator=(const ScriptFile&) = delete;
+  ~ScriptFile() { Discard(); }
+
   bool is_open() const { return sink_.has_value(); }
+  /// The script's own name, the one every message gives.
   const std::string& path() const { return path_; }
 
   bool Open(Env& env, std::string path) {
+    env_ = &env;
     path_ = std::move(path);
-    auto file = env.CreateOutput(path_);
+    // "Output1.tvr.part": its extension is not "tvr", for the long name nor
+    // for the 8.3 short name Windows searches match as well.
+    temp_path_ = path_ + ".part";
+    auto file = env.CreateOutput(temp_path_);
     if (!file) return false;
     sink_.emplace(std::move(file));
     return true;
@@ -84,15 +96,28 @@ class ScriptFile {
 
   ScriptSink& sink() { return *sink_; }
 
-  /// Closes the script; false when it could not be written completely.
+  /// Closes the script and gives it its own name, replacing a script of an
+  /// earlier run; false when it could not be written completely, and then
+  /// the temporary file is gone.
   bool Close() {
     bool ok = sink_->Close();
     sink_.reset();
-    return ok;
+    if (ok && env_->RenameReplacing(temp_path_, path_)) return true;
+    env_->RemoveFile(temp_path_);
+    return false;
   }
 
  private:
+  // A group the stage gave up on: its script is dropped, unfinished.
+  void Discard() {
+    if (!sink_) return;
+    sink_.reset();  // closed first: Windows removes no open file
+    env_->RemoveFile(temp_path_);
+  }
+
+  Env* env_ = nullptr;
   std::string path_;
+  std::string temp_path_;
   std::optional<ScriptSink> sink_;
 };
 

@@ -44,5 +44,55 @@ TEST(ParseFileList, AScriptThatCannotBeWrittenFailsTheStage) {
   EXPECT_EQ(out.str().find("b.sql"), std::string::npos);
 }
 
+// Records the files made and the renames; can refuse the renames.
+class RenameWatchingEnv : public test::EnvWrapper {
+ public:
+  RenameWatchingEnv() : EnvWrapper(Env::Default()) {}
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
+    created.push_back(path);
+    return EnvWrapper::CreateOutput(path);
+  }
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    renamed.push_back(from + " -> " + to);
+    return refuse ? Fail(13) : EnvWrapper::RenameReplacing(from, to);
+  }
+  std::vector<std::string> created, renamed;
+  bool refuse = false;
+};
+
+TEST(ParseFileList, ScriptsTakeTheirNamesOnlyWhenComplete) {
+  test::TempDir dir;
+  test::WriteFile(dir.path() / "a.sql", "COLUMN identity_1 x\n");
+  test::WriteFile(dir.path() / "b.sql", "COLUMN identity_1 y\n");
+  const std::string out = dir.path().string();
+  const std::string one = JoinPath(out, "Output1.tvr"), two = JoinPath(out, "Output2.tvr");
+  for (bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse);
+    RenameWatchingEnv env;
+    env.refuse = refuse;
+    std::ostringstream console, err;
+    tavrin::Run run(env, console, err);
+    run.settings.input_directory = out;
+    run.settings.output_directory = out;
+    run.files = {{"a.sql", 1}, {"b.sql", 2}};
+
+    EXPECT_EQ(ParseFileList(run), !refuse);
+    if (!refuse) {
+      EXPECT_EQ(env.created, (std::vector<std::string>{one + ".part", two + ".part"}));
+      EXPECT_EQ(env.renamed, (std::vector<std::string>{one + ".part -> " + one,
+                                                       two + ".part -> " + two}));
+      EXPECT_EQ(run.scripts_written, (std::vector<std::string>{one, two}));
+      EXPECT_NE(test::ReadFile(two).find("COLUMN identity_1 y"), std::string::npos);
+      EXPECT_EQ(err.str(), "");
+    } else {
+      // The message names the script, never its temporary file, which is gone.
+      EXPECT_EQ(err.str(), "\n[ParseFileList]Error: Unable to write output log file:" + one + "\n");
+      EXPECT_FALSE(std::filesystem::exists(one + ".part"));
+    }
+    std::filesystem::remove(one);
+    std::filesystem::remove(two);
+  }
+}
+
 }  // namespace
 }  // namespace tavrin

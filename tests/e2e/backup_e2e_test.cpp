@@ -16,6 +16,12 @@ const std::string kGrouping =
     "Grouping file:b.sql\tGroup :1\n"
     "Grouping file:c.sql\tGroup :2\n";
 
+// The reason at the end of a move's refusal, as the system words it.
+std::string ReasonIn(const std::string& err) {
+  const std::size_t at = err.find(".sql: ");
+  return at == std::string::npos ? "" : err.substr(at + 6, err.find('\n', at) - at - 6);
+}
+
 std::string Importing(const std::string& name) {
   return "\n\nImporting data from file == " + name + "== to SQL*PLUS started ...\n";
 }
@@ -91,9 +97,12 @@ TEST_F(BatchTest, FileThatCannotBeMovedIsReportedAndTheRestAreMoved) {
   E2eResult r =
       RunBatch({"-l", "-p", "-I", "-m"}, {{"TAVRIN_STAND_IN_REMOVE", Path(in_ / "b.sql")}});
   EXPECT_EQ(r.exit_code, 0);
+  // The file's own path and the system's reason, whose wording is the system's.
   const std::string refusal =
-      "\n[EnumerateAndMoveFiles] Error: Unable to move file " + Path(in_) + Sep() + "\n";
+      "\n[EnumerateAndMoveFiles] Error: Unable to move file " + Path(in_ / "b.sql") + ": " +
+      (E2eTarget::Get().windows ? ReasonIn(r.err) : "No such file or directory") + "\n";
   EXPECT_EQ(r.err, kMarker + kMarker + refusal);
+  EXPECT_FALSE(ReasonIn(r.err).empty());
   const auto backups = BackupDirectories(work_);
   ASSERT_EQ(backups.size(), 1u);
   const auto moved = Entries(work_ / backups[0]);
@@ -102,6 +111,43 @@ TEST_F(BatchTest, FileThatCannotBeMovedIsReportedAndTheRestAreMoved) {
   EXPECT_TRUE(Entries(out_).empty());
   EXPECT_NE(r.out.find(Moved("a.sql", backups[0]) + Moved("c.sql", backups[0])), std::string::npos);
   EXPECT_NE(OnlyLog(work_).find(refusal), std::string::npos);
+}
+
+TEST_F(BatchTest, MovesAcrossFileSystems) {
+  // Inputs and outputs on a tmpfs, the working directory (and so the backup)
+  // in the build tree.
+  const fs::path build = fs::path(TAVRIN_STAND_IN_DIR).parent_path();
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no second file system: /dev/shm is missing";
+  TempDir far("/dev/shm");
+  TempDir near(build);
+  WriteFile(far.path() / "probe", "");
+  std::error_code crossing;
+  fs::rename(far.path() / "probe", near.path() / "probe", crossing);
+  if (crossing != std::errc::cross_device_link)
+    GTEST_SKIP() << "no second file system: /dev/shm and " << build << " are one";
+  fs::remove(near.path() / "probe");
+  fs::copy(in_, far.path() / "in");
+  fs::create_directory(far.path() / "out");
+
+  E2eResult r = RunTavrin({"-p", "-I", "-m", "-i", Path(far.path() / "in"), "-o",
+                           Path(far.path() / "out"), "-U", "scott", "-P", "tiger", "-S", "orcl"},
+                          near.path(), WithStandIn());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, kMarker + kMarker);
+  const auto backups = BackupDirectories(near.path());
+  ASSERT_EQ(backups.size(), 1u);
+  const fs::path moved_to = near.path() / backups[0];
+  const auto logs = OutputLogs(moved_to);
+  ASSERT_EQ(logs.size(), 2u);
+  EXPECT_EQ(Entries(moved_to),
+            (std::vector<std::string>{"Output1.tvr", "Output2.tvr", "a.sql", "b.sql", "c.sql",
+                                      logs[0].first, logs[1].first}));
+  EXPECT_TRUE(Entries(far.path() / "in").empty());
+  EXPECT_TRUE(Entries(far.path() / "out").empty());
+  for (const char* name : {"a.sql", "b.sql", "c.sql"})
+    EXPECT_EQ(ReadFile(moved_to / name), ReadFile(fs::path(TAVRIN_EXAMPLES) / "batch" / name));
+  const fs::path golden = fs::path(TAVRIN_SOURCE_DIR) / "tests" / "e2e" / "golden" / "examples";
+  EXPECT_EQ(ReadFile(moved_to / "Output2.tvr"), ReadFile(golden / "Output2.tvr"));
 }
 
 TEST_F(BatchTest, MissingOutputLogsAreReportedAndTheRestMoved) {

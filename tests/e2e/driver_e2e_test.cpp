@@ -102,6 +102,23 @@ TEST_F(DriverE2eTest, MissingSettingsAreReportedInOrder) {
       {{"-Io", "out", "-U", "u", "-P", "p"},
        "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n",
        "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n"},
+      // An empty value, as an unset batch variable gives, is no value: never
+      // the root directory.
+      {{"-p", "-i", "", "-o", "out"},
+       "\n\n[Tavrin] Error: Grouping of files failed. Input directory not specified.\n",
+       "\n\n[Tavrin] Error: Grouping of files failed. Input directory not specified.\n"},
+      {{"-p", "-i", "in", "-o", ""},
+       "\n\n[Tavrin] Error: Parsing of files failed. Output directory not specified.\n",
+       "\n[Tavrin] Error: Parsing of files failed. Output directory not specified.\n"},
+      {{"-I", "-o", "", "-U", "u", "-P", "p", "-S", "orcl"},
+       "\n\n[Tavrin] Error: Unable to import files. No import directory specified.\n",
+       "\n\n[Tavrin] Error: Unable to import files. No import directory specified.\n"},
+      {{"-I", "-o", "out", "-U", "", "-P", "p", "-S", "orcl"},
+       "\n\n[Tavrin] Error: Invalid username/password specified.\n",
+       "\n\n[Tavrin] Error: Invalid username/password specified.\n"},
+      {{"-I", "-o", "out", "-U", "u", "-P", "p", "-S", ""},
+       "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n",
+       "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);

@@ -31,8 +31,12 @@ class EnvWrapper : public Env {
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     return Track(target_->MoveNoReplace(from, to));
   }
-  bool MakeDirectory(const std::string& path) override {
-    return Track(target_->MakeDirectory(path));
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    return Track(target_->RenameReplacing(from, to));
+  }
+  bool RemoveFile(const std::string& path) override { return Track(target_->RemoveFile(path)); }
+  bool MakeDirectory(const std::string& path, bool* exists) override {
+    return Track(target_->MakeDirectory(path, exists));
   }
   DateTime UtcNow() override { return target_->UtcNow(); }
   DateTime LocalNow() override { return target_->LocalNow(); }

@@ -10,12 +10,14 @@ namespace tavrin::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+TempDir::TempDir(const fs::path& parent) {
   std::random_device seed;
   std::mt19937_64 random(seed() ^ static_cast<std::uint64_t>(
       std::chrono::steady_clock::now().time_since_epoch().count()));
   for (;;) {
-    path_ = fs::temp_directory_path() / ("tavrin-test-" + std::to_string(random()));
+    path_ = parent / ("tavrin-test-" + std::to_string(random()));
     if (fs::create_directory(path_)) break;
   }
 }

@@ -10,6 +10,8 @@ namespace tavrin::test {
 class TempDir {
  public:
   TempDir();
+  /// A fresh directory in `parent` instead.
+  explicit TempDir(const std::filesystem::path& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
