@@ -13,6 +13,9 @@
 namespace tavrin {
 namespace {
 
+// A file that is not there: ENOENT, and ERROR_FILE_NOT_FOUND on Windows.
+constexpr int kFileNotFound = 2;
+
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -140,6 +143,27 @@ TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
   EXPECT_EQ(r.env.runs[0][2], "@" + JoinPath(output, "Output3.tvr"));
   EXPECT_EQ(r.env.runs[1][2], "@" + JoinPath(output, "Output2.tvr"));
   EXPECT_FALSE(r.run.errors_reported);
+}
+
+TEST(ImportLogFiles, WrittenScriptThatIsGoneIsNotRunAndCountsAsAnError) {
+  TempDir dir;
+  const std::string output = dir.path().string();
+  WriteFile(dir.path() / "Output2.tvr", "EXIT");
+  ImportRun r(output);
+  r.run.settings.parse = true;
+  r.run.files.push_back({"a.sql", 1});
+  r.run.scripts_written = {JoinPath(output, "Output1.tvr"), JoinPath(output, "Output2.tvr")};
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  ASSERT_EQ(r.env.runs.size(), 1u);
+  EXPECT_TRUE(r.run.errors_reported);
+  const std::string reason = Env::Default()->ErrorText(kFileNotFound);
+  EXPECT_TRUE(r.out.str().starts_with(
+      "\n[ImportLogFiles] Warning: Unable to read script " + JoinPath(output, "Output1.tvr") +
+      ": " + reason + ". It is not imported.\n"))
+      << r.out.str();
+  EXPECT_TRUE(r.out.str().ends_with(
+      "\n[ImportLogFiles] 1 of 2 scripts reported errors. Check their output logs.\n"));
 }
 
 }  // namespace
