@@ -49,11 +49,10 @@ bool ReadyToImport(Run& run, const Script& script) {
   Diagnostics& diag = run.diag;
   bool ends = false;
   if (!ScriptEndsWithExit(run.env, script.path, &ends)) {
-    const std::string reason = run.env.ErrorText(run.env.LastError());
-    Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s: %s. It is not imported.\n",
-        "\n[ImportLogFiles] Warning: Unable to read script " + script.path + ": " + reason +
+    Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
+        "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
             ". It is not imported.\n",
-        script.path, reason);
+        script.path);
     return false;
   }
   if (!ends) {

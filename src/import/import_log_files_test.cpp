@@ -13,9 +13,6 @@
 namespace tavrin {
 namespace {
 
-// A file that is not there: ENOENT, and ERROR_FILE_NOT_FOUND on Windows.
-constexpr int kFileNotFound = 2;
-
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -157,10 +154,9 @@ TEST(ImportLogFiles, WrittenScriptThatIsGoneIsNotRunAndCountsAsAnError) {
   EXPECT_TRUE(ImportLogFiles(r.run));
   ASSERT_EQ(r.env.runs.size(), 1u);
   EXPECT_TRUE(r.run.errors_reported);
-  const std::string reason = Env::Default()->ErrorText(kFileNotFound);
-  EXPECT_TRUE(r.out.str().starts_with(
-      "\n[ImportLogFiles] Warning: Unable to read script " + JoinPath(output, "Output1.tvr") +
-      ": " + reason + ". It is not imported.\n"))
+  EXPECT_TRUE(r.out.str().starts_with("\n[ImportLogFiles] Warning: Unable to read script " +
+                                      JoinPath(output, "Output1.tvr") +
+                                      ". It is not imported.\n"))
       << r.out.str();
   EXPECT_TRUE(r.out.str().ends_with(
       "\n[ImportLogFiles] 1 of 2 scripts reported errors. Check their output logs.\n"));
