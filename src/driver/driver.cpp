@@ -17,7 +17,7 @@ enum class OptionsResult { kRun, kExitSuccess, kExitFailure };
 
 OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
   const char* program = argc > 0 ? argv[0] : "";
-  OptionScanner scanner(argc, argv, "hpIlmD:U:P:S:i:o:");
+  OptionScanner scanner(argc, argv, "hpIlmeD:U:P:S:i:o:");
   RunSettings& s = run.settings;
   for (;;) {
     int option = scanner.Next();
@@ -30,6 +30,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
       case 'p': s.parse = true; break;
       case 'I': s.import = true; break;
       case 'm': s.move = true; break;
+      case 'e': s.fail_on_reported_errors = true; break;
       case 'D': s.discard_last_group = true; break;
       case 'U': s.user = scanner.argument(); break;
       case 'P': s.password = scanner.argument(); break;
@@ -145,6 +146,9 @@ int RunTavrin(int argc, const char* const* argv, Env& env, std::ostream& out,
 
   const std::int64_t end = env.CalendarSeconds();
   out << "\nTime elapsed :" << static_cast<double>(end - start) << " secs" << std::endl;
+  // Decided after the backup, which may report errors of its own. A
+  // scheduler reads 2 as "imported with errors".
+  if (run.settings.fail_on_reported_errors && run.errors_reported) return 2;
   return 0;
 }
 

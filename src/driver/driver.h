@@ -9,7 +9,8 @@
 namespace tavrin {
 
 /// Runs Tavrin with the given arguments and returns the process exit code:
-/// 0 for a completed run (or -h), 1 for any failure.
+/// 0 for a completed run (or -h), 1 for any failure, 2 with -e for a
+/// completed run in which a script or the backup reported errors.
 int RunTavrin(int argc, const char* const* argv, Env& env, std::ostream& out,
               std::ostream& err);
 

@@ -19,7 +19,7 @@ void WriteShortUsage(std::ostream& err, std::string_view program) {
 
 void WriteFullUsage(std::ostream& err, std::string_view program) {
   WriteUsageLine(err, program);
-  // -m, -D and -h are deliberately not listed.
+  // -h is not listed.
   err << "\n"
       << "  -U\t User Name\n"
       << "  -P\t Password\n"
@@ -28,7 +28,10 @@ void WriteFullUsage(std::ostream& err, std::string_view program) {
       << "  -o\t Output directory for SQL Files\n"
       << "  -p\t Group and Parse SQL log files\n"
       << "  -I\t Import generated log files data to SQL\n"
-      << "  -l\t Enable file logging\n";
+      << "  -l\t Enable file logging\n"
+      << "  -e\t Exit with code 2 when an import or the backup reported errors\n"
+      << "  -m\t Move processed files to a backup directory\n"
+      << "  -D\t Leave the last group for the next run (takes one argument, not used)\n";
   err.flush();
 }
 

@@ -1,13 +1,25 @@
 #include "import/import_log_files.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "import/output_log_scan.h"
+#include "import/script_ending.h"
+#include "import/script_order.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
+#include "platform/unique_output.h"
 
 namespace tavrin {
 namespace {
+
+struct Script {
+  std::string path;
+  std::string name;  // bare, as the messages show it
+};
+
+enum class Outcome { kClean, kReportedErrors, kAbort };
 
 // Each value is one argument of its own: a blank, a quote or an "@" in the
 // user, password or host can never turn into a further argument.
@@ -17,29 +29,92 @@ std::vector<std::string> SqlPlusArguments(const RunSettings& s, const std::strin
           "@" + script};
 }
 
-// Runs one script; false when its output log cannot be made or sqlplus
-// cannot be started.
-bool ImportScript(Run& run, const std::string& directory, const std::string& name, int sequence) {
-  Diagnostics& diag = run.diag;
-  const std::string script = JoinPath(directory, name);
-  const std::string log_path = OutputLogPath(directory, sequence, run.env.UtcNow());
+std::string BareName(const std::string& path, const std::string& directory) {
+  if (path.size() > directory.size() + 1 && path.starts_with(directory))
+    return path.substr(directory.size() + 1);
+  std::size_t cut = path.rfind(kPathSeparator);
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
 
-  auto output_log = run.env.CreateOutput(log_path);
+// One line, the same on the console and in the log.
+template <typename... Args>
+void Say(Diagnostics& diag, const char* format_for_log, const std::string& console,
+         const Args&... args) {
+  diag.out() << console << std::flush;
+  diag.log(format_for_log, args...);
+}
+
+// A script that sqlplus must not be given: it would wait at its prompt.
+bool ReadyToImport(Run& run, const Script& script) {
+  Diagnostics& diag = run.diag;
+  bool ends = false;
+  if (!ScriptEndsWithExit(run.env, script.path, &ends)) {
+    Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
+        "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
+            ". It is not imported.\n",
+        script.path);
+    return false;
+  }
+  if (!ends) {
+    Say(diag,
+        "\n[ImportLogFiles] Warning: Script %s does not end with the line EXIT. It is not "
+        "imported.\n",
+        "\n[ImportLogFiles] Warning: Script " + script.path +
+            " does not end with the line EXIT. It is not imported.\n",
+        script.path);
+    return false;
+  }
+  return true;
+}
+
+// Reads back what SQL*Plus printed; true when it shows errors.
+bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path) {
+  Diagnostics& diag = run.diag;
+  OutputLogErrors errors;
+  if (!ScanOutputLog(run.env, log_path, &errors)) {
+    Say(diag,
+        "\n[ImportLogFiles] Warning: Unable to read output log %s. Its errors are not counted.\n",
+        "\n[ImportLogFiles] Warning: Unable to read output log " + log_path +
+            ". Its errors are not counted.\n",
+        log_path);
+    return false;
+  }
+  if (errors.count == 0) return false;
+  Say(diag,
+      "\n[ImportLogFiles] Warning: SQL*PLUS reported %d error(s) for file %s: %s. Check its "
+      "output log %s.\n",
+      "\n[ImportLogFiles] Warning: SQL*PLUS reported " + std::to_string(errors.count) +
+          " error(s) for file " + script.name + ": " + errors.first_error +
+          ". Check its output log " + log_path + ".\n",
+      errors.count, script.name, errors.first_error, log_path);
+  return true;
+}
+
+// Runs one script into a new output log of its own.
+Outcome ImportScript(Run& run, const Script& script, int sequence) {
+  Diagnostics& diag = run.diag;
+  const std::string directory = run.settings.output_directory.value_or("");
+
+  // A log of an earlier run in the same second keeps its name and bytes.
+  std::string log_path;
+  auto output_log = CreateUniqueOutput(
+      run.env, OutputLogStem(directory, sequence, run.env.UtcNow()), kOutputLogExtension,
+      &log_path);
   if (!output_log) {
     const int error = run.env.LastError();
     diag.out() << "\nError: Could not create the output log file. Error number :(" << error
                << ").\n"
                << std::flush;
     diag.log("\nError: Could not create the output log file. Error number :(%d).\n", error);
-    return false;
+    return Outcome::kAbort;
   }
 
-  diag.out() << "\n\nImporting data from file == " << name << "== to SQL*PLUS started ..."
+  diag.out() << "\n\nImporting data from file == " << script.name << "== to SQL*PLUS started ..."
              << std::endl;
-  diag.log("\n\nImporting data from file %s to SQL*PLUS...\n", name);
+  diag.log("\n\nImporting data from file %s to SQL*PLUS...\n", script.name);
 
   ChildSpec child;
-  child.argv = SqlPlusArguments(run.settings, script);
+  child.argv = SqlPlusArguments(run.settings, script.path);
   // Only the child's standard output goes to the log; its input and errors,
   // and everything we print ourselves, stay on the console.
   child.stdout_file = output_log.get();
@@ -51,23 +126,50 @@ bool ImportScript(Run& run, const std::string& directory, const std::string& nam
                << std::flush;
     diag.log("\nError executing the sqplus command. Process will be aborted. Error number :(%d).\n",
              error);
-    return false;
+    return Outcome::kAbort;
   }
   output_log->Close();
 
-  // Failing statements inside a script do not count against it, but a
-  // sqlplus that could not run the script at all must not pass unseen.
-  if (exit.signaled || exit.code != 0) {
+  const bool failed = exit.signaled || exit.code != 0;
+  if (failed) {
     const int code = exit.signaled ? -exit.code : exit.code;
     diag.out() << "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code " << code
-               << " for file " << name << ". Check its output log " << log_path << ".\n"
+               << " for file " << script.name << ". Check its output log " << log_path << ".\n"
                << std::flush;
     diag.log(
         "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code %d for file %s. Check its "
         "output log %s.\n",
-        code, name, log_path);
+        code, script.name, log_path);
   }
-  return true;
+  // The client exits 0 when blocks fail: only its output tells.
+  const bool reported = ReportOutputLog(run, script, log_path);
+  return failed || reported ? Outcome::kReportedErrors : Outcome::kClean;
+}
+
+// The scripts of this run's parse, in group order. Every other script in the
+// output directory was left by an earlier run: it is named and passed over,
+// never imported again.
+std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) {
+  std::vector<Script> scripts;
+  for (const std::string& path : run.scripts_written)
+    scripts.push_back({path, BareName(path, directory)});
+
+  std::vector<std::string> present;
+  if (!run.env.ListMatches(JoinPath(directory, "*.tvr"), &present)) return scripts;
+  SortScriptNames(&present);
+  for (const std::string& name : present) {
+    if (std::any_of(scripts.begin(), scripts.end(),
+                    [&](const Script& s) { return s.name == name; }))
+      continue;
+    const std::string path = JoinPath(directory, name);
+    Say(run.diag,
+        "\n[ImportLogFiles] Notice: Script %s was not written by this run. It is not "
+        "imported.\n",
+        "\n[ImportLogFiles] Notice: Script " + path +
+            " was not written by this run. It is not imported.\n",
+        path);
+  }
+  return scripts;
 }
 
 }  // namespace
@@ -93,18 +195,37 @@ bool ImportLogFiles(Run& run) {
   }
 
   const std::string directory = s.output_directory.value_or("");
-  const std::string pattern = JoinPath(directory, "*.tvr");
-  std::vector<std::string> scripts;
-  if (!run.env.ListMatches(pattern, &scripts)) {
-    diag.err() << "\n[ImportLogFiles]Error: Unable to find import files in the directory" << pattern
-               << std::endl;
-    diag.log("\n[ImportLogFiles]Error: Unable to find import files in the directory %s", pattern);
-    return false;
+  std::vector<Script> scripts;
+  if (s.parse) {
+    scripts = ScriptsThisRunWrote(run, directory);
+  } else {
+    const std::string pattern = JoinPath(directory, "*.tvr");
+    std::vector<std::string> names;
+    if (!run.env.ListMatches(pattern, &names)) {
+      diag.err() << "\n[ImportLogFiles]Error: Unable to find import files in the directory"
+                 << pattern << std::endl;
+      diag.log("\n[ImportLogFiles]Error: Unable to find import files in the directory %s",
+               pattern);
+      return false;
+    }
+    SortScriptNames(&names);
+    for (const std::string& name : names) scripts.push_back({JoinPath(directory, name), name});
   }
 
   int sequence = 0;
-  for (const std::string& name : scripts) {
-    if (!ImportScript(run, directory, name, ++sequence)) return false;
+  int with_errors = 0;
+  for (const Script& script : scripts) {
+    Outcome outcome = Outcome::kReportedErrors;
+    if (ReadyToImport(run, script)) outcome = ImportScript(run, script, ++sequence);
+    if (outcome == Outcome::kAbort) return false;
+    if (outcome == Outcome::kReportedErrors) ++with_errors;
+  }
+  if (with_errors > 0) {
+    run.errors_reported = true;
+    Say(diag, "\n[ImportLogFiles] %d of %d scripts reported errors. Check their output logs.\n",
+        "\n[ImportLogFiles] " + std::to_string(with_errors) + " of " +
+            std::to_string(scripts.size()) + " scripts reported errors. Check their output logs.\n",
+        with_errors, static_cast<int>(scripts.size()));
   }
   return true;
 }

@@ -6,12 +6,18 @@
 
 namespace tavrin {
 
-/// Runs `sqlplus user/password@host @<script>` for every `*.tvr` directly in
-/// the output directory, in the directory search's order, waiting for each
-/// child before the next starts. True when every script was run (whatever the
-/// scripts did inside SQL*Plus) or when a parse run left nothing to import;
-/// false when credentials are missing, no script is found, an output log
-/// cannot be created or sqlplus cannot be started.
+/// Runs `sqlplus user/password@host @<script>` for each script, waiting for
+/// each child before the next starts: after a parse in the same run exactly
+/// the scripts it wrote, in group order (any other `*.tvr` is named and left
+/// alone); otherwise every `*.tvr` directly in the output directory,
+/// Output<N>.tvr by ascending N and other names after them. A script that
+/// does not end with the line EXIT is passed over. Each output log is read
+/// back for the errors SQL*Plus printed; a script that shows errors, ended
+/// with a failure status, or was passed over sets `run.errors_reported`.
+/// True when every script was taken up (whatever happened inside SQL*Plus)
+/// or when a parse run left nothing to import; false when credentials are
+/// missing, no script is found, an output log cannot be created or sqlplus
+/// cannot be started.
 bool ImportLogFiles(Run& run);
 
 }  // namespace tavrin

@@ -23,19 +23,25 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
  public:
   FakeSqlPlusEnv() : EnvWrapper(Env::Default()) {}
   DateTime UtcNow() override { return {2026, 1, 2, 3, 4, 5}; }
-  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
-    if (++creates == refuse_create) return Fail(28), nullptr;
-    return EnvWrapper::CreateOutput(path);
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
+    if (++creates == refuse_create) return *exists = false, Fail(28), nullptr;
+    return EnvWrapper::CreateNewOutput(path, exists);
   }
   bool RunChild(const ChildSpec& spec, ChildExit* exit) override {
     runs.push_back(spec.argv);
-    spec.stdout_file->Append("ran\n");
+    spec.stdout_file->Append(printed);
     *exit = {};
     return true;
+  }
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
+    if (refuse_output_logs && path.ends_with(".olog")) return Fail(13), nullptr;
+    return EnvWrapper::OpenForReading(path);
   }
 
   int creates = 0;
   int refuse_create = 0;
+  bool refuse_output_logs = false;
+  std::string printed = "ran\n";  // what each sqlplus run prints
   std::vector<std::vector<std::string>> runs;
 };
 
@@ -54,8 +60,8 @@ struct ImportRun {
 TEST(ImportLogFiles, OutputLogThatCannotBeMadeStopsAfterTheScriptsBeforeIt) {
   TempDir dir;
   const std::string output = dir.path().string();
-  WriteFile(dir.path() / "Output1.tvr", "");
-  WriteFile(dir.path() / "Output2.tvr", "");
+  WriteFile(dir.path() / "Output1.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "EXIT\n");
   ImportRun r(output);
   r.env.refuse_create = 2;
 
@@ -79,6 +85,81 @@ TEST(ImportLogFiles, UserWithoutPasswordRunsNothing) {
   EXPECT_TRUE(r.env.runs.empty());
   EXPECT_EQ(r.out.str(),
             "\n\n[ImportLogFiles] Error: UserName/Password not specified. Import abandoned...\n\n");
+}
+
+TEST(ImportLogFiles, OutputLogsOfTheSameSecondNeverReplaceEachOther) {
+  TempDir dir;
+  WriteFile(dir.path() / "Output1.tvr", "EXIT\n");
+  WriteFile(dir.path() / "import1_2026_01_02_03_04_05.olog", "an earlier run's\n");
+  ImportRun r(dir.path().string());
+  r.env.printed = "ERROR:\nORA-12154: TNS:could not resolve the connect identifier specified\n";
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  EXPECT_TRUE(r.run.errors_reported);
+  EXPECT_EQ(ReadFile(dir.path() / "import1_2026_01_02_03_04_05.olog"), "an earlier run's\n");
+  const std::string log = JoinPath(dir.path().string(), "import1_2026_01_02_03_04_05_2.olog");
+  EXPECT_EQ(ReadFile(log), r.env.printed);
+  // The warning names the log this run wrote.
+  EXPECT_EQ(r.out.str(),
+            "\n\nImporting data from file == Output1.tvr== to SQL*PLUS started ...\n"
+            "\n[ImportLogFiles] Warning: SQL*PLUS reported 1 error(s) for file Output1.tvr: "
+            "ORA-12154: TNS:could not resolve the connect identifier specified. Check its output "
+            "log " + log + ".\n"
+            "\n[ImportLogFiles] 1 of 1 scripts reported errors. Check their output logs.\n");
+}
+
+TEST(ImportLogFiles, OutputLogThatCannotBeReadBackIsNamedAndTheRunGoesOn) {
+  TempDir dir;
+  WriteFile(dir.path() / "Output1.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "EXIT\n");
+  ImportRun r(dir.path().string());
+  r.env.refuse_output_logs = true;
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  EXPECT_EQ(r.env.runs.size(), 2u);
+  EXPECT_FALSE(r.run.errors_reported);
+  const std::string warning = "\n[ImportLogFiles] Warning: Unable to read output log " +
+                              JoinPath(dir.path().string(), "import1_2026_01_02_03_04_05.olog") +
+                              ". Its errors are not counted.\n";
+  EXPECT_NE(r.out.str().find(warning), std::string::npos) << r.out.str();
+}
+
+TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
+  TempDir dir;
+  const std::string output = dir.path().string();
+  WriteFile(dir.path() / "Output3.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "EXIT\n");
+  ImportRun r(output);
+  r.run.settings.parse = true;
+  r.run.files.push_back({"a.sql", 3});
+  r.run.scripts_written = {JoinPath(output, "Output3.tvr"), JoinPath(output, "Output2.tvr")};
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  ASSERT_EQ(r.env.runs.size(), 2u);
+  // In the order written, whatever their names.
+  EXPECT_EQ(r.env.runs[0][2], "@" + JoinPath(output, "Output3.tvr"));
+  EXPECT_EQ(r.env.runs[1][2], "@" + JoinPath(output, "Output2.tvr"));
+  EXPECT_FALSE(r.run.errors_reported);
+}
+
+TEST(ImportLogFiles, WrittenScriptThatIsGoneIsNotRunAndCountsAsAnError) {
+  TempDir dir;
+  const std::string output = dir.path().string();
+  WriteFile(dir.path() / "Output2.tvr", "EXIT");
+  ImportRun r(output);
+  r.run.settings.parse = true;
+  r.run.files.push_back({"a.sql", 1});
+  r.run.scripts_written = {JoinPath(output, "Output1.tvr"), JoinPath(output, "Output2.tvr")};
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  ASSERT_EQ(r.env.runs.size(), 1u);
+  EXPECT_TRUE(r.run.errors_reported);
+  EXPECT_TRUE(r.out.str().starts_with("\n[ImportLogFiles] Warning: Unable to read script " +
+                                      JoinPath(output, "Output1.tvr") +
+                                      ". It is not imported.\n"))
+      << r.out.str();
+  EXPECT_TRUE(r.out.str().ends_with(
+      "\n[ImportLogFiles] 1 of 2 scripts reported errors. Check their output logs.\n"));
 }
 
 }  // namespace

@@ -16,9 +16,9 @@ std::string Finish(const char* buffer, int size) {
 
 }  // namespace
 
-std::string OutputLogPath(std::string_view directory, int sequence, const DateTime& utc) {
+std::string OutputLogStem(std::string_view directory, int sequence, const DateTime& utc) {
   char name[kNameRoom];
-  int size = std::snprintf(name, sizeof name, "import%d_%d_%02d_%02d_%02d_%02d_%02d.olog", sequence,
+  int size = std::snprintf(name, sizeof name, "import%d_%d_%02d_%02d_%02d_%02d_%02d", sequence,
                            utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second);
   return JoinPath(directory, Finish(name, size));
 }

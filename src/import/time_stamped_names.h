@@ -8,8 +8,11 @@
 
 namespace tavrin {
 
-/// "import<sequence>_<Y>_<MM>_<DD>_<hh>_<mm>_<ss>.olog" in `directory`.
-std::string OutputLogPath(std::string_view directory, int sequence, const DateTime& utc);
+inline constexpr const char* kOutputLogExtension = ".olog";
+
+/// "import<sequence>_<Y>_<MM>_<DD>_<hh>_<mm>_<ss>" in `directory`: an output
+/// log's path without its extension, kOutputLogExtension.
+std::string OutputLogStem(std::string_view directory, int sequence, const DateTime& utc);
 
 /// "Processed_<Y>-<MM>-<DD>_<hh>-<mm>-<ss>", a bare name: the directory is
 /// made in the current working directory.

@@ -85,8 +85,9 @@ class Env {
   /// names) on the last component of `pattern`. Stores the bare names of all
   /// matching entries, sub-directories included, `.` and `..` never. Returns
   /// false when nothing matches or the directory cannot be searched. POSIX
-  /// lists in byte order; Windows in the file system's order, and it also
-  /// matches 8.3 short names (so "*.sql" may list "a.sqlx" there).
+  /// lists in byte order; Windows in the file system's order. Only long
+  /// names are matched on both: "*.sql" never lists "a.sqlx" through its
+  /// 8.3 short name.
   virtual bool ListMatches(const std::string& pattern,
                            std::vector<std::string>* names) = 0;
 

@@ -10,12 +10,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "platform/copy_then_remove_posix.h"
 #include "platform/env.h"
 #include "platform/path.h"
+#include "platform/program_search.h"
 #include "platform/version.h"
 #include "platform/wildcard.h"
 
@@ -95,6 +98,27 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   for (auto& t : texts) pointers.push_back(t.data());
   pointers.push_back(nullptr);
   return pointers;
+}
+
+// The program file for argv[0]: as given when it names a directory, else the
+// first executable file of that name in an absolute entry of our search
+// path. Unlike posix_spawnp, never the working directory: an empty or
+// relative entry would let a planted sqlplus there have the password.
+std::optional<std::string> ProgramFile(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  const char* search_path = std::getenv("PATH");
+  // Without PATH, the C library's own default.
+  for (const std::string& directory :
+       SplitPosixSearchPath(search_path ? search_path : "/bin:/usr/bin")) {
+    std::string candidate = directory;
+    if (candidate.back() != '/') candidate.push_back('/');
+    candidate += name;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return std::nullopt;
 }
 
 class PosixEnv final : public Env {
@@ -204,6 +228,11 @@ class PosixEnv final : public Env {
       last_error_ = EINVAL;
       return false;
     }
+    const std::optional<std::string> program = ProgramFile(spec.argv[0]);
+    if (!program) {
+      last_error_ = ENOENT;
+      return false;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The files are bound to the child only; our own descriptors stay as they are.
@@ -225,7 +254,7 @@ class PosixEnv final : public Env {
     // Whatever we buffered must reach the console before the child writes.
     std::fflush(stdout);
     pid_t pid = 0;
-    int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int rc = ::posix_spawn(&pid, program->c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       last_error_ = rc;

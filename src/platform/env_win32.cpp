@@ -11,6 +11,7 @@
 #include "platform/env.h"
 #include "platform/files_win32.h"
 #include "platform/scoped_handle_win32.h"
+#include "platform/wildcard.h"
 
 namespace tavrin {
 namespace {
@@ -43,9 +44,14 @@ class Win32Env final : public Env {
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return Fail();
-    // The file system's order and matching, as the operator's own searches see them.
+    // The system also matches 8.3 short names ("audit.sqlbak" is AUDIT~1.SQL
+    // to "*.sql"): only names whose long form matches count. The order stays
+    // the file system's.
+    const std::size_t cut = pattern.find_last_of("\\/:");
+    const std::string wildcard = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
     do {
-      if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
+      if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0 &&
+          WildcardMatch(wildcard, found.cFileName))
         names->emplace_back(found.cFileName);
     } while (::FindNextFileA(search, &found));
     ::FindClose(search);

@@ -102,6 +102,38 @@ TEST(Win32Env, NeverRunsAProgramFromTheWorkingDirectory) {
   EXPECT_EQ(ReadFile(dir.path() / "out.txt"), fs::current_path().string() + "|(unset)");
 }
 
+TEST(Win32Env, SearchesMatchLongNamesOnlyNotTheirShortNames) {
+  // "audit.sqlbak" is AUDIT~1.SQL to the system's own search, which "*.sql"
+  // matches; likewise "Output1.tvrold" for "*.tvr".
+  TempDir dir;
+  for (const char* name : {"a.sql", "audit.sqlbak", "Output1.tvr", "Output1.tvrold", "x.olog",
+                           "import1.ologx"})
+    test::WriteFile(dir.path() / name, "");
+  Env& env = *Env::Default();
+  std::vector<std::string> names;
+  ASSERT_TRUE(env.ListMatches((dir.path() / "*.sql").string(), &names));
+  EXPECT_EQ(names, std::vector<std::string>{"a.sql"});
+  ASSERT_TRUE(env.ListMatches((dir.path() / "*.tvr").string(), &names));
+  EXPECT_EQ(names, std::vector<std::string>{"Output1.tvr"});
+  ASSERT_TRUE(env.ListMatches((dir.path() / "*.olog").string(), &names));
+  EXPECT_EQ(names, std::vector<std::string>{"x.olog"});
+
+  // Only a look-alike: nothing matches.
+  fs::remove(dir.path() / "a.sql");
+  EXPECT_FALSE(env.ListMatches((dir.path() / "*.sql").string(), &names));
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(env.LastError(), ERROR_FILE_NOT_FOUND);
+
+  // The look-alike is there for the system's search, so the filter is what
+  // keeps it out.
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((dir.path() / "*.sql").string().c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    EXPECT_STREQ(found.cFileName, "audit.sqlbak");
+    ::FindClose(search);
+  }
+}
+
 TEST(Win32Env, ErrorTextIsTheSystemsWithoutLineEnd) {
   std::string text = Env::Default()->ErrorText(ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(text.empty());

@@ -1,10 +1,11 @@
 #pragma once
-// Finding the program file for a child started by bare name on Windows.
-// Windows' own search tries the current working directory right after the
-// program's own directory, so a planted sqlplus.exe in the batch's working
-// folder would be run with the database password on its command line. We
-// search the same places in the same order, but never the working directory.
-// Plain text handling, so it builds and is tested everywhere.
+// Finding the program file for a child started by bare name. Windows' own
+// search tries the current working directory right after the program's own
+// directory, and on POSIX an empty or relative PATH entry means the working
+// directory too, so a planted sqlplus in the batch's working folder would be
+// run with the database password on its command line. We search the same
+// places in the same order, but never the working directory. Plain text
+// handling, so it builds and is tested everywhere.
 
 #include <functional>
 #include <optional>
@@ -18,12 +19,18 @@ namespace tavrin {
 /// drive colon), so that it must be searched for.
 bool IsBareProgramName(std::string_view name);
 
-/// The directories of a search-path value (`;`-separated), in order; empty
-/// entries are dropped and quotes around an entry removed.
+/// The directories of a search-path value (`;`-separated), in order; quotes
+/// around an entry are removed, and empty and relative entries (".", "bin",
+/// "C:bin"), which resolve against the working directory, are dropped.
 std::vector<std::string> SplitSearchPath(std::string_view path_value);
 
-/// Looks for the bare program `name` (with ".exe" added when it has no
-/// extension) in each of `directories` in turn and returns the first path
+/// The directories of a POSIX search-path value (`:`-separated), in order;
+/// empty and relative entries, which resolve against the working directory,
+/// are dropped.
+std::vector<std::string> SplitPosixSearchPath(std::string_view path_value);
+
+/// Looks for the bare Windows program `name` (with ".exe" added when it has
+/// no extension) in each of `directories` in turn and returns the first path
 /// for which `is_file` holds, or nothing.
 std::optional<std::string> FindProgram(std::string_view name,
                                        const std::vector<std::string>& directories,

@@ -18,8 +18,18 @@ TEST(ProgramSearch, OnlyNamesWithoutDirectoryAreSearched) {
 TEST(ProgramSearch, SearchPathDropsEmptyEntriesAndQuotes) {
   EXPECT_EQ(SplitSearchPath(R"(C:\a;;"C:\Program Files\b";D:\c\;)"),
             (std::vector<std::string>{R"(C:\a)", R"(C:\Program Files\b)", R"(D:\c\)"}));
+  // Entries that mean the working directory, or a place below it.
+  EXPECT_EQ(SplitSearchPath(R"(.;bin;.\x;C:bin;"";\\srv\bin;\tools;z:/x)"),
+            (std::vector<std::string>{R"(\\srv\bin)", R"(\tools)", "z:/x"}));
   EXPECT_TRUE(SplitSearchPath("").empty());
   EXPECT_TRUE(SplitSearchPath(";;").empty());
+}
+
+TEST(ProgramSearch, PosixSearchPathDropsEntriesThatMeanTheWorkingDirectory) {
+  EXPECT_EQ(SplitPosixSearchPath("/opt/oracle/bin::.:bin:/usr/bin/:./x:"),
+            (std::vector<std::string>{"/opt/oracle/bin", "/usr/bin/"}));
+  EXPECT_TRUE(SplitPosixSearchPath("").empty());
+  EXPECT_TRUE(SplitPosixSearchPath(":").empty());
 }
 
 TEST(ProgramSearch, FirstDirectoryThatHoldsTheProgramWins) {

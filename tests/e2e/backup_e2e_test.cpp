@@ -165,8 +165,8 @@ TEST_F(BatchTest, MissingOutputLogsAreReportedAndTheRestMoved) {
 }
 
 TEST_F(BatchTest, WithoutParsingNothingIsMoved) {
-  WriteFile(out_ / "Output1.tvr", "-- one\n");
-  WriteFile(out_ / "Output2.tvr", "-- two\n");
+  WriteFile(out_ / "Output1.tvr", "-- one\nEXIT\n");
+  WriteFile(out_ / "Output2.tvr", "-- two\nEXIT\n");
   E2eResult r = RunBatch({"-l", "-I", "-m"});
   EXPECT_EQ(r.exit_code, 0);
   const std::string warning =

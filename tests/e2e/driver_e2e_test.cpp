@@ -18,7 +18,10 @@ const std::string kFullUsageTail =
     "  -o\t Output directory for SQL Files\n"
     "  -p\t Group and Parse SQL log files\n"
     "  -I\t Import generated log files data to SQL\n"
-    "  -l\t Enable file logging\n";
+    "  -l\t Enable file logging\n"
+    "  -e\t Exit with code 2 when an import or the backup reported errors\n"
+    "  -m\t Move processed files to a backup directory\n"
+    "  -D\t Leave the last group for the next run (takes one argument, not used)\n";
 
 using DriverE2eTest = E2eTest;
 

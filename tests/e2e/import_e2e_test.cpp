@@ -153,6 +153,10 @@ TEST_F(ImportE2eTest, FailedSqlPlusIsWarnedAboutAndTheRunGoesOn) {
       out_text += Importing(name) + warning;
       log_text += ImportingLog(name) + warning;
     }
+    const std::string summary =
+        "\n[ImportLogFiles] 2 of 2 scripts reported errors. Check their output logs.\n";
+    out_text += summary;
+    log_text += summary;
     EXPECT_EQ(MaskElapsed(r.out), out_text + "\nTime elapsed :N secs\n");
     EXPECT_EQ(OnlyLog(cwd.path()), log_text);
   }

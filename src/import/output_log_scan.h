@@ -1,0 +1,49 @@
+#pragma once
+// Reading back what SQL*Plus printed for one script. The client exits 0 even
+// when blocks fail, and a SQLCODE exit status is taken mod 256, so its output
+// log is the only reliable word on whether the script went in cleanly.
+
+#include <string>
+#include <string_view>
+
+#include "platform/env.h"
+
+namespace tavrin {
+
+/// The errors an output log shows.
+struct OutputLogErrors {
+  /// Lines that begin with "ERROR at line ", are exactly "ERROR:", or begin
+  /// with "SP2-".
+  int count = 0;
+  /// The first line that begins with "ORA-", "PLS-", "SP2-" or "TNS-", or
+  /// when there is none the first counted line; without its CR, at most
+  /// kFirstErrorBytes long. Empty when nothing was counted.
+  std::string first_error;
+};
+
+inline constexpr std::size_t kFirstErrorBytes = 200;
+
+/// Scans an output log handed over in pieces of any size. Holds only the
+/// beginning of the current line, so memory stays small whatever the log's
+/// size and however long its lines are.
+class OutputLogScanner {
+ public:
+  void Feed(std::string_view bytes);
+  /// Ends a last line that has no line end, and gives the result.
+  OutputLogErrors Finish();
+
+ private:
+  void EndLine();
+
+  std::string head_;              // the current line's first bytes
+  std::size_t line_length_ = 0;   // the current line's full length so far
+  OutputLogErrors result_;
+  std::string first_counted_;     // the fallback for first_error
+  bool have_message_ = false;     // first_error holds an ORA-/PLS-/SP2-/TNS- line
+};
+
+/// Reads the file at `path` through `env` from start to end and scans it.
+/// False when it cannot be opened or read.
+bool ScanOutputLog(Env& env, const std::string& path, OutputLogErrors* errors);
+
+}  // namespace tavrin

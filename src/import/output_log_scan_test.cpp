@@ -1,0 +1,116 @@
+#include "import/output_log_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/env_wrapper.h"
+#include "support/temp_dir.h"
+
+namespace tavrin {
+namespace {
+
+// Scans `log` handed over in pieces of `piece` bytes.
+OutputLogErrors Scan(const std::string& log, std::size_t piece = 1 << 20) {
+  OutputLogScanner scanner;
+  for (std::size_t at = 0; at < log.size(); at += piece)
+    scanner.Feed(std::string_view(log).substr(at, piece));
+  return scanner.Finish();
+}
+
+std::string WithCrLf(const std::string& text) {
+  std::string crlf;
+  for (char c : text) {
+    if (c == '\n') crlf.push_back('\r');
+    crlf.push_back(c);
+  }
+  return crlf;
+}
+
+TEST(OutputLogScanner, CountsAndNamesTheFirstErrorOfEachClientShape) {
+  struct Case {
+    const char* name;
+    std::string log;
+    int count;
+    std::string first;
+  };
+  const std::vector<Case> cases = {
+      {"clean", "PL/SQL procedure successfully completed.\n\nCommit complete.\n", 0, ""},
+      {"failing block",
+       "PL/SQL procedure successfully completed.\n\nDECLARE\n*\nERROR at line 1:\n"
+       "ORA-00001: unique constraint (AUDIT.PK_TXN) violated\nORA-06512: at line 7\n",
+       1, "ORA-00001: unique constraint (AUDIT.PK_TXN) violated"},
+      {"block that does not compile",
+       "ERROR at line 3:\nORA-06550: line 3, column 2:\n"
+       "PLS-00103: Encountered the symbol \";\" when expecting one of the following:\n",
+       1, "ORA-06550: line 3, column 2:"},
+      {"refused login",
+       "ERROR:\nORA-01017: invalid username/password; logon denied\n\n\n"
+       "SP2-0157: unable to CONNECT to ORACLE after 3 attempts, exiting SQL*Plus\n",
+       2, "ORA-01017: invalid username/password; logon denied"},
+      {"client command",
+       "SP2-0734: unknown command beginning \"XYZ\" - rest of line ignored.\n", 1,
+       "SP2-0734: unknown command beginning \"XYZ\" - rest of line ignored."},
+      {"counted line without a message", "ERROR at line 9:\nsomething else\n", 1,
+       "ERROR at line 9:"},
+      {"message without a counted line", "TNS-12541: TNS:no listener\n", 0,
+       "TNS-12541: TNS:no listener"},
+      {"look-alikes", "ERROR: \n ERROR at line 1:\nerror:\nXSP2-0734\nERROR at line\n", 0, ""},
+      {"last line without line end", "ok\nSP2-0042: unknown command", 1,
+       "SP2-0042: unknown command"},
+  };
+  for (const Case& c : cases) {
+    for (bool crlf : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (crlf ? " (CR LF)" : " (LF)"));
+      const std::string log = crlf ? WithCrLf(c.log) : c.log;
+      for (std::size_t piece : {std::size_t{1}, std::size_t{3}, log.size() + 1}) {
+        OutputLogErrors errors = Scan(log, piece);
+        EXPECT_EQ(errors.count, c.count);
+        EXPECT_EQ(errors.first_error, c.first);
+      }
+    }
+  }
+}
+
+TEST(OutputLogScanner, FirstErrorIsCutTo200BytesAndLongLinesStillEnd) {
+  const std::string long_message = "ORA-20001: " + std::string(5000, 'x');
+  OutputLogErrors errors = Scan(long_message + "\r\nERROR:\r\nSP2-0001: next\n", 7);
+  EXPECT_EQ(errors.count, 2);
+  EXPECT_EQ(errors.first_error, long_message.substr(0, 200));
+
+  // A CR right after the 200th byte is the line's end, not part of the text.
+  const std::string exact = "ORA-20002: " + std::string(189, 'y');
+  ASSERT_EQ(exact.size(), 200u);
+  EXPECT_EQ(Scan("ERROR:\r\n" + exact + "\r\n").first_error, exact);
+  EXPECT_EQ(Scan("ERROR:\n" + exact.substr(0, 199) + "\r\n").first_error, exact.substr(0, 199));
+  // A CR inside a line stays part of it.
+  EXPECT_EQ(Scan("SP2-0001: a\rb\n").first_error, "SP2-0001: a\rb");
+}
+
+TEST(OutputLogScanner, ReadsAFileThroughTheEnvAndReportsOneItCannotRead) {
+  test::TempDir dir;
+  const std::string path = (dir.path() / "import1.olog").string();
+  test::WriteFile(path, "SQL> \nERROR at line 1:\nORA-00942: table or view does not exist\n");
+  OutputLogErrors errors;
+  ASSERT_TRUE(ScanOutputLog(*Env::Default(), path, &errors));
+  EXPECT_EQ(errors.count, 1);
+  EXPECT_EQ(errors.first_error, "ORA-00942: table or view does not exist");
+
+  EXPECT_FALSE(ScanOutputLog(*Env::Default(), (dir.path() / "gone.olog").string(), &errors));
+
+  // A read that fails part way.
+  class FailingRead : public test::EnvWrapper {
+   public:
+    FailingRead() : EnvWrapper(Env::Default()) {}
+    std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override {
+      struct Broken : ReadableFile {
+        long long Read(char*, std::size_t) override { return -1; }
+      };
+      return std::make_unique<Broken>();
+    }
+  } failing;
+  EXPECT_FALSE(ScanOutputLog(failing, path, &errors));
+}
+
+}  // namespace
+}  // namespace tavrin

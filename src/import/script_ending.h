@@ -1,0 +1,23 @@
+#pragma once
+// Whether a script ends with the line EXIT. Without it sqlplus, having run
+// the script, waits at its prompt for console input and the run hangs; an
+// empty script left by a failed parse is the common case.
+
+#include <string>
+#include <string_view>
+
+#include "platform/env.h"
+
+namespace tavrin {
+
+/// Whether `tail`, the last bytes of a script, ends with the line "EXIT",
+/// with or without a line end (LF or CR LF) after it. `whole` tells that
+/// `tail` is the entire script, so that nothing stands before its first byte.
+bool EndsWithExitLine(std::string_view tail, bool whole);
+
+/// Reads the script at `path` through `env` and stores in `*ends` whether it
+/// ends with the line EXIT. Holds only its last few bytes, whatever its size.
+/// False when it cannot be opened or read.
+bool ScriptEndsWithExit(Env& env, const std::string& path, bool* ends);
+
+}  // namespace tavrin

@@ -1,0 +1,41 @@
+#pragma once
+// The import stage's own lines, as the e2e tests of the import expect them.
+
+#include <string>
+
+namespace tavrin::test {
+
+inline std::string ImportingLine(const std::string& name) {
+  return "\n\nImporting data from file == " + name + "== to SQL*PLUS started ...\n";
+}
+inline std::string ImportingLogLine(const std::string& name) {
+  return "\n\nImporting data from file " + name + " to SQL*PLUS...\n";
+}
+/// A script that sqlplus ends: its last line is EXIT.
+inline std::string ExitScript(const std::string& label) { return "-- " + label + "\nEXIT\n"; }
+
+inline std::string ReportedErrors(int count, const std::string& name, const std::string& first,
+                                  const std::string& output_log) {
+  return "\n[ImportLogFiles] Warning: SQL*PLUS reported " + std::to_string(count) +
+         " error(s) for file " + name + ": " + first + ". Check its output log " + output_log +
+         ".\n";
+}
+inline std::string EndedWith(int code, const std::string& name, const std::string& output_log) {
+  return "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code " + std::to_string(code) +
+         " for file " + name + ". Check its output log " + output_log + ".\n";
+}
+inline std::string Summary(int with_errors, int scripts) {
+  return "\n[ImportLogFiles] " + std::to_string(with_errors) + " of " + std::to_string(scripts) +
+         " scripts reported errors. Check their output logs.\n";
+}
+inline std::string NoExitWarning(const std::string& path) {
+  return "\n[ImportLogFiles] Warning: Script " + path +
+         " does not end with the line EXIT. It is not imported.\n";
+}
+inline std::string StaleNotice(const std::string& path) {
+  return "\n[ImportLogFiles] Notice: Script " + path +
+         " was not written by this run. It is not imported.\n";
+}
+inline const std::string kElapsed = "\nTime elapsed :N secs\n";
+
+}  // namespace tavrin::test
