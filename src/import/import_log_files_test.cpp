@@ -117,11 +117,14 @@ TEST(ImportLogFiles, OutputLogThatCannotBeReadBackIsNamedAndTheRunGoesOn) {
 
   EXPECT_TRUE(ImportLogFiles(r.run));
   EXPECT_EQ(r.env.runs.size(), 2u);
-  EXPECT_FALSE(r.run.errors_reported);
+  // Unchecked is not clean: both scripts count as reporting errors.
+  EXPECT_TRUE(r.run.errors_reported);
   const std::string warning = "\n[ImportLogFiles] Warning: Unable to read output log " +
                               JoinPath(dir.path().string(), "import1_2026_01_02_03_04_05.olog") +
-                              ". Its errors are not counted.\n";
+                              ". Its errors could not be checked.\n";
   EXPECT_NE(r.out.str().find(warning), std::string::npos) << r.out.str();
+  EXPECT_TRUE(r.out.str().ends_with(
+      "\n[ImportLogFiles] 2 of 2 scripts reported errors. Check their output logs.\n"));
 }
 
 TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
