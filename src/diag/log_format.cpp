@@ -9,47 +9,47 @@ namespace {
 
 // snprintf into `out` without a fixed buffer: measure first, then write.
 template <typename T>
-void AppendFormatted(std::string* out, const std::string& spec, T value) {
-  int size = std::snprintf(nullptr, 0, spec.c_str(), value);
+void AppendFormatted(std::string* out, const std::string& conversion, T value) {
+  int size = std::snprintf(nullptr, 0, conversion.c_str(), value);
   if (size <= 0) return;
   std::size_t at = out->size();
   out->resize(at + static_cast<std::size_t>(size) + 1);
-  std::snprintf(out->data() + at, static_cast<std::size_t>(size) + 1, spec.c_str(), value);
+  std::snprintf(out->data() + at, static_cast<std::size_t>(size) + 1, conversion.c_str(), value);
   out->resize(at + static_cast<std::size_t>(size));
 }
 
 // Widens an integer specification so it takes a 64-bit value:
 // "%-5d" becomes "%-5" PRId64.
-std::string WithLength(std::string_view spec, const char* length_and_letter) {
-  std::string widened(spec.substr(0, spec.size() - 1));
+std::string WithLength(std::string_view conversion, const char* length_and_letter) {
+  std::string widened(conversion.substr(0, conversion.size() - 1));
   widened += length_and_letter;
   return widened;
 }
 
-void FormatInteger(std::string_view spec, const LogArg& arg, std::string* out) {
-  char letter = spec.back();
+void FormatInteger(std::string_view conversion, const LogArg& arg, std::string* out) {
+  char letter = conversion.back();
   bool is_signed = letter == 'd' || letter == 'i';
   if (arg.kind() == LogArg::Kind::kDouble) {
     // A floating value where an integer is asked for: take its whole part.
     auto whole = static_cast<std::int64_t>(arg.as_double());
-    return FormatInteger(spec, LogArg(whole), out);
+    return FormatInteger(conversion, LogArg(whole), out);
   }
   if (arg.kind() != LogArg::Kind::kSigned && arg.kind() != LogArg::Kind::kUnsigned) return;
   if (is_signed) {
-    AppendFormatted(out, WithLength(spec, PRId64), arg.as_signed());
+    AppendFormatted(out, WithLength(conversion, PRId64), arg.as_signed());
     return;
   }
-  const char* conversion = letter == 'o' ? PRIo64 : letter == 'u' ? PRIu64
+  const char* length_and_letter = letter == 'o' ? PRIo64 : letter == 'u' ? PRIu64
                          : letter == 'x' ? PRIx64 : PRIX64;
-  AppendFormatted(out, WithLength(spec, conversion), arg.as_unsigned());
+  AppendFormatted(out, WithLength(conversion, length_and_letter), arg.as_unsigned());
 }
 
-void FormatOne(std::string_view spec, const LogArg* arg, std::string* out) {
+void FormatOne(std::string_view conversion, const LogArg* arg, std::string* out) {
   if (!arg) return;  // a caller passed too few arguments: write nothing
-  std::string text(spec);
-  switch (spec.back()) {
+  std::string text(conversion);
+  switch (conversion.back()) {
     case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
-      FormatInteger(spec, *arg, out);
+      FormatInteger(conversion, *arg, out);
       break;
     case 's':
       if (arg->kind() == LogArg::Kind::kText) {
@@ -109,7 +109,7 @@ void FormatLog(std::string_view format, std::span<const LogArg> args,
       errors << "Invalid format specifier in log().\n";
       break;
     }
-    std::string_view spec = format.substr(percent, end - percent + 1);
+    std::string_view conversion = format.substr(percent, end - percent + 1);
     char letter = format[end];
     i = end + 1;
 
@@ -117,8 +117,8 @@ void FormatLog(std::string_view format, std::span<const LogArg> args,
       out->push_back('%');
     } else if (letter == 'n') {
       out->append(std::to_string(out->size() - start));
-    } else if (TakesArgument(letter) && spec.find('*') == std::string_view::npos) {
-      FormatOne(spec, next_arg < args.size() ? &args[next_arg] : nullptr, out);
+    } else if (TakesArgument(letter) && conversion.find('*') == std::string_view::npos) {
+      FormatOne(conversion, next_arg < args.size() ? &args[next_arg] : nullptr, out);
       ++next_arg;
     } else {
       errors << "Invalid format specifier in log().\n";

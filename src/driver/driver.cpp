@@ -3,7 +3,7 @@
 
 #include "driver/banner.h"
 #include "driver/option_scanner.h"
-#include "driver/run.h"
+#include "run/run.h"
 #include "driver/usage.h"
 #include "grouping/group_file_list.h"
 #include "import/import_log_files.h"
@@ -21,7 +21,8 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
   RunSettings& s = run.settings;
   for (;;) {
     int option = scanner.Next();
-    // End of options is told by the low byte alone.
+    // End of options is told by the low byte alone, as operators' scripts
+    // have always seen it: any result whose low byte is 255 ends the scan.
     if ((option & 0xFF) == 255) return OptionsResult::kRun;
     switch (option) {
       case 'h':

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "grouping/line_reader.h"
 #include "platform/path.h"
+#include "text/digits.h"
+#include "text/line_reader.h"
 
 namespace tavrin {
 namespace {
@@ -30,11 +31,6 @@ bool StartsGroup(Env& env, const std::string& path, bool* readable) {
 }
 
 }  // namespace
-
-std::size_t SkipDigits(std::string_view text, std::size_t position) {
-  while (position < text.size() && text[position] >= '0' && text[position] <= '9') ++position;
-  return position;
-}
 
 bool GroupFileList(Run& run) {
   Diagnostics& diag = run.diag;

@@ -3,10 +3,7 @@
 // groups (transactions) they form. A group starts at a file whose first
 // "COLUMN identity_" line declares identity_1.
 
-#include <cstddef>
-#include <string_view>
-
-#include "driver/run.h"
+#include "run/run.h"
 
 namespace tavrin {
 
@@ -14,9 +11,5 @@ namespace tavrin {
 /// dropped from the list. Returns false (after reporting why) when there is
 /// no input file or one cannot be read.
 bool GroupFileList(Run& run);
-
-/// Index of the first character at or after `position` that is not a decimal
-/// digit (text.size() when the digits run to the end).
-std::size_t SkipDigits(std::string_view text, std::size_t position);
 
 }  // namespace tavrin

@@ -115,7 +115,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence) {
              << std::endl;
   diag.log("\n\nImporting data from file %s to SQL*PLUS...\n", script.name);
 
-  ChildSpec child;
+  ChildCommand child;
   child.argv = SqlPlusArguments(run.settings, script.path);
   // Only the child's standard output goes to the log; its input and errors,
   // and everything we print ourselves, stay on the console.

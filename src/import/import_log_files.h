@@ -2,7 +2,7 @@
 // Import stage: runs sqlplus over every script of the output directory, one
 // script at a time, each run's standard output captured in its own output log.
 
-#include "driver/run.h"
+#include "run/run.h"
 
 namespace tavrin {
 

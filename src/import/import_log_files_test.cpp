@@ -27,9 +27,9 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
     if (++creates == refuse_create) return *exists = false, Fail(28), nullptr;
     return EnvWrapper::CreateNewOutput(path, exists);
   }
-  bool RunChild(const ChildSpec& spec, ChildExit* exit) override {
-    runs.push_back(spec.argv);
-    spec.stdout_file->Append(printed);
+  bool RunChild(const ChildCommand& command, ChildExit* exit) override {
+    runs.push_back(command.argv);
+    command.stdout_file->Append(printed);
     *exit = {};
     return true;
   }

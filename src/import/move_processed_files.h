@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run.h"
+#include "run/run.h"
 
 namespace tavrin {
 

@@ -83,21 +83,21 @@ bool NamesVariable(std::string_view entry, std::string_view name) {
   return true;
 }
 
-// Our environment with the ChildSpec's variables replaced or added, as the block
+// Our environment with the ChildCommand's variables replaced or added, as the block
 // CreateProcessA takes: "name=value\0" entries and a closing "\0".
-std::string EnvironmentBlock(const ChildSpec& spec) {
+std::string EnvironmentBlock(const ChildCommand& command) {
   std::string block;
   if (char* strings = ::GetEnvironmentStringsA()) {
     for (const char* e = strings; *e; e += std::strlen(e) + 1) {
       std::string_view entry(e);
       bool replaced = false;
-      for (const auto& variable : spec.environment)
+      for (const auto& variable : command.environment)
         replaced |= NamesVariable(entry, variable.first);
       if (!replaced) block.append(entry).push_back('\0');
     }
     ::FreeEnvironmentStringsA(strings);
   }
-  for (const auto& [name, value] : spec.environment)
+  for (const auto& [name, value] : command.environment)
     block.append(name + "=" + value).push_back('\0');
   block.push_back('\0');
   return block;
@@ -161,25 +161,25 @@ bool ChildHandle(OutputFile* file, DWORD ours, HANDLE* handle) {
 
 }  // namespace
 
-bool RunChildWin32(const ChildSpec& spec, ChildExit* exit, int* error) {
+bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   auto fail = [error](DWORD code) {
     *error = static_cast<int>(code);
     return false;
   };
   std::string command_line;
-  if (!BuildWindowsCommandLine(spec.argv, &command_line)) return fail(ERROR_INVALID_PARAMETER);
+  if (!BuildWindowsCommandLine(command.argv, &command_line)) return fail(ERROR_INVALID_PARAMETER);
 
   // A bare name is searched by us; a path is taken as given.
   std::string application;
-  if (IsBareProgramName(spec.argv[0])) {
-    std::optional<std::string> found = FindProgram(spec.argv[0], ProgramDirectories(), IsFile);
+  if (IsBareProgramName(command.argv[0])) {
+    std::optional<std::string> found = FindProgram(command.argv[0], ProgramDirectories(), IsFile);
     if (!found) return fail(ERROR_FILE_NOT_FOUND);
     application = *found;
   }
 
   HANDLE out_handle = nullptr, err_handle = nullptr;
-  if (!ChildHandle(spec.stdout_file, STD_OUTPUT_HANDLE, &out_handle) ||
-      !ChildHandle(spec.stderr_file, STD_ERROR_HANDLE, &err_handle))
+  if (!ChildHandle(command.stdout_file, STD_OUTPUT_HANDLE, &out_handle) ||
+      !ChildHandle(command.stderr_file, STD_ERROR_HANDLE, &err_handle))
     return fail(ERROR_INVALID_HANDLE);
   ScopedHandle in = InheritableCopy(::GetStdHandle(STD_INPUT_HANDLE));
   ScopedHandle out = InheritableCopy(out_handle);
@@ -199,7 +199,7 @@ bool RunChildWin32(const ChildSpec& spec, ChildExit* exit, int* error) {
   startup.StartupInfo.hStdError = err.get();
   startup.lpAttributeList = inherited.empty() ? nullptr : list.get();
 
-  std::string environment = spec.environment.empty() ? std::string() : EnvironmentBlock(spec);
+  std::string environment = command.environment.empty() ? std::string() : EnvironmentBlock(command);
 
   // Whatever we buffered must reach the console before the child writes.
   std::fflush(stdout);
@@ -209,7 +209,7 @@ bool RunChildWin32(const ChildSpec& spec, ChildExit* exit, int* error) {
                         nullptr, nullptr, inherited.empty() ? FALSE : TRUE,
                         inherited.empty() ? 0 : EXTENDED_STARTUPINFO_PRESENT,
                         environment.empty() ? nullptr : environment.data(),
-                        spec.working_directory.empty() ? nullptr : spec.working_directory.c_str(),
+                        command.working_directory.empty() ? nullptr : command.working_directory.c_str(),
                         &startup.StartupInfo, &process))
     return fail(::GetLastError());
   ScopedHandle child(process.hProcess);

@@ -5,9 +5,9 @@
 
 namespace tavrin {
 
-/// Runs `spec` to its end and stores how it ended. Returns false, with the
+/// Runs `command` to its end and stores how it ended. Returns false, with the
 /// system's error number in `*error`, when the child could not be started
 /// (ERROR_FILE_NOT_FOUND when a bare program name is found nowhere).
-bool RunChildWin32(const ChildSpec& spec, ChildExit* exit, int* error);
+bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error);
 
 }  // namespace tavrin

@@ -51,7 +51,7 @@ class OutputFile {
 };
 
 /// What to start as a child process, and where its output goes.
-struct ChildSpec {
+struct ChildCommand {
   /// argv[0] names the program; without a directory it is looked up on the
   /// search path. Each element reaches the child as exactly one argument.
   std::vector<std::string> argv;
@@ -129,7 +129,7 @@ class Env {
 
   /// Starts a child process and waits until it has ended. Returns false, with
   /// LastError set, when the child could not be started.
-  virtual bool RunChild(const ChildSpec& spec, ChildExit* exit) = 0;
+  virtual bool RunChild(const ChildCommand& command, ChildExit* exit) = 0;
 
   /// Reads the version block of the running program's own file. Returns false
   /// when there is none.

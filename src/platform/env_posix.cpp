@@ -74,21 +74,21 @@ DateTime FromTm(const std::tm& tm) {
                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }
 
-// Builds the child's environment: ours, with the ChildSpec's variables replaced
+// Builds the child's environment: ours, with the ChildCommand's variables replaced
 // or added.
-std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+std::vector<std::string> ChildEnvironment(const ChildCommand& command) {
   std::vector<std::string> env;
   for (char** e = environ; e && *e; ++e) {
     std::string_view entry(*e);
     bool replaced = std::any_of(
-        spec.environment.begin(), spec.environment.end(), [&](const auto& kv) {
+        command.environment.begin(), command.environment.end(), [&](const auto& kv) {
           return entry.size() > kv.first.size() &&
                  entry.substr(0, kv.first.size()) == kv.first &&
                  entry[kv.first.size()] == '=';
         });
     if (!replaced) env.emplace_back(entry);
   }
-  for (const auto& [name, value] : spec.environment) env.push_back(name + "=" + value);
+  for (const auto& [name, value] : command.environment) env.push_back(name + "=" + value);
   return env;
 }
 
@@ -223,12 +223,12 @@ class PosixEnv final : public Env {
 
   std::int64_t CalendarSeconds() override { return std::time(nullptr); }
 
-  bool RunChild(const ChildSpec& spec, ChildExit* exit) override {
-    if (spec.argv.empty()) {
+  bool RunChild(const ChildCommand& command, ChildExit* exit) override {
+    if (command.argv.empty()) {
       last_error_ = EINVAL;
       return false;
     }
-    const std::optional<std::string> program = ProgramFile(spec.argv[0]);
+    const std::optional<std::string> program = ProgramFile(command.argv[0]);
     if (!program) {
       last_error_ = ENOENT;
       return false;
@@ -236,18 +236,18 @@ class PosixEnv final : public Env {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The files are bound to the child only; our own descriptors stay as they are.
-    if (auto* out = static_cast<PosixOutputFile*>(spec.stdout_file))
+    if (auto* out = static_cast<PosixOutputFile*>(command.stdout_file))
       posix_spawn_file_actions_adddup2(&actions, out->fd(), STDOUT_FILENO);
-    if (auto* err = static_cast<PosixOutputFile*>(spec.stderr_file))
+    if (auto* err = static_cast<PosixOutputFile*>(command.stderr_file))
       posix_spawn_file_actions_adddup2(&actions, err->fd(), STDERR_FILENO);
     // The child gets its three standard descriptors and nothing else: the log
     // file and whatever else we hold open stay ours.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    if (!spec.working_directory.empty())
-      posix_spawn_file_actions_addchdir_np(&actions, spec.working_directory.c_str());
+    if (!command.working_directory.empty())
+      posix_spawn_file_actions_addchdir_np(&actions, command.working_directory.c_str());
 
-    std::vector<std::string> args = spec.argv;
-    std::vector<std::string> env = ChildEnvironment(spec);
+    std::vector<std::string> args = command.argv;
+    std::vector<std::string> env = ChildEnvironment(command);
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);
 

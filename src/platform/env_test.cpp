@@ -124,19 +124,19 @@ TEST(SystemEnv, ChildOutputGoesToTheFileAndArgumentsStayWhole) {
   Env& env = *Env::Default();
   auto out = env.CreateOutput((dir.path() / "out").string());
   ASSERT_NE(out, nullptr);
-  ChildSpec spec;
-  spec.argv = {"sh", "-c", "printf '%s|' \"$@\"; pwd; exit 3", "sh", "a b", "'\"@x", ""};
-  spec.stdout_file = out.get();
-  spec.working_directory = dir.path().string();
+  ChildCommand command;
+  command.argv = {"sh", "-c", "printf '%s|' \"$@\"; pwd; exit 3", "sh", "a b", "'\"@x", ""};
+  command.stdout_file = out.get();
+  command.working_directory = dir.path().string();
   ChildExit exit;
-  ASSERT_TRUE(env.RunChild(spec, &exit));
+  ASSERT_TRUE(env.RunChild(command, &exit));
   out->Close();
   EXPECT_FALSE(exit.signaled);
   EXPECT_EQ(exit.code, 3);
   EXPECT_EQ(ReadFile(dir.path() / "out"), "a b|'\"@x||" + dir.path().string() + "\n");
 
-  spec.argv = {"tavrin-no-such-program"};
-  EXPECT_FALSE(env.RunChild(spec, &exit));
+  command.argv = {"tavrin-no-such-program"};
+  EXPECT_FALSE(env.RunChild(command, &exit));
   EXPECT_EQ(env.LastError(), 2);  // "file not found" on both systems
 }
 
@@ -147,11 +147,11 @@ TEST(SystemEnv, ChildInheritsOnlyItsStandardDescriptors) {
   ASSERT_NE(held, nullptr);
   Env& env = *Env::Default();
   auto out = env.CreateOutput((dir.path() / "out").string());
-  ChildSpec spec;
-  spec.argv = {"sh", "-c", "ls /dev/fd/ | wc -l"};  // 0, 1, 2 and the one ls reads
-  spec.stdout_file = out.get();
+  ChildCommand command;
+  command.argv = {"sh", "-c", "ls /dev/fd/ | wc -l"};  // 0, 1, 2 and the one ls reads
+  command.stdout_file = out.get();
   ChildExit exit;
-  ASSERT_TRUE(env.RunChild(spec, &exit));
+  ASSERT_TRUE(env.RunChild(command, &exit));
   out->Close();
   std::fclose(held);
   EXPECT_EQ(ReadFile(dir.path() / "out"), "4\n");
@@ -234,16 +234,16 @@ TEST(SystemEnv, ChildGetsExactlyItsArgumentsDirectoryAndVariables) {
       "tab\there",            "'\"@x",        R"(say "hi")",
       R"(C:\dir with blank\)", R"(back\\"quote)", R"(\\server\share)",
       std::string("@").append(JoinPath(dir.path().string(), "Output1.tvr"))};
-  ChildSpec spec;
-  spec.argv = {ChildProbe()};
-  spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
-  spec.working_directory = dir.path().string();
-  spec.environment = {{"TAVRIN_PROBE_VALUE", "set for the child"}};
+  ChildCommand command;
+  command.argv = {ChildProbe()};
+  command.argv.insert(command.argv.end(), arguments.begin(), arguments.end());
+  command.working_directory = dir.path().string();
+  command.environment = {{"TAVRIN_PROBE_VALUE", "set for the child"}};
   auto out = env.CreateOutput((dir.path() / "out").string());
   ASSERT_NE(out, nullptr);
-  spec.stdout_file = out.get();
+  command.stdout_file = out.get();
   ChildExit exit;
-  ASSERT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());
+  ASSERT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
   out->Close();
   std::string expected;
   for (const std::string& argument : arguments) expected.append(argument).append("|");
@@ -254,7 +254,7 @@ TEST(SystemEnv, ChildGetsExactlyItsArgumentsDirectoryAndVariables) {
 
   // Without a file the child writes where we do, and without variables it has ours.
   out = env.CreateOutput((dir.path() / "out").string());
-  ChildSpec bare;
+  ChildCommand bare;
   bare.argv = {ChildProbe()};
   bare.stdout_file = out.get();
   ASSERT_TRUE(env.RunChild(bare, &exit));
@@ -265,13 +265,13 @@ TEST(SystemEnv, ChildGetsExactlyItsArgumentsDirectoryAndVariables) {
 
 TEST(SystemEnv, MissingProgramIsFileNotFound) {
   Env& env = *Env::Default();
-  ChildSpec spec;
-  spec.argv = {"tavrin-no-such-program"};
+  ChildCommand command;
+  command.argv = {"tavrin-no-such-program"};
   ChildExit exit;
-  EXPECT_FALSE(env.RunChild(spec, &exit));
+  EXPECT_FALSE(env.RunChild(command, &exit));
   EXPECT_EQ(env.LastError(), 2);
-  spec.argv = {};
-  EXPECT_FALSE(env.RunChild(spec, &exit));
+  command.argv = {};
+  EXPECT_FALSE(env.RunChild(command, &exit));
 }
 
 TEST(SystemEnv, OwnVersionIsTheBuilds) {

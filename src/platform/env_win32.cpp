@@ -138,8 +138,8 @@ class Win32Env final : public Env {
 
   std::int64_t CalendarSeconds() override { return std::time(nullptr); }
 
-  bool RunChild(const ChildSpec& spec, ChildExit* exit) override {
-    return RunChildWin32(spec, exit, &last_error_);
+  bool RunChild(const ChildCommand& command, ChildExit* exit) override {
+    return RunChildWin32(command, exit, &last_error_);
   }
 
   bool ReadOwnVersion(VersionInfo* info) override {

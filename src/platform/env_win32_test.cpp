@@ -31,10 +31,12 @@ std::string HandleValue(HANDLE handle) {
 
 TEST(Win32Env, ChildInheritsOnlyItsStandardHandles) {
   TempDir dir;
-  // Opened the way the log file is: the C runtime makes the handle inheritable.
-  std::FILE* log = std::fopen((dir.path() / "run.log").string().c_str(), "wb");
-  ASSERT_NE(log, nullptr);
+  // Two inheritable handles, as the C runtime makes the files it opens: a
+  // log file and another one. The child must get neither.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE log_handle = ::CreateFileA((dir.path() / "run.log").string().c_str(), GENERIC_WRITE, 0,
+                                    &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(log_handle, INVALID_HANDLE_VALUE);
   HANDLE other = ::CreateFileA((dir.path() / "other.txt").string().c_str(), GENERIC_WRITE, 0,
                                &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
@@ -42,14 +44,13 @@ TEST(Win32Env, ChildInheritsOnlyItsStandardHandles) {
   Env& env = *Env::Default();
   auto out = env.CreateOutput((dir.path() / "out.txt").string());
   ASSERT_NE(out, nullptr);
-  ChildSpec spec;
-  const auto log_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(log)));
-  spec.argv = {"tavrin_handle_probe", HandleValue(log_handle), HandleValue(other)};
-  spec.stdout_file = out.get();
+  ChildCommand command;
+  command.argv = {"tavrin_handle_probe", HandleValue(log_handle), HandleValue(other)};
+  command.stdout_file = out.get();
   ChildExit exit;
-  ASSERT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());
+  ASSERT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
   out->Close();
-  std::fclose(log);
+  ::CloseHandle(log_handle);
   ::CloseHandle(other);
   EXPECT_EQ(ReadFile(dir.path() / "out.txt"), "- - |out.txt");
 }
@@ -85,19 +86,19 @@ TEST(Win32Env, NeverRunsAProgramFromTheWorkingDirectory) {
   TempDir dir;
   fs::copy_file(OwnDirectory() / "tavrin_child_probe.exe", dir.path() / "tavrin_planted.exe");
   Env& env = *Env::Default();
-  ChildSpec spec;
-  spec.argv = {"tavrin_planted"};
+  ChildCommand command;
+  command.argv = {"tavrin_planted"};
   ChildExit exit;
   {
     WorkingDirectory here(dir.path());
-    EXPECT_FALSE(env.RunChild(spec, &exit));
+    EXPECT_FALSE(env.RunChild(command, &exit));
     EXPECT_EQ(env.LastError(), ERROR_FILE_NOT_FOUND);
   }
   // The same folder on the search path is fine: the operator put it there.
   SearchPath path(dir.path().string());
   auto out = env.CreateOutput((dir.path() / "out.txt").string());
-  spec.stdout_file = out.get();
-  EXPECT_TRUE(env.RunChild(spec, &exit)) << env.ErrorText(env.LastError());
+  command.stdout_file = out.get();
+  EXPECT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
   out->Close();
   EXPECT_EQ(ReadFile(dir.path() / "out.txt"), fs::current_path().string() + "|(unset)");
 }

@@ -2,19 +2,21 @@
 
 #include <optional>
 
-#include "grouping/group_file_list.h"
-#include "grouping/line_reader.h"
 #include "platform/path.h"
 #include "script/group_state.h"
 #include "script/script_writer.h"
 #include "script/statement_filing.h"
 #include "script/statement_text.h"
+#include "text/digits.h"
+#include "text/line_reader.h"
 
 namespace tavrin {
 namespace {
 
 // The key of a reference line: "identity_", the one character after it,
 // then the digits that follow; it ends at the end of the line at the latest.
+// The character after "identity_" is taken whatever it is, as the scripts
+// already written were keyed, so "&identity_x1" names "identity_x1".
 std::string_view ReferenceKey(std::string_view line, std::size_t at) {
   std::size_t end = at + marker::kIdentity.size();
   if (end < line.size()) end = SkipDigits(line, end + 1);

@@ -1,7 +1,7 @@
 #pragma once
 // Parse stage: turns each group of input files into one SQL*Plus script.
 
-#include "driver/run.h"
+#include "run/run.h"
 
 namespace tavrin {
 

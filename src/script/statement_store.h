@@ -1,9 +1,12 @@
 #pragma once
 // The statements of the group being converted, filed under identity keys
 // ("others_-2", "Authentications_-1", "identity_N"). A hash table of its own:
-// the bucket of a key is its number plus 2, so walking the buckets in order
-// visits "others_-2", then "Authentications_-1", then the identities in
-// ascending number. The script writer relies on that order.
+// the bucket of a key is its number plus 2, modulo the million buckets. So
+// walking the buckets in order visits "others_-2", then "Authentications_-1",
+// then identity_0 up to identity_999997 in ascending number; identity_999998
+// and up wrap round into the first buckets, behind the entries already there.
+// The merge pass and the joins walk in this order; the script writer orders
+// its blocks by read position instead.
 //
 // Only buckets in use are ever visited: a bitmap of them makes walking and
 // emptying cost the number of entries, not the million slots.

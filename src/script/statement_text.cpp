@@ -1,6 +1,6 @@
 #include "script/statement_text.h"
 
-#include "grouping/group_file_list.h"
+#include "text/digits.h"
 
 namespace tavrin {
 namespace {

@@ -96,19 +96,19 @@ E2eResult E2eTest::RunTarget(const E2eTarget& target, const std::vector<std::str
     return {};
   }
 
-  ChildSpec spec;
-  spec.argv = target.launcher;
-  spec.argv.push_back(PathFor(target, target.binary));
-  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.stdout_file = out.get();
-  spec.stderr_file = err.get();
-  spec.working_directory = (cwd.empty() ? dir() : cwd).string();
-  spec.environment = env;
+  ChildCommand command;
+  command.argv = target.launcher;
+  command.argv.push_back(PathFor(target, target.binary));
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  command.stdout_file = out.get();
+  command.stderr_file = err.get();
+  command.working_directory = (cwd.empty() ? dir() : cwd).string();
+  command.environment = env;
 
   E2eResult result;
   ChildExit exit;
-  if (!system.RunChild(spec, &exit)) {
-    ADD_FAILURE() << "cannot start " << spec.argv[0] << ": " << system.ErrorText(system.LastError());
+  if (!system.RunChild(command, &exit)) {
+    ADD_FAILURE() << "cannot start " << command.argv[0] << ": " << system.ErrorText(system.LastError());
     return result;
   }
   out->Close();

@@ -41,8 +41,8 @@ class EnvWrapper : public Env {
   DateTime UtcNow() override { return target_->UtcNow(); }
   DateTime LocalNow() override { return target_->LocalNow(); }
   std::int64_t CalendarSeconds() override { return target_->CalendarSeconds(); }
-  bool RunChild(const ChildSpec& spec, ChildExit* exit) override {
-    return Track(target_->RunChild(spec, exit));
+  bool RunChild(const ChildCommand& command, ChildExit* exit) override {
+    return Track(target_->RunChild(command, exit));
   }
   bool ReadOwnVersion(VersionInfo* info) override { return target_->ReadOwnVersion(info); }
 

@@ -1,4 +1,4 @@
-#include "grouping/line_reader.h"
+#include "text/line_reader.h"
 
 #include <cstring>
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "diag/diagnostics.h"
-#include "driver/run_settings.h"
-#include "grouping/input_file_list.h"
 #include "platform/env.h"
+#include "run/input_file_list.h"
+#include "run/run_settings.h"
 
 namespace tavrin {
 
