@@ -68,7 +68,7 @@ std::size_t StatementStore::Erase(std::string_view key) {
       ++it;
       continue;
     }
-    if (!cursor_.at_end() && cursor_.entry == it) Advance(cursor_);
+    if (!cursor_.at_end() && cursor_.bucket == bucket && cursor_.entry == it) Advance(cursor_);
     it = list->erase(it);
     ++removed;
     --size_;

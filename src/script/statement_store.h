@@ -55,7 +55,9 @@ struct StoreCursor {
   StoreEntry* operator->() const { return &*entry; }
   friend bool operator==(const StoreCursor& a, const StoreCursor& b) {
     if (a.at_end() || b.at_end()) return a.at_end() == b.at_end();
-    return a.entry == b.entry;
+    // Iterators of two different bucket lists cannot be compared: the
+    // entries' addresses can.
+    return &*a.entry == &*b.entry;
   }
 };
 
