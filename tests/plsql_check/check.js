@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// Checks Tavrin's SQL*Plus scripts (Output*.tvr) twice over:
+// Checks Tavrin's SQL*Plus scripts (Output*.tvr):
 //
 //  1. Syntax: every script must parse without error under an independent
 //     PL/SQL grammar (the community ANTLR grammar that antlr4ts-sql ships
@@ -11,13 +11,18 @@
 //     identity_N that a statement uses must be declared in the block's
 //     DECLARE section and assigned by an earlier "SELECT ... INTO identity_N"
 //     of the same block, and every SELECT must have an INTO.
+//  3. Rows, on request: with "--rows-of BATCH" before a PATH, the scripts
+//     under PATH must hold one statement per non-empty line of the batch's
+//     *.sql files, so that no row was dropped or doubled. Only for batches
+//     whose every line is a valid statement.
 //
-//   node check.js [--max-reports N] PATH...
+//   node check.js [--max-reports N] [[--rows-of BATCH] PATH]...
 //
 // A PATH is a script or a directory searched recursively for *.tvr files.
 // Each problem is printed as "script:line: ..."; the last line sums up.
-// Exit code: 0 when no script has a problem, 1 when one has, 2 when the
-// check could not run (bad arguments, an unreadable path, no grammar).
+// Exit code: 0 when no script has a problem and the rows add up, 1 when not,
+// 2 when the check could not run (bad arguments, an unreadable path, no
+// grammar).
 
 'use strict';
 
@@ -30,7 +35,7 @@ const v8 = require('v8');
 // waits for it at exit. The interpreter alone is faster here.
 v8.setFlagsFromString('--no-opt');
 
-const kUsage = 'usage: node check.js [--max-reports N] PATH...';
+const kUsage = 'usage: node check.js [--max-reports N] [[--rows-of BATCH] PATH]...';
 
 // Block problem kinds, in the order the summary lists them.
 const kKinds = {
@@ -134,6 +139,29 @@ function words(line) {
 
 const isIdentity = (word) => /^identity_/i.test(word);
 
+// The number of statement lines inside the blocks of one script.
+function statementCount(text) {
+  let count = 0;
+  let inBody = false;
+  for (const line of text.split('\n')) {
+    const trimmed = line.trim();
+    if (!inBody) inBody = trimmed === 'BEGIN';
+    else if (trimmed === 'END;') inBody = false;
+    else count += 1;
+  }
+  return count;
+}
+
+// The number of non-empty lines of a batch's *.sql files.
+function batchLineCount(directory) {
+  let count = 0;
+  for (const name of fs.readdirSync(directory).filter((n) => n.endsWith('.sql'))) {
+    const text = fs.readFileSync(path.join(directory, name), 'latin1');
+    count += text.split('\n').filter((line) => line !== '').length;
+  }
+  return count;
+}
+
 // Block problems of one script: [{line, block, blockLine, kind, name}].
 function blockProblems(text) {
   const problems = [];
@@ -143,8 +171,13 @@ function blockProblems(text) {
   let blockLine = 0;
   let declared = new Set();
   let assigned = new Set();
-  const report = (index, kind, name) =>
+  const reported = new Set();  // a name used twice in a statement is one problem
+  const report = (index, kind, name) => {
+    const key = `${index} ${kind} ${name}`;
+    if (reported.has(key)) return;
+    reported.add(key);
     problems.push({ line: index + 1, block, blockLine, kind, name });
+  };
 
   lines.forEach((raw, index) => {
     const trimmed = raw.trim();  // also drops the CRs of CR LF and CR CR LF
@@ -217,9 +250,12 @@ function scriptsUnder(target, found) {
 
 function main(argv) {
   let maxReports = 50;
-  const targets = [];
+  const targets = [];  // {path, batch}
+  let batch = null;
   for (let i = 0; i < argv.length; ++i) {
-    if (argv[i] === '--max-reports' && i + 1 < argv.length) {
+    if (argv[i] === '--rows-of' && i + 1 < argv.length) {
+      batch = argv[++i];
+    } else if (argv[i] === '--max-reports' && i + 1 < argv.length) {
       maxReports = Number(argv[++i]);
       if (!Number.isInteger(maxReports) || maxReports < 0) {
         console.error(kUsage);
@@ -232,16 +268,26 @@ function main(argv) {
       console.error('check.js: unknown option ' + argv[i] + '\n' + kUsage);
       return 2;
     } else {
-      targets.push(argv[i]);
+      targets.push({ path: argv[i], batch });
+      batch = null;
     }
   }
-  if (targets.length === 0) {
+  if (targets.length === 0 || batch !== null) {
     console.error(kUsage);
     return 2;
   }
   const scripts = [];
+  const rowChecks = [];  // {target, batch, lines, scripts}
   try {
-    for (const target of targets) scriptsUnder(target, scripts);
+    for (const target of targets) {
+      const found = [];
+      scriptsUnder(target.path, found);
+      scripts.push(...found);
+      if (target.batch !== null) {
+        rowChecks.push({ target: target.path, batch: target.batch,
+                         lines: batchLineCount(target.batch), scripts: found });
+      }
+    }
   } catch (error) {
     console.error('check.js: ' + error.message);
     return 2;
@@ -269,14 +315,26 @@ function main(argv) {
       print(`${script}:${p.line}: block ${p.block} (line ${p.blockLine}): ${what}`);
     }
   }
+  let rowMismatches = 0;
+  for (const check of rowChecks) {
+    const statements = check.scripts.reduce(
+      (sum, script) => sum + statementCount(fs.readFileSync(script, 'latin1')), 0);
+    if (statements !== check.lines) {
+      rowMismatches += 1;
+      print(`${check.target}: rows: ${check.lines} lines in ${check.batch}, ` +
+            `${statements} statements in the scripts`);
+    }
+  }
   if (reported > maxReports) console.log(`... ${reported - maxReports} more problems not shown`);
   const blockTotal = Object.values(kindTotals).reduce((a, b) => a + b, 0);
   const kinds = Object.entries(kindTotals).map(([k, n]) => `${kKinds[k]}: ${n}`).join(', ');
+  const rows = rowChecks.length === 0 ? ''
+    : `; ${rowMismatches} of ${rowChecks.length} batches lost or doubled rows`;
   console.log(`Checked ${scripts.length} scripts: ${failed} with problems, ` +
-              `${syntaxTotal} syntax errors, ${blockTotal} block problems (${kinds})`);
-  return failed === 0 ? 0 : 1;
+              `${syntaxTotal} syntax errors, ${blockTotal} block problems (${kinds})${rows}`);
+  return failed === 0 && rowMismatches === 0 ? 0 : 1;
 }
 
 if (require.main === module) process.exitCode = main(process.argv.slice(2));
 
-module.exports = { syntaxErrors, blockProblems, loadGrammar };
+module.exports = { syntaxErrors, blockProblems, statementCount, loadGrammar };

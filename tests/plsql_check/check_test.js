@@ -7,7 +7,7 @@
 const test = require('node:test');
 const assert = require('node:assert');
 
-const { syntaxErrors, blockProblems, loadGrammar } = require('./check.js');
+const { syntaxErrors, blockProblems, statementCount, loadGrammar } = require('./check.js');
 
 const grammar = loadGrammar();
 
@@ -101,4 +101,11 @@ test('names in comments and literals are not uses; the assigning SELECT is not o
   ]));
   assert.deepStrictEqual(syntaxErrors(grammar, text), []);
   assert.deepStrictEqual(blockProblems(text), []);
+});
+
+test('the row count takes every statement line of every block, comments too', () => {
+  const text = script(block([], ["UPDATE tbl_Settings SET Value = 'on' WHERE Name = 'audit';"]),
+                      block(['identity_1'], [kTransaction, kColumn, kSelect, kUse]));
+  assert.strictEqual(statementCount(text), 5);
+  assert.strictEqual(statementCount(text.replace(/\r\n/g, '\r\r\n')), 5);
 });

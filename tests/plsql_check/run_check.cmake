@@ -4,10 +4,13 @@
 # Otherwise: tavrin -p over the examples batch and over well-formed batches
 # of the generator, for several seeds and every line-end variant, then
 # check.js over all the scripts written. Every script must show no syntax
-# error and no block problem.
+# error and no block problem, and every row of a generated batch must reach
+# its scripts.
 #
 # In: NODE, NODE_MODULES, SKIP_REASON, and SELF_TEST or CHECKER, TAVRIN,
 # BATCHGEN, EXAMPLES, WORK_DIR.
+
+cmake_minimum_required(VERSION 3.25)
 
 if(SKIP_REASON)
   message("PL/SQL script check skipped: ${SKIP_REASON}")
@@ -44,19 +47,20 @@ write_scripts(examples ${EXAMPLES})
 
 # Each line-end variant with two seeds of its own, so that the batches differ
 # in their rows too; and one larger batch.
+# A variant is its name, a colon and the generator's options, blank-separated.
 set(variants
-  "crlf|"
-  "lf|--line-end;lf"
-  "crcrlf|--line-end;crcrlf"
-  "last-none|--last-line;none"
-  "last-cr|--last-line;cr"
-  "blanks|--blanks-after-semicolon"
-  "all|--line-end;crcrlf;--last-line;cr;--blanks-after-semicolon")
+  "crlf:"
+  "lf: --line-end lf"
+  "crcrlf: --line-end crcrlf"
+  "last-none: --last-line none"
+  "last-cr: --last-line cr"
+  "blanks: --blanks-after-semicolon"
+  "all: --line-end crcrlf --last-line cr --blanks-after-semicolon")
 set(seed 0)
 foreach(variant IN LISTS variants)
-  string(REPLACE "|" ";" parts "${variant}")
-  list(GET parts 0 name)
-  list(SUBLIST parts 1 -1 options)
+  string(REGEX REPLACE ":.*" "" name "${variant}")
+  string(REGEX REPLACE "^[^:]*:" "" options "${variant}")
+  separate_arguments(options UNIX_COMMAND "${options}")
   foreach(round 1 2)
     math(EXPR seed "${seed} + 1")
     set(size 60K)
@@ -71,12 +75,12 @@ foreach(variant IN LISTS variants)
       message(FATAL_ERROR "tavrin_batchgen failed for ${name}, seed ${seed}:\n${error}")
     endif()
     write_scripts(${name}-seed${seed} ${input})
+    # Every line of a well-formed batch is a statement that must reach a script.
+    list(APPEND checked --rows-of ${input} ${WORK_DIR}/${name}-seed${seed})
   endforeach()
 endforeach()
 
-file(GLOB outputs LIST_DIRECTORIES true ${WORK_DIR}/*)
-list(REMOVE_ITEM outputs ${WORK_DIR}/batches)
-execute_process(COMMAND ${NODE} ${CHECKER} ${outputs} RESULT_VARIABLE result)
+execute_process(COMMAND ${NODE} ${CHECKER} ${WORK_DIR}/examples ${checked} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "The scripts failed the PL/SQL script check (scripts and batches: ${WORK_DIR})")
 endif()
