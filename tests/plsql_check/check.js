@@ -104,8 +104,8 @@ function syntaxErrors(grammar, original) {
   return errors;
 }
 
-// The words and quoted literals of one statement line, without what stands
-// behind "--" outside a literal. Words are SQL identifiers and keywords.
+// The words of one statement line: its identifiers and keywords, leaving out
+// quoted literals and names, and what stands behind "--" outside them.
 function words(line) {
   const result = [];
   let i = 0;
