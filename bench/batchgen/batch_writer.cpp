@@ -1,6 +1,7 @@
 #include "batchgen/batch_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -9,10 +10,16 @@ namespace {
 
 constexpr std::size_t kFlushAt = 1 << 20;
 
+// What a server may leave after a closing ";" before the line end.
+constexpr std::array<std::string_view, 5> kAfterSemicolon = {" ", "\t", "  \t", "\r", " \r"};
+
+// Keeps the noise's numbers apart from the rows' numbers of the same seed.
+constexpr std::uint64_t kNoiseSalt = 0x5EED0F7A11B1A4C5ull;
+
 }  // namespace
 
-BatchWriter::BatchWriter(std::string directory, std::string line_end)
-    : directory_(std::move(directory)), line_end_(std::move(line_end)) {
+BatchWriter::BatchWriter(std::string directory, LineEnds ends)
+    : directory_(std::move(directory)), ends_(std::move(ends)), noise_(ends_.seed ^ kNoiseSalt) {
   buffer_.reserve(kFlushAt + 4096);
 }
 
@@ -24,13 +31,22 @@ void BatchWriter::NewFile(bool starts_group) {
 }
 
 void BatchWriter::Line(std::string_view text) {
+  std::string noisy;
+  if (ends_.blanks_after_semicolon && !text.empty() && text.back() == ';' && noise_.Chance(250)) {
+    noisy = std::string(text) +
+            std::string(kAfterSemicolon[noise_.Between(0, kAfterSemicolon.size() - 1)]);
+    text = noisy;
+  }
   // After a failure the figures still advance, so the shapes' loops end.
   if (!file_ && error_.empty()) Open();
   if (file_) {
+    // A line's end is written when the next line comes or the file closes,
+    // which knows whether it is the last.
+    if (line_open_) buffer_ += ends_.each;
     buffer_ += text;
-    buffer_ += line_end_;
+    line_open_ = true;
   }
-  const std::uint64_t size = text.size() + line_end_.size();
+  const std::uint64_t size = text.size() + ends_.each.size();
   file_bytes_ += size;
   group_bytes_ += size;
   stats_.bytes += size;
@@ -74,7 +90,16 @@ void BatchWriter::Flush() {
 void BatchWriter::Close() {
   if (!file_) {
     buffer_.clear();
+    line_open_ = false;
     return;
+  }
+  if (line_open_) {
+    const std::string& end = ends_.last ? *ends_.last : ends_.each;
+    buffer_ += end;
+    // The figures counted the usual line end for this line.
+    stats_.bytes = stats_.bytes - ends_.each.size() + end.size();
+    group_bytes_ = group_bytes_ - ends_.each.size() + end.size();
+    line_open_ = false;
   }
   Flush();
   if (std::fclose(file_) != 0) Fail("cannot close " + path_);

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "batchgen/random.h"
 
 namespace batchgen {
 
@@ -18,11 +21,22 @@ struct BatchStats {
   std::uint64_t largest_group_bytes = 0;
 };
 
+/// How lines end. The defaults give every line, the last one of a file too,
+/// the same `each` and nothing else.
+struct LineEnds {
+  std::string each = "\r\n";
+  /// After the last line of each file instead of `each` ("" or "\r").
+  std::optional<std::string> last;
+  /// Puts blanks, tabs or a CR after some closing ";", drawn from its own
+  /// numbers so that the rows stay those of the seed without them.
+  bool blanks_after_semicolon = false;
+  std::uint64_t seed = 0;
+};
+
 class BatchWriter {
  public:
-  /// Files go into `directory`, which must exist. Every line ends with
-  /// `line_end` ("\r\n" or "\n").
-  BatchWriter(std::string directory, std::string line_end);
+  /// Files go into `directory`, which must exist.
+  BatchWriter(std::string directory, LineEnds ends);
   ~BatchWriter();
   BatchWriter(const BatchWriter&) = delete;
   BatchWriter& operator=(const BatchWriter&) = delete;
@@ -51,7 +65,9 @@ class BatchWriter {
   void Fail(const std::string& what);
 
   std::string directory_;
-  std::string line_end_;
+  LineEnds ends_;
+  Random noise_;
+  bool line_open_ = false;  // the current file's last line still lacks its end
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string buffer_;

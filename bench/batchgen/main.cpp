@@ -1,6 +1,8 @@
 // tavrin_batchgen: writes a seeded batch of audit log files for the benchmark.
 //
-//   tavrin_batchgen --shape NAME [--size BYTES] [--seed N] [--lf] DIRECTORY
+//   tavrin_batchgen --shape NAME [--size BYTES] [--seed N] [--lf]
+//                   [--line-end lf|crlf|crcrlf] [--last-line none|cr]
+//                   [--blanks-after-semicolon] DIRECTORY
 //
 // DIRECTORY is created if missing and must be empty. On success the batch's
 // figures go to standard output as key=value lines.
@@ -23,11 +25,17 @@ constexpr std::uint64_t kDefaultSize = 200'000'000;
 
 int Usage(std::string_view problem) {
   if (!problem.empty()) std::cerr << "tavrin_batchgen: " << problem << "\n\n";
-  std::cerr << "usage: tavrin_batchgen --shape NAME [--size BYTES] [--seed N] [--lf] DIRECTORY\n"
+  std::cerr << "usage: tavrin_batchgen --shape NAME [--size BYTES] [--seed N] [--lf]\n"
+               "                       [--line-end lf|crlf|crcrlf] [--last-line none|cr]\n"
+               "                       [--blanks-after-semicolon] DIRECTORY\n"
                "  --size   about how many bytes to write; K, M, G multiply by 10^3, 10^6,\n"
                "           10^9 (default 200M)\n"
                "  --seed   the same seed gives the same batch (default 1)\n"
-               "  --lf     end lines with LF instead of CR LF\n"
+               "  --lf     end lines with LF instead of CR LF (--line-end lf)\n"
+               "  --line-end   how lines end (default crlf)\n"
+               "  --last-line  each file's last line ends in nothing or a lone CR\n"
+               "  --blanks-after-semicolon  blanks, tabs or a CR after some closing \";\"\n"
+               "The line-end options change no row: one seed gives the same rows with each.\n"
                "shapes:\n"
             << batchgen::ShapeHelp();
   return 2;
@@ -59,7 +67,7 @@ int main(int argc, char** argv) {
   std::string directory;
   std::uint64_t size = kDefaultSize;
   std::uint64_t seed = 1;
-  bool lf = false;
+  batchgen::LineEnds ends;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -70,7 +78,20 @@ int main(int argc, char** argv) {
     } else if (arg == "--seed" && has_value) {
       if (!ParseCount(argv[++i], &seed)) return Usage("bad --seed");
     } else if (arg == "--lf") {
-      lf = true;
+      ends.each = "\n";
+    } else if (arg == "--line-end" && has_value) {
+      const std::string_view value = argv[++i];
+      if (value == "lf") ends.each = "\n";
+      else if (value == "crlf") ends.each = "\r\n";
+      else if (value == "crcrlf") ends.each = "\r\r\n";
+      else return Usage("bad --line-end");
+    } else if (arg == "--last-line" && has_value) {
+      const std::string_view value = argv[++i];
+      if (value == "none") ends.last = "";
+      else if (value == "cr") ends.last = "\r";
+      else return Usage("bad --last-line");
+    } else if (arg == "--blanks-after-semicolon") {
+      ends.blanks_after_semicolon = true;
     } else if (arg == "-h" || arg == "--help") {
       return Usage("");
     } else if (!arg.empty() && arg[0] != '-' && directory.empty()) {
@@ -93,7 +114,8 @@ int main(int argc, char** argv) {
   }
 
   batchgen::Random random(seed);
-  batchgen::BatchWriter out(directory, lf ? "\n" : "\r\n");
+  ends.seed = seed;
+  batchgen::BatchWriter out(directory, ends);
   const std::uint64_t identities = batchgen::Generate(shape, size, random, out);
   std::string failure;
   if (!out.Finish(&failure)) {

@@ -74,12 +74,22 @@ std::string RowMaker::Transaction() {
          Number(random_.Between(1000, 9999)) + "');";
 }
 
+std::string RowMaker::ChildTransaction(std::uint64_t parent) {
+  return "INSERT INTO tbl_Transactions(TransactionID, ParentId, StartedAt, Node, Client) VALUES "
+         "(seq_Transactions.NEXTVAL, &identity_" + Number(parent) + ", '" + Stamp() + "', '" +
+         Node() + "', 'client-" + Number(random_.Between(1000, 9999)) + "');";
+}
+
 std::string RowMaker::Declaration(std::uint64_t id) {
   return "COLUMN identity_" + Number(id) + " NEW_VALUE identity_" + Number(id) + " NOPRINT";
 }
 
 std::string RowMaker::CurrentValue(std::uint64_t id) {
   return "SELECT seq_Transactions.CURRVAL identity_" + Number(id) + " FROM DUAL;";
+}
+
+std::string RowMaker::NextValue(std::uint64_t id) {
+  return "SELECT seq_Transactions.NEXTVAL identity_" + Number(id) + " FROM DUAL;";
 }
 
 std::string RowMaker::Action(std::uint64_t id, std::size_t length) {
@@ -104,6 +114,26 @@ std::string RowMaker::QuotedAction(std::uint64_t id, std::size_t length) {
   if (length != 0 && length < prefix.size() + suffix.size() + kShortestText)
     prefix = "INSERT INTO tbl_Actions(ActionType, Detail, TransactionID) VALUES ('" + type + "', '";
   return WithText(prefix, suffix, length);
+}
+
+std::string RowMaker::QuotedLogin(std::uint64_t id) {
+  const std::string reference = "&identity_" + Number(id);
+  return "INSERT INTO tbl_Actions(TransactionID, Detail, ActionType) VALUES (" + reference +
+         ", '" + reference + "', 'LOGIN');";
+}
+
+std::string RowMaker::Detail(std::uint64_t id) {
+  return WithText("INSERT INTO tbl_Details(TransactionID, Field, Value) VALUES (&identity_" +
+                      Number(id) + ", '" +
+                      std::string(kWords[random_.Between(0, kWords.size() - 1)]) + "', '",
+                  "');", 0);
+}
+
+std::string RowMaker::CurrentDetail() {
+  return WithText("INSERT INTO tbl_Details(TransactionID, Field, Value) VALUES "
+                  "(seq_Transactions.CURRVAL, '" +
+                      std::string(kWords[random_.Between(0, kWords.size() - 1)]) + "', '",
+                  "');", 0);
 }
 
 std::string RowMaker::Tie(std::uint64_t id, std::uint64_t other) {

@@ -21,14 +21,25 @@ class RowMaker {
 
   /// Opens a transaction; names no identity.
   std::string Transaction();
+  /// Opens a transaction whose parent is the earlier identity `parent`.
+  std::string ChildTransaction(std::uint64_t parent);
   /// `COLUMN identity_N NEW_VALUE identity_N NOPRINT`.
   std::string Declaration(std::uint64_t id);
   /// Fetches the transaction number into identity_N.
   std::string CurrentValue(std::uint64_t id);
+  /// Fetches the next transaction number into identity_N.
+  std::string NextValue(std::uint64_t id);
   /// An action of identity `id`, referenced as &identity_N.
   std::string Action(std::uint64_t id, std::size_t length = 0);
   /// An action whose reference is the last value, quoted: '&identity_N'.
   std::string QuotedAction(std::uint64_t id, std::size_t length = 0);
+  /// A login action that names its identity twice, the second time quoted,
+  /// before another quoted value.
+  std::string QuotedLogin(std::uint64_t id);
+  /// A detail row of identity `id`.
+  std::string Detail(std::uint64_t id);
+  /// A detail row of the session's current transaction; names no identity.
+  std::string CurrentDetail();
   /// An action that ties `id` to the earlier identity `other`.
   std::string Tie(std::uint64_t id, std::uint64_t other);
   /// An authentication that names its identity.

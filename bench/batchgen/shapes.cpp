@@ -14,7 +14,7 @@ struct ShapeName {
   std::string_view help;
 };
 
-constexpr std::array<ShapeName, 6> kShapes = {{
+constexpr std::array<ShapeName, 7> kShapes = {{
     {Shape::kRealistic, "realistic",
      "groups of 1-5 files (some of 10-20), identities with transaction, authentication, group "
      "and action rows, some actions tying two identities, plain rows"},
@@ -27,6 +27,10 @@ constexpr std::array<ShapeName, 6> kShapes = {{
     {Shape::kTransactionBacklog, "txn-backlog",
      "one group; identity_1, then 500,000 transaction rows, as many plain rows, and then "
      "their declarations"},
+    {Shape::kWellFormed, "well-formed",
+     "groups of 1-12 identities over 1-3 files, each identity declared after its transaction "
+     "row and read by its SELECT, then rows that name only it or earlier identities of the "
+     "group; no garbage lines (not one of the benchmark's shapes)"},
 }};
 
 // The size at which the counts above hold.
@@ -189,6 +193,65 @@ std::uint64_t TransactionBacklog(std::uint64_t size, Random& random, BatchWriter
   return count;
 }
 
+// One identity of a well-formed group and the rows that follow it. A row
+// names identity `id` or an earlier one of the group, never a later one.
+void WellFormedIdentity(RowMaker& rows, Random& random, BatchWriter& out, std::uint64_t id) {
+  const auto earlier = [&] { return random.Between(1, id - 1); };
+  if (random.Chance(150)) out.Line(rows.Plain());
+  out.Line(id > 1 && random.Chance(250) ? rows.ChildTransaction(earlier()) : rows.Transaction());
+  out.Line(rows.Declaration(id));
+  out.Line(random.Chance(200) ? rows.NextValue(id) : rows.CurrentValue(id));
+  const std::uint64_t uses = random.Between(1, 8);
+  for (std::uint64_t i = 0; i < uses; ++i) {
+    const std::uint64_t named = id > 1 && random.Chance(200) ? earlier() : id;
+    switch (random.Between(0, 9)) {
+      case 0: out.Line(rows.Action(named)); break;
+      case 1: out.Line(rows.QuotedAction(named)); break;
+      case 2: out.Line(rows.QuotedLogin(named)); break;
+      case 3: out.Line(rows.Detail(named)); break;
+      case 4:
+        if (id == 1) {
+          out.Line(rows.Detail(id));
+        } else {
+          const std::uint64_t other = earlier();
+          out.Line(random.Chance(500) ? rows.Tie(id, other) : rows.Tie(other, id));
+        }
+        break;
+      case 5: out.Line(rows.Authentication(named)); break;
+      case 6: out.Line(rows.AnonymousAuthentication()); break;
+      case 7:  // a login, then the group record that claims it
+        out.Line(rows.AnonymousAuthentication());
+        out.Line(rows.GroupRow(named));
+        break;
+      case 8: out.Line(rows.CurrentDetail()); break;
+      default: out.Line(rows.Plain()); break;
+    }
+  }
+}
+
+std::uint64_t WellFormed(std::uint64_t size, Random& random, BatchWriter& out) {
+  RowMaker rows(random);
+  std::uint64_t identities = 0;
+  while (out.total_bytes() < size) {
+    const std::uint64_t count = random.Between(1, 12);
+    // The group's files split it between identities, so that each later
+    // file's first declaration is not identity_1 and the file stays in the group.
+    const std::uint64_t files = random.Between(1, std::min<std::uint64_t>(3, count));
+    std::uint64_t next_split = 1;
+    std::uint64_t file = 0;
+    for (std::uint64_t id = 1; id <= count; ++id) {
+      if (id == next_split) {
+        out.NewFile(id == 1);
+        ++file;
+        next_split = 1 + file * count / files;
+      }
+      WellFormedIdentity(rows, random, out, id);
+    }
+    identities += count;
+  }
+  return identities;
+}
+
 }  // namespace
 
 bool ShapeByName(std::string_view name, Shape* shape) {
@@ -221,6 +284,7 @@ std::uint64_t Generate(Shape shape, std::uint64_t size, Random& random, BatchWri
     case Shape::kNoTransactions: return NoTransactions(size, random, out);
     case Shape::kBigIdentity: return BigIdentity(size, random, out);
     case Shape::kTransactionBacklog: return TransactionBacklog(size, random, out);
+    case Shape::kWellFormed: return WellFormed(size, random, out);
   }
   return 0;
 }
