@@ -17,7 +17,7 @@ enum class OptionsResult { kRun, kExitSuccess, kExitFailure };
 
 OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
   const char* program = argc > 0 ? argv[0] : "";
-  OptionScanner scanner(argc, argv, "hpIlmeD:U:P:S:i:o:");
+  OptionScanner scanner(argc, argv, "hpIlmeFD:U:P:S:i:o:");
   RunSettings& s = run.settings;
   for (;;) {
     int option = scanner.Next();
@@ -32,6 +32,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
       case 'I': s.import = true; break;
       case 'm': s.move = true; break;
       case 'e': s.fail_on_reported_errors = true; break;
+      case 'F': s.force = true; break;
       case 'D': s.discard_last_group = true; break;
       case 'U': s.user = scanner.argument(); break;
       case 'P': s.password = scanner.argument(); break;

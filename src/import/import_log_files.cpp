@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "import/import_journal.h"
 #include "import/output_log_scan.h"
 #include "import/script_ending.h"
 #include "import/script_order.h"
+#include "import/sha256.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
 #include "platform/unique_output.h"
@@ -17,6 +19,7 @@ namespace {
 struct Script {
   std::string path;
   std::string name;  // bare, as the messages show it
+  std::string hash;  // of its bytes, once read
 };
 
 enum class Outcome { kClean, kReportedErrors, kAbort };
@@ -67,6 +70,71 @@ bool ReadyToImport(Run& run, const Script& script) {
   return true;
 }
 
+// The journal cannot be trusted from here on: no further client may start.
+void JournalUnusable(Run& run, const ImportJournal& journal) {
+  std::string reason = journal.failure();
+  if (reason.ends_with('.')) reason.pop_back();  // the system's own full stop
+  run.diag.err() << "\n[ImportLogFiles] Error: Unable to write the import journal "
+                 << journal.path() << ". " << reason << ". Import abandoned.\n"
+                 << std::flush;
+  run.diag.log("\n[ImportLogFiles] Error: Unable to write the import journal %s. %s. Import "
+               "abandoned.\n",
+               journal.path(), reason);
+}
+
+bool OpenJournal(Run& run, ImportJournal& journal) {
+  if (!journal.Open()) {
+    JournalUnusable(run, journal);
+    return false;
+  }
+  if (const int torn = journal.unreadable_lines(); torn > 0)
+    Say(run.diag,
+        "\n[ImportLogFiles] Warning: %d line(s) of the import journal %s could not be read. "
+        "They are ignored.\n",
+        "\n[ImportLogFiles] Warning: " + std::to_string(torn) +
+            " line(s) of the import journal " + journal.path() +
+            " could not be read. They are ignored.\n",
+        torn, journal.path());
+  return true;
+}
+
+// Hashes the script and looks it up: true when it is to be imported. A
+// script the journal shows as imported is passed over without error; one
+// whose import an earlier run left unfinished is passed over as an error,
+// since part of it may be in the database. -F imports either.
+bool JournalAllows(Run& run, const ImportJournal& journal, Script& script, Outcome* outcome) {
+  Diagnostics& diag = run.diag;
+  *outcome = Outcome::kReportedErrors;
+  if (!HashFile(run.env, script.path, &script.hash)) {
+    Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
+        "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
+            ". It is not imported.\n",
+        script.path);
+    return false;
+  }
+  if (run.settings.force) return true;
+  const JournalMark* mark = journal.Find(script.hash);
+  if (!mark || mark->state == JournalState::kMoved) return true;
+  if (mark->state == JournalState::kEnded) {
+    *outcome = Outcome::kClean;
+    Say(diag,
+        "\n[ImportLogFiles] Notice: %s was imported on %s; skipped. Use -F to import it "
+        "again.\n",
+        "\n[ImportLogFiles] Notice: " + script.name + " was imported on " + mark->time +
+            "; skipped. Use -F to import it again.\n",
+        script.name, mark->time);
+    return false;
+  }
+  Say(diag,
+      "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may be "
+      "partly in the database. Skipped: check the database, then use -F to import it again.\n",
+      "\n[ImportLogFiles] Warning: " + script.name +
+          " was being imported when an earlier run stopped; it may be partly in the database. "
+          "Skipped: check the database, then use -F to import it again.\n",
+      script.name);
+  return false;
+}
+
 // Reads back what SQL*Plus printed; true when it shows errors.
 bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path) {
   Diagnostics& diag = run.diag;
@@ -93,7 +161,7 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
 }
 
 // Runs one script into a new output log of its own.
-Outcome ImportScript(Run& run, const Script& script, int sequence) {
+Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal& journal) {
   Diagnostics& diag = run.diag;
   const std::string directory = run.settings.output_directory.value_or("");
 
@@ -108,6 +176,12 @@ Outcome ImportScript(Run& run, const Script& script, int sequence) {
                << ").\n"
                << std::flush;
     diag.log("\nError: Could not create the output log file. Error number :(%d).\n", error);
+    return Outcome::kAbort;
+  }
+  // On the disk before the client starts: whatever stops this run from here
+  // on, the next one will not import the script again unasked.
+  if (!journal.Record(script.hash, JournalState::kStarted, script.name, true)) {
+    JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
 
@@ -128,9 +202,13 @@ Outcome ImportScript(Run& run, const Script& script, int sequence) {
                << std::flush;
     diag.log("\nError executing the sqplus command. Process will be aborted. Error number :(%d).\n",
              error);
+    // Nothing ran: the script must not look half-imported to the next run.
+    if (!journal.Withdraw()) JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
   output_log->Close();
+  // A failure here shows before the next client starts, or at the end.
+  journal.Record(script.hash, JournalState::kEnded, script.name, false);
 
   const bool failed = exit.signaled || exit.code != 0;
   if (failed) {
@@ -154,7 +232,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence) {
 std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) {
   std::vector<Script> scripts;
   for (const std::string& path : run.scripts_written)
-    scripts.push_back({path, BareName(path, directory)});
+    scripts.push_back({path, BareName(path, directory), {}});
 
   std::vector<std::string> present;
   if (!run.env.ListMatches(JoinPath(directory, "*.tvr"), &present)) return scripts;
@@ -211,16 +289,24 @@ bool ImportLogFiles(Run& run) {
       return false;
     }
     SortScriptNames(&names);
-    for (const std::string& name : names) scripts.push_back({JoinPath(directory, name), name});
+    for (const std::string& name : names) scripts.push_back({JoinPath(directory, name), name, {}});
   }
+
+  ImportJournal journal(run.env, JoinPath(directory, kImportJournalName));
+  if (!scripts.empty() && !OpenJournal(run, journal)) return false;
 
   int sequence = 0;
   int with_errors = 0;
-  for (const Script& script : scripts) {
+  for (Script& script : scripts) {
     Outcome outcome = Outcome::kReportedErrors;
-    if (ReadyToImport(run, script)) outcome = ImportScript(run, script, ++sequence);
+    if (ReadyToImport(run, script) && JournalAllows(run, journal, script, &outcome))
+      outcome = ImportScript(run, script, ++sequence, journal);
     if (outcome == Outcome::kAbort) return false;
     if (outcome == Outcome::kReportedErrors) ++with_errors;
+  }
+  if (!journal.Close()) {
+    JournalUnusable(run, journal);
+    return false;
   }
   if (with_errors > 0) {
     run.errors_reported = true;

@@ -11,12 +11,16 @@ namespace tavrin {
 /// the scripts it wrote, in group order (any other `*.tvr` is named and left
 /// alone); otherwise every `*.tvr` directly in the output directory,
 /// Output<N>.tvr by ascending N and other names after them. A script that
-/// does not end with the line EXIT is passed over. Each output log is read
-/// back for the errors SQL*Plus printed; a script that shows errors, ended
-/// with a failure status, or was passed over sets `run.errors_reported`.
-/// True when every script was taken up (whatever happened inside SQL*Plus)
-/// or when a parse run left nothing to import; false when credentials are
-/// missing, no script is found, an output log cannot be created or sqlplus
+/// does not end with the line EXIT is passed over. So is, unless -F is
+/// given, a script whose bytes the import journal in the output directory
+/// shows as imported (a notice) or as left half-imported by a run that
+/// stopped (a warning, counted as an error). Each output log is read back for
+/// the errors SQL*Plus printed; a script that shows errors, ended with a
+/// failure status, or was passed over for a reason other than an earlier
+/// import sets `run.errors_reported`. True when every script was taken up
+/// (whatever happened inside SQL*Plus) or when a parse run left nothing to
+/// import; false when credentials are missing, no script is found, the
+/// journal cannot be written, an output log cannot be created or sqlplus
 /// cannot be started.
 bool ImportLogFiles(Run& run);
 

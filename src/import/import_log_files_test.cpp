@@ -6,6 +6,8 @@
 
 #include <sstream>
 
+#include "import/import_journal.h"
+#include "import/sha256.h"
 #include "platform/path.h"
 #include "support/env_wrapper.h"
 #include "support/temp_dir.h"
@@ -37,10 +39,21 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
     if (refuse_output_logs && path.ends_with(".olog")) return Fail(13), nullptr;
     return EnvWrapper::OpenForReading(path);
   }
+  std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
+    if (refuse_journal) return Fail(13), nullptr;
+    return EnvWrapper::OpenForAppending(path);
+  }
+  bool SyncFile(OutputFile& file) override {
+    if (++syncs == refuse_sync) return Fail(5);
+    return EnvWrapper::SyncFile(file);
+  }
 
   int creates = 0;
   int refuse_create = 0;
   bool refuse_output_logs = false;
+  bool refuse_journal = false;
+  int syncs = 0;
+  int refuse_sync = 0;
   std::string printed = "ran\n";  // what each sqlplus run prints
   std::vector<std::vector<std::string>> runs;
 };
@@ -60,8 +73,8 @@ struct ImportRun {
 TEST(ImportLogFiles, OutputLogThatCannotBeMadeStopsAfterTheScriptsBeforeIt) {
   TempDir dir;
   const std::string output = dir.path().string();
-  WriteFile(dir.path() / "Output1.tvr", "EXIT\n");
-  WriteFile(dir.path() / "Output2.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");
   ImportRun r(output);
   r.env.refuse_create = 2;
 
@@ -89,7 +102,7 @@ TEST(ImportLogFiles, UserWithoutPasswordRunsNothing) {
 
 TEST(ImportLogFiles, OutputLogsOfTheSameSecondNeverReplaceEachOther) {
   TempDir dir;
-  WriteFile(dir.path() / "Output1.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
   WriteFile(dir.path() / "import1_2026_01_02_03_04_05.olog", "an earlier run's\n");
   ImportRun r(dir.path().string());
   r.env.printed = "ERROR:\nORA-12154: TNS:could not resolve the connect identifier specified\n";
@@ -110,8 +123,8 @@ TEST(ImportLogFiles, OutputLogsOfTheSameSecondNeverReplaceEachOther) {
 
 TEST(ImportLogFiles, OutputLogThatCannotBeReadBackIsNamedAndTheRunGoesOn) {
   TempDir dir;
-  WriteFile(dir.path() / "Output1.tvr", "EXIT\n");
-  WriteFile(dir.path() / "Output2.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");
   ImportRun r(dir.path().string());
   r.env.refuse_output_logs = true;
 
@@ -130,8 +143,8 @@ TEST(ImportLogFiles, OutputLogThatCannotBeReadBackIsNamedAndTheRunGoesOn) {
 TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
   TempDir dir;
   const std::string output = dir.path().string();
-  WriteFile(dir.path() / "Output3.tvr", "EXIT\n");
-  WriteFile(dir.path() / "Output2.tvr", "EXIT\n");
+  WriteFile(dir.path() / "Output3.tvr", "-- 3\nEXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");
   ImportRun r(output);
   r.run.settings.parse = true;
   r.run.files.push_back({"a.sql", 3});
@@ -163,6 +176,158 @@ TEST(ImportLogFiles, WrittenScriptThatIsGoneIsNotRunAndCountsAsAnError) {
       << r.out.str();
   EXPECT_TRUE(r.out.str().ends_with(
       "\n[ImportLogFiles] 1 of 2 scripts reported errors. Check their output logs.\n"));
+}
+
+
+std::string HashOf(const std::string& bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  return hash.HexDigest();
+}
+
+// Three scripts in `dir`, "-- <n>\nEXIT\n" each.
+void WriteThreeScripts(const std::filesystem::path& dir) {
+  for (int i = 1; i <= 3; ++i)
+    WriteFile(dir / ("Output" + std::to_string(i) + ".tvr"), "-- " + std::to_string(i) + "\nEXIT\n");
+}
+
+std::string JournalLine(int script, const char* state, const char* time) {
+  const std::string n = std::to_string(script);
+  return HashOf("-- " + n + "\nEXIT\n") + " " + state + " " + time + " Output" + n + ".tvr\n";
+}
+
+std::vector<std::string> ScriptsRun(const FakeSqlPlusEnv& env) {
+  std::vector<std::string> names;
+  for (const auto& argv : env.runs) names.push_back(argv.back().substr(argv.back().size() - 11));
+  return names;
+}
+
+TEST(ImportLogFiles, JournalSkipsWhatWasImportedAndWarnsOfWhatWasCutShort) {
+  TempDir dir;
+  WriteThreeScripts(dir.path());
+  const auto journal = dir.path() / kImportJournalName;
+  const std::string before = JournalLine(1, "started", "2026-01-01T10:00:00Z") +
+                             JournalLine(1, "ended", "2026-01-01T10:00:09Z") +
+                             JournalLine(2, "started", "2026-01-01T10:00:10Z");
+  WriteFile(journal, before);
+  ImportRun r(dir.path().string());
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  EXPECT_EQ(ScriptsRun(r.env), std::vector<std::string>{"Output3.tvr"});
+  // Only the cut-short one counts as an error.
+  EXPECT_TRUE(r.run.errors_reported);
+  EXPECT_EQ(r.out.str(),
+            "\n[ImportLogFiles] Notice: Output1.tvr was imported on 2026-01-01T10:00:09Z; "
+            "skipped. Use -F to import it again.\n"
+            "\n[ImportLogFiles] Warning: Output2.tvr was being imported when an earlier run "
+            "stopped; it may be partly in the database. Skipped: check the database, then use -F "
+            "to import it again.\n"
+            "\n\nImporting data from file == Output3.tvr== to SQL*PLUS started ...\n"
+            "\n[ImportLogFiles] 1 of 3 scripts reported errors. Check their output logs.\n");
+  EXPECT_EQ(ReadFile(journal), before + JournalLine(3, "started", "2026-01-02T03:04:05Z") +
+                                   JournalLine(3, "ended", "2026-01-02T03:04:05Z"));
+  // The first client ran with import1_, whatever was skipped before it.
+  EXPECT_EQ(ReadFile(dir.path() / "import1_2026_01_02_03_04_05.olog"), "ran\n");
+
+  // Again over the same scripts: all three are skipped, and that is no error.
+  ImportRun again(dir.path().string());
+  WriteFile(journal, ReadFile(journal) + JournalLine(2, "ended", "2026-01-01T11:00:00Z"));
+  EXPECT_TRUE(ImportLogFiles(again.run));
+  EXPECT_TRUE(again.env.runs.empty());
+  EXPECT_FALSE(again.run.errors_reported);
+}
+
+TEST(ImportLogFiles, ForceImportsWhateverTheJournalSaysAndStillWritesIt) {
+  TempDir dir;
+  WriteThreeScripts(dir.path());
+  const auto journal = dir.path() / kImportJournalName;
+  const std::string before = JournalLine(1, "ended", "2026-01-01T10:00:09Z") +
+                             JournalLine(2, "started", "2026-01-01T10:00:10Z");
+  WriteFile(journal, before);
+  ImportRun r(dir.path().string());
+  r.run.settings.force = true;
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  EXPECT_EQ(ScriptsRun(r.env), (std::vector<std::string>{"Output1.tvr", "Output2.tvr",
+                                                         "Output3.tvr"}));
+  EXPECT_FALSE(r.run.errors_reported);
+  std::string after = before;
+  for (int i = 1; i <= 3; ++i)
+    after += JournalLine(i, "started", "2026-01-02T03:04:05Z") +
+             JournalLine(i, "ended", "2026-01-02T03:04:05Z");
+  EXPECT_EQ(ReadFile(journal), after);
+}
+
+TEST(ImportLogFiles, ScriptsAreKnownByTheirBytesNeverByTheirNames) {
+  TempDir dir;
+  WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
+  WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");   // one byte apart
+  WriteFile(dir.path() / "Output3.tvr", "-- 1\nEXIT\n");   // the same bytes again
+  ImportRun r(dir.path().string());
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  EXPECT_EQ(ScriptsRun(r.env), (std::vector<std::string>{"Output1.tvr", "Output2.tvr"}));
+  EXPECT_TRUE(r.out.str().ends_with(
+      "\n[ImportLogFiles] Notice: Output3.tvr was imported on 2026-01-02T03:04:05Z; skipped. "
+      "Use -F to import it again.\n"))
+      << r.out.str();
+}
+
+TEST(ImportLogFiles, JournalThatCannotBeWrittenStopsBeforeTheNextClient) {
+  TempDir dir;
+  WriteThreeScripts(dir.path());
+  const std::string journal = JoinPath(dir.path().string(), kImportJournalName);
+  const std::string error = "\n[ImportLogFiles] Error: Unable to write the import journal " +
+                            journal + ". ";
+  {
+    SCOPED_TRACE("cannot be made");
+    ImportRun r(dir.path().string());
+    r.env.refuse_journal = true;
+    EXPECT_FALSE(ImportLogFiles(r.run));
+    EXPECT_TRUE(r.env.runs.empty());
+    EXPECT_EQ(r.out.str(), "");
+    std::string reason = r.env.ErrorText(13);
+    if (reason.ends_with('.')) reason.pop_back();
+    EXPECT_EQ(r.err.str(), error + reason + ". Import abandoned.\n");
+  }
+  {
+    SCOPED_TRACE("cannot be synced before the second client");
+    ImportRun r(dir.path().string());
+    r.env.refuse_sync = 2;
+    EXPECT_FALSE(ImportLogFiles(r.run));
+    EXPECT_EQ(ScriptsRun(r.env), std::vector<std::string>{"Output1.tvr"});
+    EXPECT_TRUE(r.err.str().starts_with(error)) << r.err.str();
+    EXPECT_TRUE(r.err.str().ends_with(". Import abandoned.\n")) << r.err.str();
+  }
+  {
+    SCOPED_TRACE("cannot be synced at the end");
+    std::filesystem::remove(journal);
+    ImportRun r(dir.path().string());
+    r.env.refuse_sync = 4;  // after three started lines
+    EXPECT_FALSE(ImportLogFiles(r.run));
+    EXPECT_EQ(r.env.runs.size(), 3u);
+    EXPECT_TRUE(r.err.str().starts_with(error)) << r.err.str();
+  }
+}
+
+TEST(ImportLogFiles, SqlPlusThatCannotBeStartedLeavesNoTraceInTheJournal) {
+  TempDir dir;
+  WriteThreeScripts(dir.path());
+  const auto journal = dir.path() / kImportJournalName;
+  WriteFile(journal, JournalLine(1, "ended", "2026-01-01T10:00:09Z"));
+  struct NoSqlPlus : FakeSqlPlusEnv {
+    bool RunChild(const ChildCommand&, ChildExit*) override { return Fail(2); }
+  };
+  NoSqlPlus env;
+  std::ostringstream out, err;
+  tavrin::Run run(env, out, err);
+  run.settings.output_directory = dir.path().string();
+  run.settings.user = "u";
+  run.settings.password = "p";
+  run.settings.host = "h";
+
+  EXPECT_FALSE(ImportLogFiles(run));
+  EXPECT_EQ(ReadFile(journal), JournalLine(1, "ended", "2026-01-01T10:00:09Z"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "import/sha256.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
 
@@ -11,20 +12,32 @@ namespace {
 // Moves one file without replacing anything and reports the outcome; a
 // refusal names the file and the system's reason, and marks the run: the
 // file will be imported again.
-void MoveOne(Run& run, const std::string& source_prefix, const std::string& destination_prefix,
+bool MoveOne(Run& run, const std::string& source_prefix, const std::string& destination_prefix,
              const std::string& name) {
   Diagnostics& diag = run.diag;
   const std::string source = source_prefix + name;
   if (run.env.MoveNoReplace(source, destination_prefix + name)) {
     diag.out() << "\tMoved File :" << name << " to " << destination_prefix << std::endl;
     diag.log("\tMoved File :%s to %s\n", name, destination_prefix);
-  } else {
-    const std::string reason = run.env.ErrorText(run.env.LastError());
-    diag.err() << "\n[EnumerateAndMoveFiles] Error: Unable to move file " << source << ": "
-               << reason << std::endl;
-    diag.log("\n[EnumerateAndMoveFiles] Error: Unable to move file %s: %s\n", source, reason);
-    run.errors_reported = true;
+    return true;
   }
+  const std::string reason = run.env.ErrorText(run.env.LastError());
+  diag.err() << "\n[EnumerateAndMoveFiles] Error: Unable to move file " << source << ": "
+             << reason << std::endl;
+  diag.log("\n[EnumerateAndMoveFiles] Error: Unable to move file %s: %s\n", source, reason);
+  run.errors_reported = true;
+  return false;
+}
+
+// A script that has left the output directory: its bytes, should they come
+// again, are a new transaction. Only scripts the journal knows are marked.
+void MarkMoved(Run& run, ImportJournal& journal, const std::string& path,
+               const std::string& name) {
+  std::string hash;
+  if (journal.empty() || !HashFile(run.env, path, &hash)) return;
+  const JournalMark* mark = journal.Find(hash);
+  if (mark && mark->state != JournalState::kMoved)
+    journal.Record(hash, JournalState::kMoved, name, false);  // failures show at the rewrite
 }
 
 // Makes the backup directory, or when a run of the same second has taken the
@@ -50,7 +63,7 @@ std::string WithSeparator(std::string directory) {
 }  // namespace
 
 void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string destination_prefix,
-                           std::string_view pattern) {
+                           std::string_view pattern, ImportJournal* journal) {
   Diagnostics& diag = run.diag;
   std::vector<std::string> names;
   if (!run.env.ListMatches(source_prefix + std::string(pattern), &names)) {
@@ -59,7 +72,9 @@ void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string dest
     diag.log("[GroupFileList] Error: Unable to find %s in %s directory.\n", pattern, source_prefix);
     return;
   }
-  for (const std::string& name : names) MoveOne(run, source_prefix, destination_prefix, name);
+  for (const std::string& name : names)
+    if (MoveOne(run, source_prefix, destination_prefix, name) && journal)
+      MarkMoved(run, *journal, destination_prefix + name, name);
 }
 
 bool MoveProcessedFiles(Run& run) {
@@ -93,8 +108,20 @@ bool MoveProcessedFiles(Run& run) {
   for (const InputFile& file : run.files) MoveOne(run, input, destination, file.name);
 
   const std::string output = WithSeparator(run.settings.output_directory.value_or(""));
-  EnumerateAndMoveFiles(run, output, destination, "*.tvr");
+  // No journal, nothing to forget: no run has imported from here.
+  ImportJournal journal(run.env, output + kImportJournalName);
+  const bool journaled = journal.OpenExisting();
+  EnumerateAndMoveFiles(run, output, destination, "*.tvr", journaled ? &journal : nullptr);
   EnumerateAndMoveFiles(run, output, destination, "*.olog");
+  if (journaled && !journal.DropMoved()) {
+    run.errors_reported = true;
+    std::string reason = journal.failure();
+    if (reason.ends_with('.')) reason.pop_back();  // the system's own full stop
+    diag.err() << "\n[MoveProcessedFiles] Error: Unable to write the import journal "
+               << journal.path() << ". " << reason << "." << std::endl;
+    diag.log("\n[MoveProcessedFiles] Error: Unable to write the import journal %s. %s.\n",
+             journal.path(), reason);
+  }
   return true;
 }
 

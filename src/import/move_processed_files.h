@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "import/import_journal.h"
 #include "run/run.h"
 
 namespace tavrin {
@@ -14,14 +15,18 @@ namespace tavrin {
 /// file list, then every `*.tvr` and `*.olog` of the output directory.
 /// Moves nothing when the file list is empty or the directory cannot be made
 /// (false in the latter case). A file that cannot be moved is reported and
-/// the rest are still moved; that does not make the stage fail. A directory
-/// not made or a file not moved sets the run's errors_reported.
+/// the rest are still moved; that does not make the stage fail. Each script
+/// moved is marked `moved` in the import journal of the output directory,
+/// which is then rewritten without the scripts that are gone: the same bytes
+/// arriving later are a new transaction. A directory not made, a file not
+/// moved or a journal not written sets the run's errors_reported.
 bool MoveProcessedFiles(Run& run);
 
 /// Moves every entry of `source_prefix` + `pattern` to `destination_prefix` +
 /// its bare name. Both prefixes end in the path separator. Reports each move
-/// and each refusal; reports a search that finds nothing.
+/// and each refusal; reports a search that finds nothing. With a `journal`,
+/// each file moved that it knows by its bytes is marked `moved` there.
 void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string destination_prefix,
-                           std::string_view pattern);
+                           std::string_view pattern, ImportJournal* journal = nullptr);
 
 }  // namespace tavrin

@@ -7,6 +7,8 @@
 
 #include <sstream>
 
+#include "import/import_journal.h"
+#include "import/sha256.h"
 #include "platform/path.h"
 #include "support/env_wrapper.h"
 #include "support/temp_dir.h"
@@ -42,7 +44,12 @@ class PinnedEnv : public test::EnvWrapper {
     move_errors.push_back(LastError());
     return false;
   }
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    if (refuse_renames) return Fail(refuse_renames);
+    return EnvWrapper::RenameReplacing(from, to);
+  }
   std::string squatter;
+  int refuse_renames = 0;
   int refuse_directories = 0;
   std::vector<std::string> made;
   std::vector<int> move_errors;
@@ -142,6 +149,51 @@ TEST_F(MoveProcessedFilesTest, TakenDestinationIsReportedWithItsReasonAndTheRest
   EXPECT_EQ(ReadFile(dir_.path() / "in" / "b.sql"), "b.sql");
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "a.sql");
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "c.sql"), "c.sql");
+}
+
+
+std::string HashOf(const std::string& bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  return hash.HexDigest();
+}
+
+TEST_F(MoveProcessedFilesTest, MovedScriptsLeaveTheJournalAndWhatWaitsStays) {
+  PinnedEnv env;
+  const fs::path out = dir_.path() / "out";
+  const fs::path journal = out / kImportJournalName;
+  WriteFile(dir_.path() / "in" / "a.sql", "input");
+  WriteFile(out / "Output1.tvr", "-- 1\nEXIT\n");
+  WriteFile(out / "Output2.tvr", "-- 2\nEXIT\n");
+  WriteFile(out / "Output3.tvr", "-- 3\nEXIT\n");  // never imported
+  const std::string waiting =
+      HashOf("-- 4\nEXIT\n") + " ended 2026-01-01T10:00:00Z Output4.tvr\n";  // still there
+  const std::string before =
+      HashOf("-- 1\nEXIT\n") + " started 2026-01-01T10:00:00Z Output1.tvr\n" + waiting +
+      HashOf("-- 1\nEXIT\n") + " ended 2026-01-01T10:00:01Z Output1.tvr\n" +
+      HashOf("-- 2\nEXIT\n") + " started 2026-01-01T10:00:02Z Output2.tvr\n";
+  WriteFile(journal, before);
+
+  env.refuse_renames = 13;
+  ASSERT_TRUE(Move(env, {"a.sql"}));
+  // The moves stand; the moved lines stay until a later backup drops them.
+  EXPECT_TRUE(errors_reported_);
+  std::string reason = env.ErrorText(13);
+  if (reason.ends_with('.')) reason.pop_back();
+  EXPECT_TRUE(err_.str().ends_with("\n[MoveProcessedFiles] Error: Unable to write the import "
+                                   "journal " + journal.string() + ". " + reason + ".\n"))
+      << err_.str();
+  EXPECT_EQ(ReadFile(journal),
+            before + HashOf("-- 1\nEXIT\n") + " moved 2026-01-02T03:04:05Z Output1.tvr\n" +
+                HashOf("-- 2\nEXIT\n") + " moved 2026-01-02T03:04:05Z Output2.tvr\n");
+  EXPECT_EQ(fs::directory_iterator(out)->path().filename(), kImportJournalName);
+
+  // The next backup, even one that moves no script, rewrites it.
+  env.refuse_renames = 0;
+  WriteFile(dir_.path() / "in" / "b.sql", "input");
+  ASSERT_TRUE(Move(env, {"b.sql"}));
+  EXPECT_EQ(ReadFile(journal), waiting);
+  EXPECT_FALSE(errors_reported_);
 }
 
 }  // namespace

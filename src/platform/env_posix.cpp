@@ -51,6 +51,7 @@ class PosixOutputFile final : public OutputFile {
       ssize_t n = ::write(fd_, data.data(), data.size());
       if (n < 0) {
         if (errno == EINTR) continue;
+        error_ = errno;
         return false;
       }
       data.remove_prefix(static_cast<std::size_t>(n));
@@ -61,12 +62,16 @@ class PosixOutputFile final : public OutputFile {
     if (fd_ < 0) return true;
     int fd = fd_;
     fd_ = -1;
-    return ::close(fd) == 0;
+    if (::close(fd) == 0) return true;
+    error_ = errno;
+    return false;
   }
+  int LastError() const override { return error_; }
   int fd() const { return fd_; }
 
  private:
   int fd_;
+  int error_ = 0;
 };
 
 DateTime FromTm(const std::tm& tm) {
@@ -176,6 +181,24 @@ class PosixEnv final : public Env {
     *exists = fd < 0 && errno == EEXIST;
     if (fd < 0) return Fail(), nullptr;
     return std::make_unique<PosixOutputFile>(fd);
+  }
+
+  std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(), nullptr;
+    return std::make_unique<PosixOutputFile>(fd);
+  }
+
+  bool SyncFile(OutputFile& file) override {
+    const int fd = static_cast<PosixOutputFile&>(file).fd();
+    if (fd < 0) {
+      last_error_ = EBADF;
+      return false;
+    }
+    for (;;) {
+      if (::fsync(fd) == 0) return true;
+      if (errno != EINTR) return Fail();
+    }
   }
 
   bool MoveNoReplace(const std::string& from, const std::string& to) override {

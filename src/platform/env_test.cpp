@@ -110,6 +110,26 @@ TEST(SystemEnv, NewOutputsNeverReplaceAFile) {
             nullptr);
 }
 
+TEST(SystemEnv, AppendsAtTheEndAndSyncs) {
+  TempDir dir;
+  Env& env = *Env::Default();
+  const std::string path = (dir.path() / "journal").string();
+  for (const char* line : {"one\n", "two\n"}) {
+    auto file = env.OpenForAppending(path);  // made by the first, kept by the second
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->Append(line));
+    EXPECT_TRUE(env.SyncFile(*file));
+    // Readable while it is open for writing.
+    EXPECT_NE(env.OpenForReading(path), nullptr);
+    EXPECT_TRUE(file->Close());
+    EXPECT_FALSE(env.SyncFile(*file));
+  }
+  EXPECT_EQ(ReadFile(path), "one\ntwo\n");
+  EXPECT_EQ(env.OpenForAppending(dir.path().string()), nullptr);
+  EXPECT_EQ(env.OpenForAppending((dir.path() / "missing" / "journal").string()), nullptr);
+  EXPECT_NE(env.LastError(), 0);
+}
+
 TEST(SystemEnv, RefusesToReadADirectory) {
   TempDir dir;
   Env& env = *Env::Default();

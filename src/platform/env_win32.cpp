@@ -95,6 +95,26 @@ class Win32Env final : public Env {
     return std::make_unique<Win32OutputFile>(std::move(file));
   }
 
+  std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
+    // Others may read it meanwhile; no one else writes to it.
+    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return Fail(), nullptr;
+    // The one writer: every write after this one lands at the end.
+    LARGE_INTEGER end = {};
+    if (!::SetFilePointerEx(file.get(), end, nullptr, FILE_END)) return Fail(), nullptr;
+    return std::make_unique<Win32OutputFile>(std::move(file));
+  }
+
+  bool SyncFile(OutputFile& file) override {
+    HANDLE handle = static_cast<Win32OutputFile&>(file).handle();
+    if (!handle) {
+      last_error_ = ERROR_INVALID_HANDLE;
+      return false;
+    }
+    return ::FlushFileBuffers(handle) || Fail();
+  }
+
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     // To another volume the system copies, flushed to disk before the call
     // returns, and then deletes the original.

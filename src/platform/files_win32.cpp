@@ -21,15 +21,30 @@ long long Win32ReadableFile::Read(char* buffer, std::size_t size) {
 }
 
 bool Win32OutputFile::Append(std::string_view data) {
-  if (!handle_.valid()) return false;
+  if (!handle_.valid()) {
+    error_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
   while (!data.empty()) {
     DWORD written = 0;
     const auto chunk = static_cast<DWORD>(std::min(data.size(), kMaxChunk));
-    if (!::WriteFile(handle_.get(), data.data(), chunk, &written, nullptr) || written == 0)
+    if (!::WriteFile(handle_.get(), data.data(), chunk, &written, nullptr)) {
+      error_ = static_cast<int>(::GetLastError());
       return false;
+    }
+    if (written == 0) {
+      error_ = ERROR_WRITE_FAULT;
+      return false;
+    }
     data.remove_prefix(written);
   }
   return true;
+}
+
+bool Win32OutputFile::Close() {
+  if (handle_.Close()) return true;
+  error_ = static_cast<int>(::GetLastError());
+  return false;
 }
 
 }  // namespace tavrin

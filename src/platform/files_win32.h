@@ -20,13 +20,15 @@ class Win32OutputFile final : public OutputFile {
  public:
   explicit Win32OutputFile(ScopedHandle handle) : handle_(std::move(handle)) {}
   bool Append(std::string_view data) override;
-  bool Close() override { return handle_.Close(); }
+  bool Close() override;
+  int LastError() const override { return error_; }
 
   /// The open handle (not inheritable), or null once closed.
   HANDLE handle() const { return handle_.valid() ? handle_.get() : nullptr; }
 
  private:
   ScopedHandle handle_;
+  int error_ = 0;
 };
 
 }  // namespace tavrin

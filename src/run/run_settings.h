@@ -17,6 +17,7 @@ struct RunSettings {
   bool move = false;                            // -m
   bool discard_last_group = false;              // -D
   bool fail_on_reported_errors = false;         // -e
+  bool force = false;                           // -F: import whatever the journal says
 };
 
 }  // namespace tavrin

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "e2e/import_texts.h"
 #include "e2e/stand_in.h"
 
 namespace tavrin::test {
@@ -68,7 +69,9 @@ TEST_F(BatchTest, FullRunMovesInputsScriptsAndOutputLogs) {
             (std::vector<std::string>{"Output1.tvr", "Output2.tvr", "a.sql", "b.sql", "c.sql",
                                       logs[0].first, logs[1].first}));
   EXPECT_TRUE(Entries(in_).empty());
-  EXPECT_TRUE(Entries(out_).empty());
+  // Only the import journal stays, with nothing left waiting in it.
+  EXPECT_EQ(Entries(out_), std::vector<std::string>{kJournalName});
+  EXPECT_EQ(ReadFile(out_ / kJournalName), "");
   // The scripts arrive unchanged, and each output log holds its own script's run.
   const fs::path golden = fs::path(TAVRIN_SOURCE_DIR) / "tests" / "e2e" / "golden" / "examples";
   for (int i = 0; i < 2; ++i) {
@@ -108,7 +111,7 @@ TEST_F(BatchTest, FileThatCannotBeMovedIsReportedAndTheRestAreMoved) {
   const auto moved = Entries(work_ / backups[0]);
   EXPECT_EQ(moved.size(), 6u);
   EXPECT_EQ(std::count(moved.begin(), moved.end(), "b.sql"), 0);
-  EXPECT_TRUE(Entries(out_).empty());
+  EXPECT_EQ(Entries(out_), std::vector<std::string>{kJournalName});
   EXPECT_NE(r.out.find(Moved("a.sql", backups[0]) + Moved("c.sql", backups[0])), std::string::npos);
   EXPECT_NE(OnlyLog(work_).find(refusal), std::string::npos);
 }
@@ -143,7 +146,7 @@ TEST_F(BatchTest, MovesAcrossFileSystems) {
             (std::vector<std::string>{"Output1.tvr", "Output2.tvr", "a.sql", "b.sql", "c.sql",
                                       logs[0].first, logs[1].first}));
   EXPECT_TRUE(Entries(far.path() / "in").empty());
-  EXPECT_TRUE(Entries(far.path() / "out").empty());
+  EXPECT_EQ(Entries(far.path() / "out"), std::vector<std::string>{kJournalName});
   for (const char* name : {"a.sql", "b.sql", "c.sql"})
     EXPECT_EQ(ReadFile(moved_to / name), ReadFile(fs::path(TAVRIN_EXAMPLES) / "batch" / name));
   const fs::path golden = fs::path(TAVRIN_SOURCE_DIR) / "tests" / "e2e" / "golden" / "examples";
@@ -175,7 +178,7 @@ TEST_F(BatchTest, WithoutParsingNothingIsMoved) {
                                     warning + "\nTime elapsed :N secs\n");
   EXPECT_TRUE(BackupDirectories(work_).empty());
   EXPECT_EQ(Entries(in_).size(), 3u);
-  EXPECT_EQ(Entries(out_).size(), 4u);  // both scripts and their output logs
+  EXPECT_EQ(Entries(out_).size(), 5u);  // both scripts, their output logs and the journal
   EXPECT_TRUE(OnlyLog(work_).ends_with(warning));
 }
 

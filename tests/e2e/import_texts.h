@@ -36,6 +36,16 @@ inline std::string StaleNotice(const std::string& path) {
   return "\n[ImportLogFiles] Notice: Script " + path +
          " was not written by this run. It is not imported.\n";
 }
+inline std::string ImportedNotice(const std::string& name, const std::string& time) {
+  return "\n[ImportLogFiles] Notice: " + name + " was imported on " + time +
+         "; skipped. Use -F to import it again.\n";
+}
+inline std::string CutShortWarning(const std::string& name) {
+  return "\n[ImportLogFiles] Warning: " + name +
+         " was being imported when an earlier run stopped; it may be partly in the database. "
+         "Skipped: check the database, then use -F to import it again.\n";
+}
+inline const std::string kJournalName = "tavrin-imports.journal";
 inline const std::string kElapsed = "\nTime elapsed :N secs\n";
 
 }  // namespace tavrin::test

@@ -16,6 +16,16 @@
 // TAVRIN_STAND_IN_CRLF is "1" (on Windows standard output writes every LF
 // as CR LF anyway).
 //
+// TAVRIN_STAND_IN_RECORD names a file to which every run appends the bytes
+// of its script and a line "--- end of <bare name> ---", so that a test sees
+// what reached the client over several runs.
+//
+// TAVRIN_STAND_IN_HOLD names one script by its bare name: having printed it,
+// the client stands still, as a long transaction would, while a test acts.
+// It writes "held" into the pipe <TAVRIN_STAND_IN_PIPES>/held, waits for a
+// line from <TAVRIN_STAND_IN_PIPES>/release, goes on to its end and writes
+// "ended" into the held pipe. Both are named pipes the test made.
+//
 // Standard C++ only: it is built for Windows as sqlplus.exe as well.
 
 #include <csignal>
@@ -70,6 +80,26 @@ std::string ShapeLines(const std::string& shape, int* status) {
   return "[stand-in sqlplus] unknown shape " + shape + "\n";
 }
 
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+void Record(const char* script, const std::string& content) {
+  const std::string record = Variable("TAVRIN_STAND_IN_RECORD");
+  if (record.empty()) return;
+  std::ofstream out(record, std::ios::binary | std::ios::app);
+  out << content << "--- end of " << BareName(script) << " ---\n";
+}
+
+// Opening a named pipe waits for the other end: that is the handshake.
+void Tell(const std::string& pipe, const char* word) { std::ofstream(pipe) << word << "\n"; }
+void AwaitLine(const std::string& pipe) {
+  std::ifstream in(pipe);
+  std::string line;
+  std::getline(in, line);
+}
+
 void WriteLines(std::string text) {
 #ifndef _WIN32
   const char* crlf = std::getenv("TAVRIN_STAND_IN_CRLF");
@@ -102,6 +132,7 @@ int main(int argc, char** argv) {
     if (in) {
       std::string content(std::istreambuf_iterator<char>(in), {});
       std::cout << content;
+      Record(script, content);
       std::string shape = ShapeFor(script);
       if (!shape.empty()) {
         // The client's own lines start on a line of their own.
@@ -116,6 +147,13 @@ int main(int argc, char** argv) {
   std::cout.flush();
   std::cerr.flush();
 
+  const std::string pipes = Variable("TAVRIN_STAND_IN_PIPES");
+  const bool hold = script && !pipes.empty() && BareName(script) == Variable("TAVRIN_STAND_IN_HOLD");
+  if (hold) {
+    Tell(pipes + "/held", "held");
+    AwaitLine(pipes + "/release");
+  }
+
   if (const char* doomed = std::getenv("TAVRIN_STAND_IN_REMOVE")) std::remove(doomed);
 
   const char* wanted = std::getenv("TAVRIN_STAND_IN_EXIT");
@@ -126,5 +164,6 @@ int main(int argc, char** argv) {
     }
     status = std::atoi(wanted);
   }
+  if (hold) Tell(pipes + "/held", "ended");
   return status;
 }

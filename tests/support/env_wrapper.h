@@ -28,6 +28,11 @@ class EnvWrapper : public Env {
     injected_error_ = 0;
     return target_->CreateNewOutput(path, exists);
   }
+  std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
+    injected_error_ = 0;
+    return target_->OpenForAppending(path);
+  }
+  bool SyncFile(OutputFile& file) override { return Track(target_->SyncFile(file)); }
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     return Track(target_->MoveNoReplace(from, to));
   }

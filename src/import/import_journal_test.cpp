@@ -1,0 +1,169 @@
+// The import journal on a scratch directory, with the clock pinned.
+
+#include "import/import_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/path.h"
+#include "support/env_wrapper.h"
+#include "support/temp_dir.h"
+
+namespace tavrin {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+const std::string kA(64, 'a');
+const std::string kB(64, 'b');
+const std::string kC(64, 'c');
+
+// A pinned clock; counts syncs and can refuse them.
+class JournalEnv : public test::EnvWrapper {
+ public:
+  JournalEnv() : EnvWrapper(Env::Default()) {}
+  DateTime UtcNow() override { return {2026, 1, 2, 3, 4, 5}; }
+  bool SyncFile(OutputFile& file) override {
+    ++syncs;
+    if (refuse_syncs) return Fail(5);
+    return EnvWrapper::SyncFile(file);
+  }
+  int syncs = 0;
+  bool refuse_syncs = false;
+};
+
+class ImportJournalTest : public ::testing::Test {
+ protected:
+  std::string Path() const { return JoinPath(dir_.path().string(), kImportJournalName); }
+  std::string Text() const { return ReadFile(Path()); }
+
+  TempDir dir_;
+  JournalEnv env_;
+};
+
+TEST_F(ImportJournalTest, LastLineOfEachHashCountsAndUnreadableLinesAreIgnored) {
+  WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z Output1.tvr\n" +
+                        kA + " ended 2026-01-01T10:00:07Z Output1.tvr\n" +
+                        kB + " started 2026-01-01T10:00:08Z Output 2.tvr\r\n" +
+                        std::string(64, 'A') + " ended 2026-01-01T10:00:09Z upper.tvr\n" +
+                        kC + " done 2026-01-01T10:00:09Z state.tvr\n" +
+                        kC + " ended 2026-01-01 10:00:09 time.tvr\n" +
+                        kC + " ended 2026-01-01T10:00:09Z\n" +  // no name
+                        "\n" + kC + " ended 2026-01-01T10:0");  // torn by a crash
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.Open());
+  EXPECT_EQ(journal.unreadable_lines(), 6);
+  ASSERT_NE(journal.Find(kA), nullptr);
+  EXPECT_EQ(journal.Find(kA)->state, JournalState::kEnded);
+  EXPECT_EQ(journal.Find(kA)->time, "2026-01-01T10:00:07Z");
+  ASSERT_NE(journal.Find(kB), nullptr);
+  EXPECT_EQ(journal.Find(kB)->state, JournalState::kStarted);
+  EXPECT_EQ(journal.Find(kC), nullptr);
+
+  // The torn line is ended first, so the new line stands on its own.
+  const std::string before = Text();
+  ASSERT_TRUE(journal.Record(kC, JournalState::kStarted, "Output3.tvr", true));
+  EXPECT_EQ(Text(), before + "\n" + kC + " started 2026-01-02T03:04:05Z Output3.tvr\n");
+  EXPECT_TRUE(journal.Close());
+
+  ImportJournal again(env_, Path());
+  ASSERT_TRUE(again.Open());
+  EXPECT_EQ(again.unreadable_lines(), 6);
+  ASSERT_NE(again.Find(kC), nullptr);
+  EXPECT_EQ(again.Find(kC)->state, JournalState::kStarted);
+}
+
+TEST_F(ImportJournalTest, StartedLinesAreSyncedTheOthersAtTheEnd) {
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.Open());  // made when missing
+  EXPECT_EQ(Text(), "");
+  ASSERT_TRUE(journal.Record(kA, JournalState::kStarted, "Output1.tvr", true));
+  EXPECT_EQ(env_.syncs, 1);
+  ASSERT_TRUE(journal.Record(kA, JournalState::kEnded, "Output1.tvr", false));
+  EXPECT_EQ(env_.syncs, 1);
+  // Written at once all the same, for a run killed before the end.
+  EXPECT_EQ(Text(), kA + " started 2026-01-02T03:04:05Z Output1.tvr\n" + kA +
+                        " ended 2026-01-02T03:04:05Z Output1.tvr\n");
+  EXPECT_EQ(journal.Find(kA)->state, JournalState::kEnded);
+  EXPECT_TRUE(journal.Close());
+  EXPECT_EQ(env_.syncs, 2);
+}
+
+TEST_F(ImportJournalTest, AFailedWriteLeavesTheJournalUnusableForTheRun) {
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.Open());
+  env_.refuse_syncs = true;
+  EXPECT_FALSE(journal.Record(kA, JournalState::kStarted, "Output1.tvr", true));
+  EXPECT_EQ(journal.failure(), env_.ErrorText(5));
+  env_.refuse_syncs = false;
+  EXPECT_FALSE(journal.Record(kB, JournalState::kStarted, "Output2.tvr", true));
+  EXPECT_FALSE(journal.Close());
+
+  // A journal that cannot be made at all.
+  std::filesystem::create_directory(dir_.path() / "taken");
+  ImportJournal directory(env_, (dir_.path() / "taken").string());
+  EXPECT_FALSE(directory.Open());
+  EXPECT_FALSE(directory.failure().empty());
+}
+
+TEST_F(ImportJournalTest, WithdrawTakesBackTheLastLine) {
+  WriteFile(Path(), kA + " ended 2026-01-01T10:00:07Z Output1.tvr\n");
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.Open());
+  ASSERT_TRUE(journal.Record(kA, JournalState::kStarted, "Output1.tvr", true));
+  ASSERT_TRUE(journal.Record(kB, JournalState::kStarted, "Output2.tvr", true));
+  ASSERT_TRUE(journal.Withdraw());
+  EXPECT_EQ(journal.Find(kB), nullptr);
+  ASSERT_TRUE(journal.Withdraw());
+  EXPECT_EQ(journal.Find(kA)->state, JournalState::kEnded);
+  EXPECT_EQ(Text(), kA + " ended 2026-01-01T10:00:07Z Output1.tvr\n");
+  // Still usable afterwards.
+  ASSERT_TRUE(journal.Record(kC, JournalState::kStarted, "Output3.tvr", true));
+  EXPECT_TRUE(journal.Close());
+  EXPECT_EQ(Text(), kA + " ended 2026-01-01T10:00:07Z Output1.tvr\n" + kC +
+                        " started 2026-01-02T03:04:05Z Output3.tvr\n");
+}
+
+TEST_F(ImportJournalTest, DropMovedLeavesOnlyWhatStillWaits) {
+  WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z Output1.tvr\n" +
+                        kB + " started 2026-01-01T10:00:01Z Output2.tvr\n" +
+                        kA + " ended 2026-01-01T10:00:02Z Output1.tvr\n" +
+                        kC + " moved 2026-01-01T10:00:03Z Output3.tvr\n" +
+                        kC + " started 2026-01-01T10:00:04Z Copy.tvr\n" +  // came again
+                        "junk\n");
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.OpenExisting());
+  ASSERT_TRUE(journal.Record(kA, JournalState::kMoved, "Output1.tvr", false));
+  ASSERT_TRUE(journal.DropMoved());
+  EXPECT_EQ(Text(), kB + " started 2026-01-01T10:00:01Z Output2.tvr\n" +
+                        kC + " moved 2026-01-01T10:00:03Z Output3.tvr\n" +
+                        kC + " started 2026-01-01T10:00:04Z Copy.tvr\n");
+  EXPECT_EQ(journal.Find(kA), nullptr);
+
+  ImportJournal second(env_, Path());
+  ASSERT_TRUE(second.OpenExisting());
+  ASSERT_TRUE(second.Record(kB, JournalState::kMoved, "Output2.tvr", false));
+  ASSERT_TRUE(second.Record(kC, JournalState::kMoved, "Copy.tvr", false));
+  ASSERT_TRUE(second.DropMoved());
+  EXPECT_EQ(Text(), "");
+  // Only the journal is left: no temporary file beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(ImportJournalTest, OpenExistingNeverMakesOne) {
+  ImportJournal journal(env_, Path());
+  EXPECT_FALSE(journal.OpenExisting());
+  EXPECT_FALSE(std::filesystem::exists(Path()));
+}
+
+TEST(JournalTime, IsUtcInTheIsoShape) {
+  EXPECT_EQ(JournalTime({2026, 12, 1, 9, 5, 3}), "2026-12-01T09:05:03Z");
+}
+
+}  // namespace
+}  // namespace tavrin
