@@ -289,8 +289,14 @@ TEST(SystemEnv, ChildReadsItsInputTextThenEndOfInput) {
     ChildExit exit;
     ASSERT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
     out->Close();
+    std::string echoed = text;
+#ifdef _WIN32
+    // The probe writes in text mode: every LF goes out as CR LF.
+    echoed.clear();
+    for (char c : text) echoed.append(c == '\n' ? "\r\n" : std::string(1, c));
+#endif
     EXPECT_EQ(ReadFile(dir.path() / "out"),
-              std::filesystem::current_path().string() + "|(unset)|" + text);
+              std::filesystem::current_path().string() + "|(unset)|" + echoed);
   }
 }
 
