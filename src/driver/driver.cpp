@@ -1,7 +1,9 @@
 #include "driver/driver.h"
 
+#include <cstdlib>
 
 #include "driver/banner.h"
+#include "driver/option_letters.h"
 #include "driver/option_scanner.h"
 #include "run/run.h"
 #include "driver/usage.h"
@@ -17,7 +19,7 @@ enum class OptionsResult { kRun, kExitSuccess, kExitFailure };
 
 OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
   const char* program = argc > 0 ? argv[0] : "";
-  OptionScanner scanner(argc, argv, "hpIlmeFD:U:P:S:i:o:");
+  OptionScanner scanner(argc, argv, kOptionLetters);
   RunSettings& s = run.settings;
   for (;;) {
     int option = scanner.Next();
@@ -64,9 +66,18 @@ void ForgetEmptyValues(RunSettings& s) {
     if (value->has_value() && (*value)->empty()) value->reset();
 }
 
+// Without -P, or with an empty one, the password comes from the
+// environment, where other local users cannot read it.
+void PasswordFromEnvironment(RunSettings& s) {
+  if (s.password) return;
+  const char* value = std::getenv("TAVRIN_PASSWORD");
+  if (value && *value) s.password = value;
+}
+
 // The checks and stages after the options; false on the first failure.
 bool ValidateAndRunStages(int argc, const char* program, Run& run) {
   ForgetEmptyValues(run.settings);
+  PasswordFromEnvironment(run.settings);
   const RunSettings& s = run.settings;
   Diagnostics& diag = run.diag;
 

@@ -6,6 +6,8 @@ namespace tavrin {
 
 int OptionScanner::Next() {
   argument_.clear();
+  argument_index_ = -1;
+  argument_offset_ = 0;
   if (bundle_ && *bundle_ == '\0') bundle_ = nullptr;
   if (!bundle_) {
     if (index_ >= argc_) return kEnd;
@@ -31,7 +33,10 @@ int OptionScanner::Next() {
   bundle_ = nullptr;
   if (*rest != '\0') {
     argument_ = rest;
+    argument_index_ = index_ - 1;
+    argument_offset_ = static_cast<std::size_t>(rest - argv_[index_ - 1]);
   } else if (index_ < argc_) {
+    argument_index_ = index_;
     argument_ = argv_[index_++];
   } else {
     return '?';

@@ -3,6 +3,7 @@
 // Windows users type it, and stops at the first argument that is not an
 // option.
 
+#include <cstddef>
 #include <string>
 
 namespace tavrin {
@@ -20,6 +21,10 @@ class OptionScanner {
   int Next();
 
   const std::string& argument() const { return argument_; }
+  /// Where the last option's argument stands: argv[argument_index()], from
+  /// byte argument_offset() on; argument_index() is -1 when it took none.
+  int argument_index() const { return argument_index_; }
+  std::size_t argument_offset() const { return argument_offset_; }
   /// Index of the next argument to examine.
   int index() const { return index_; }
 
@@ -30,6 +35,8 @@ class OptionScanner {
   int index_ = 1;
   const char* bundle_ = nullptr;  // the next letter of the current bundle
   std::string argument_;
+  int argument_index_ = -1;
+  std::size_t argument_offset_ = 0;
 };
 
 }  // namespace tavrin

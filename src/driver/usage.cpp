@@ -32,7 +32,8 @@ void WriteFullUsage(std::ostream& err, std::string_view program) {
       << "  -e\t Exit with code 2 when an import or the backup reported errors\n"
       << "  -m\t Move processed files to a backup directory\n"
       << "  -D\t Leave the last group for the next run (takes one argument, not used)\n"
-      << "  -F\t Import scripts again that the import journal shows as imported\n";
+      << "  -F\t Import scripts again that the import journal shows as imported\n"
+      << "  TAVRIN_PASSWORD\t Environment variable holding the password when -P is not given\n";
   err.flush();
 }
 

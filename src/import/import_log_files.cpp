@@ -25,11 +25,21 @@ struct Script {
 enum class Outcome { kClean, kReportedErrors, kAbort };
 
 // Each value is one argument of its own: a blank, a quote or an "@" in the
-// user, password or host can never turn into a further argument.
+// user or host can never turn into a further argument. The password is not
+// among them: any local user can read a command line. -L makes the client
+// try the logon once and end when it is refused, instead of asking again.
 std::vector<std::string> SqlPlusArguments(const RunSettings& s, const std::string& script) {
-  return {"sqlplus",
-          s.user.value_or("") + "/" + s.password.value_or("") + "@" + s.host.value_or(""),
-          "@" + script};
+  return {"sqlplus", "-L", s.user.value_or("") + "@" + s.host.value_or(""), "@" + script};
+}
+
+// What the client reads at its password prompt. After it comes end-of-input,
+// so the client never waits on the console.
+std::string PasswordInput(const RunSettings& s) {
+#ifdef _WIN32
+  return s.password.value_or("") + "\r\n";
+#else
+  return s.password.value_or("") + "\n";
+#endif
 }
 
 std::string BareName(const std::string& path, const std::string& directory) {
@@ -191,9 +201,11 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
 
   ChildCommand child;
   child.argv = SqlPlusArguments(run.settings, script.path);
-  // Only the child's standard output goes to the log; its input and errors,
-  // and everything we print ourselves, stay on the console.
+  // Only the child's standard output goes to the log; its errors, and
+  // everything we print ourselves, stay on the console. Its input is the
+  // password alone.
   child.stdout_file = output_log.get();
+  child.stdin_text = PasswordInput(run.settings);
   ChildExit exit;
   if (!run.env.RunChild(child, &exit)) {
     const int error = run.env.LastError();

@@ -31,6 +31,7 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     runs.push_back(command.argv);
+    inputs.push_back(command.stdin_text.value_or("(console)"));
     command.stdout_file->Append(printed);
     *exit = {};
     return true;
@@ -56,6 +57,7 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   int refuse_sync = 0;
   std::string printed = "ran\n";  // what each sqlplus run prints
   std::vector<std::vector<std::string>> runs;
+  std::vector<std::string> inputs;  // what each run was given to read
 };
 
 struct ImportRun {
@@ -80,8 +82,14 @@ TEST(ImportLogFiles, OutputLogThatCannotBeMadeStopsAfterTheScriptsBeforeIt) {
 
   EXPECT_FALSE(ImportLogFiles(r.run));
   ASSERT_EQ(r.env.runs.size(), 1u);
-  EXPECT_EQ(r.env.runs[0],
-            (std::vector<std::string>{"sqlplus", "u/p@h", "@" + JoinPath(output, "Output1.tvr")}));
+  // The password is in no argument; the client reads it, then end-of-input.
+  EXPECT_EQ(r.env.runs[0], (std::vector<std::string>{"sqlplus", "-L", "u@h",
+                                                     "@" + JoinPath(output, "Output1.tvr")}));
+#ifdef _WIN32
+  EXPECT_EQ(r.env.inputs[0], "p\r\n");
+#else
+  EXPECT_EQ(r.env.inputs[0], "p\n");
+#endif
   EXPECT_EQ(ReadFile(dir.path() / "import1_2026_01_02_03_04_05.olog"), "ran\n");
   EXPECT_EQ(r.out.str(),
             "\n\nImporting data from file == Output1.tvr== to SQL*PLUS started ...\n"
@@ -153,8 +161,8 @@ TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
   EXPECT_TRUE(ImportLogFiles(r.run));
   ASSERT_EQ(r.env.runs.size(), 2u);
   // In the order written, whatever their names.
-  EXPECT_EQ(r.env.runs[0][2], "@" + JoinPath(output, "Output3.tvr"));
-  EXPECT_EQ(r.env.runs[1][2], "@" + JoinPath(output, "Output2.tvr"));
+  EXPECT_EQ(r.env.runs[0][3], "@" + JoinPath(output, "Output3.tvr"));
+  EXPECT_EQ(r.env.runs[1][3], "@" + JoinPath(output, "Output2.tvr"));
   EXPECT_FALSE(r.run.errors_reported);
 }
 

@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files_win32.h"
@@ -159,6 +161,18 @@ bool ChildHandle(OutputFile* file, DWORD ours, HANDLE* handle) {
   return true;
 }
 
+// Writes `text` into the pipe a child reads as its standard input. A child
+// that ended without reading it has closed its end (ERROR_NO_DATA or
+// ERROR_BROKEN_PIPE): nothing more to do, its exit code tells the rest.
+void FeedChild(HANDLE pipe, std::string_view text) {
+  while (!text.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 20));
+    DWORD written = 0;
+    if (!::WriteFile(pipe, text.data(), chunk, &written, nullptr)) return;
+    text.remove_prefix(written);
+  }
+}
+
 }  // namespace
 
 bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
@@ -181,7 +195,21 @@ bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   if (!ChildHandle(command.stdout_file, STD_OUTPUT_HANDLE, &out_handle) ||
       !ChildHandle(command.stderr_file, STD_ERROR_HANDLE, &err_handle))
     return fail(ERROR_INVALID_HANDLE);
-  ScopedHandle in = InheritableCopy(::GetStdHandle(STD_INPUT_HANDLE));
+  // The child's input: a pipe of ours, or else our own input. Neither pipe
+  // end is inheritable; the child gets a copy of the read end through the
+  // handle list below, and the write end stays ours alone.
+  ScopedHandle input_read, input_write;
+  if (command.stdin_text) {
+    HANDLE read_end = nullptr, write_end = nullptr;
+    // Room for the whole text, so that the write never waits on the child.
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(command.stdin_text->size(), 1 << 20));
+    if (!::CreatePipe(&read_end, &write_end, nullptr, size)) return fail(::GetLastError());
+    input_read = ScopedHandle(read_end);
+    input_write = ScopedHandle(write_end);
+  }
+  ScopedHandle in =
+      InheritableCopy(command.stdin_text ? input_read.get() : ::GetStdHandle(STD_INPUT_HANDLE));
+  if (command.stdin_text && !in.valid()) return fail(::GetLastError());
   ScopedHandle out = InheritableCopy(out_handle);
   ScopedHandle err = InheritableCopy(err_handle);
 
@@ -219,6 +247,11 @@ bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   out.Close();
   err.Close();
   thread.Close();
+  input_read.Close();
+  if (command.stdin_text) {
+    FeedChild(input_write.get(), *command.stdin_text);
+    input_write.Close();  // end-of-input for the child
+  }
 
   if (::WaitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) return fail(::GetLastError());
   DWORD code = 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -61,6 +62,11 @@ struct ChildCommand {
   OutputFile* stdout_file = nullptr;  // null: the child shares ours
   OutputFile* stderr_file = nullptr;  // null: the child shares ours
   std::string working_directory;      // empty: ours
+  /// When set, the child's standard input is a pipe that receives exactly
+  /// these bytes and is then closed, so the child reads end-of-input after
+  /// them and never our console. When unset, the child shares our input. A
+  /// child that ends without reading them is no failure of RunChild.
+  std::optional<std::string> stdin_text;
   /// Variables set (or replaced) in the child's environment only.
   std::vector<std::pair<std::string, std::string>> environment;
 };

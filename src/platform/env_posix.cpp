@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -124,6 +125,68 @@ std::optional<std::string> ProgramFile(const std::string& name) {
       return candidate;
   }
   return std::nullopt;
+}
+
+// A descriptor closed when it goes out of scope.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd = -1) : fd_(fd) {}
+  ~ScopedFd() { Close(); }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// A pipe end moved above the standard descriptors (we may have been started
+// with one of them closed), so that binding the child's 0, 1 and 2 can
+// neither replace it nor leave it open in the child. Stays close-on-exec.
+int AboveStandardDescriptors(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  ::close(fd);
+  return moved;
+}
+
+// Writes `text` into the pipe a child reads as its standard input. A child
+// that ended without reading it has closed its end: the write fails with
+// EPIPE and raises SIGPIPE, which must not end us. So the signal is blocked
+// around the write and, when the write raised it, taken back before the
+// mask is restored. Either way the child's exit status tells the rest.
+void FeedChild(int fd, std::string_view text) {
+  sigset_t pipe_signal, before, pending;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  sigemptyset(&pending);
+  ::sigpending(&pending);
+  const bool already_pending = sigismember(&pending, SIGPIPE) == 1;
+  bool broken = false;
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      broken = errno == EPIPE;
+      break;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (broken && !already_pending) {
+    const timespec now{};
+    while (::sigtimedwait(&pipe_signal, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 class PosixEnv final : public Env {
@@ -256,8 +319,20 @@ class PosixEnv final : public Env {
       last_error_ = ENOENT;
       return false;
     }
+    // Our ends of the input pipe: the child's (read) end is closed here once
+    // the child has its copy, ours (write) once the text is in.
+    ScopedFd input_read, input_write;
+    if (command.stdin_text) {
+      int ends[2];
+      if (::pipe2(ends, O_CLOEXEC) != 0) return Fail();
+      input_read.Reset(AboveStandardDescriptors(ends[0]));
+      input_write.Reset(AboveStandardDescriptors(ends[1]));
+      if (input_read.get() < 0 || input_write.get() < 0) return Fail();
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (input_read.get() >= 0)
+      posix_spawn_file_actions_adddup2(&actions, input_read.get(), STDIN_FILENO);
     // The files are bound to the child only; our own descriptors stay as they are.
     if (auto* out = static_cast<PosixOutputFile*>(command.stdout_file))
       posix_spawn_file_actions_adddup2(&actions, out->fd(), STDOUT_FILENO);
@@ -282,6 +357,11 @@ class PosixEnv final : public Env {
     if (rc != 0) {
       last_error_ = rc;
       return false;
+    }
+    input_read.Close();
+    if (command.stdin_text) {
+      FeedChild(input_write.get(), *command.stdin_text);
+      input_write.Close();  // end-of-input for the child
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {

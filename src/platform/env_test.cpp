@@ -173,8 +173,17 @@ TEST(SystemEnv, ChildInheritsOnlyItsStandardDescriptors) {
   ChildExit exit;
   ASSERT_TRUE(env.RunChild(command, &exit));
   out->Close();
-  std::fclose(held);
   EXPECT_EQ(ReadFile(dir.path() / "out"), "4\n");
+
+  // With an input pipe, its read end is descriptor 0 and our write end stays ours.
+  out = env.CreateOutput((dir.path() / "out").string());
+  command.argv = {"sh", "-c", "ls /dev/fd/ | wc -l; readlink /proc/self/fd/0 | cut -c1-5"};
+  command.stdout_file = out.get();
+  command.stdin_text = "secret\n";
+  ASSERT_TRUE(env.RunChild(command, &exit));
+  out->Close();
+  std::fclose(held);
+  EXPECT_EQ(ReadFile(dir.path() / "out"), "4\npipe:\n");
 }
 
 // Whether a rename from directory `a` to directory `b` has to cross file systems.
@@ -281,6 +290,55 @@ TEST(SystemEnv, ChildGetsExactlyItsArgumentsDirectoryAndVariables) {
   out->Close();
   EXPECT_EQ(ReadFile(dir.path() / "out"), std::filesystem::current_path().string() + "|(unset)");
   EXPECT_EQ(exit.code, 0);
+}
+
+TEST(SystemEnv, ChildReadsItsInputTextThenEndOfInput) {
+  TempDir dir;
+  Env& env = *Env::Default();
+  // Far more than a pipe holds at once, as a long password may be.
+  const std::string long_text = std::string(1 << 20, 'a') + "\n";
+  for (const std::string& text : {std::string("pass word\n"), long_text, std::string()}) {
+    SCOPED_TRACE(text.size());
+    auto out = env.CreateOutput((dir.path() / "out").string());
+    ASSERT_NE(out, nullptr);
+    ChildCommand command;
+    command.argv = {ChildProbe()};
+    command.environment = {{"TAVRIN_PROBE_READ_INPUT", "1"}};
+    command.stdout_file = out.get();
+    command.stdin_text = text;
+    ChildExit exit;
+    ASSERT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
+    out->Close();
+    std::string echoed = text;
+#ifdef _WIN32
+    // The probe writes in text mode: every LF goes out as CR LF.
+    echoed.clear();
+    for (char c : text) echoed.append(c == '\n' ? "\r\n" : std::string(1, c));
+#endif
+    EXPECT_EQ(ReadFile(dir.path() / "out"),
+              std::filesystem::current_path().string() + "|(unset)|" + echoed);
+  }
+}
+
+TEST(SystemEnv, ChildThatNeverReadsItsInputEndsAndWeGoOn) {
+  // The child ends without reading: the rest of the text has nowhere to go.
+  // That must neither stop nor end us.
+  TempDir dir;
+  Env& env = *Env::Default();
+  for (int round = 0; round < 2; ++round) {
+    auto out = env.CreateOutput((dir.path() / "out").string());
+    ASSERT_NE(out, nullptr);
+    ChildCommand command;
+    command.argv = {ChildProbe(), "one"};
+    command.stdout_file = out.get();
+    command.stdin_text = std::string(4 << 20, 'p') + "\n";
+    ChildExit exit;
+    ASSERT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
+    out->Close();
+    EXPECT_FALSE(exit.signaled);
+    EXPECT_EQ(exit.code, 1);
+    EXPECT_EQ(ReadFile(dir.path() / "out"), "one|" + std::filesystem::current_path().string() + "|(unset)");
+  }
 }
 
 TEST(SystemEnv, MissingProgramIsFileNotFound) {

@@ -78,7 +78,7 @@ TEST_F(BatchTest, FullRunMovesInputsScriptsAndOutputLogs) {
     const std::string script = "Output" + std::to_string(i + 1) + ".tvr";
     EXPECT_EQ(ReadFile(moved_to / script), ReadFile(golden / script));
     EXPECT_EQ(logs[i].second,
-              StandInOutput("scott/tiger@orcl", out_ / script, ReadFile(golden / script)));
+              StandInOutput("scott@orcl", out_ / script, ReadFile(golden / script)));
   }
 
   std::string moves;

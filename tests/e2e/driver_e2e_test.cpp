@@ -22,7 +22,8 @@ const std::string kFullUsageTail =
     "  -e\t Exit with code 2 when an import or the backup reported errors\n"
     "  -m\t Move processed files to a backup directory\n"
     "  -D\t Leave the last group for the next run (takes one argument, not used)\n"
-    "  -F\t Import scripts again that the import journal shows as imported\n";
+    "  -F\t Import scripts again that the import journal shows as imported\n"
+    "  TAVRIN_PASSWORD\t Environment variable holding the password when -P is not given\n";
 
 using DriverE2eTest = E2eTest;
 

@@ -1,5 +1,6 @@
 #include "e2e/harness.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 
@@ -87,6 +88,36 @@ E2eResult E2eTest::RunTavrin(const std::vector<std::string>& args, const fs::pat
 E2eResult E2eTest::RunTarget(const E2eTarget& target, const std::vector<std::string>& args,
                              const fs::path& cwd,
                              const std::vector<std::pair<std::string, std::string>>& env) {
+  return RunCommand(target, {}, args, cwd, env);
+}
+
+E2eResult E2eTest::RunTavrinWithIdleConsole(
+    const std::vector<std::string>& args, const fs::path& cwd,
+    const std::vector<std::pair<std::string, std::string>>& env, int limit_seconds) {
+  // A FIFO opened for reading and writing by the shell that becomes tavrin:
+  // tavrin itself holds its only writer, so a read on it waits for ever.
+  TempDir fifo_dir;
+  const std::string fifo = (fifo_dir.path() / "console").string();
+  ChildCommand make_fifo;
+  make_fifo.argv = {"mkfifo", fifo};
+  ChildExit made;
+  if (!Env::Default()->RunChild(make_fifo, &made) || made.signaled || made.code != 0) {
+    ADD_FAILURE() << "cannot make the FIFO " << fifo;
+    return {};
+  }
+  // timeout kills the whole process group, the client tavrin started included.
+  const std::vector<std::string> prefix = {
+      "timeout", "-s", "KILL", std::to_string(limit_seconds),
+      "sh",      "-c", "console=$1; shift; exec \"$@\" 0<>\"$console\"",
+      "sh",      fifo};
+  E2eResult result = RunCommand(E2eTarget::Get(), prefix, args, cwd, env);
+  EXPECT_NE(result.exit_code, 128 + 9) << "tavrin did not end within " << limit_seconds << " s";
+  return result;
+}
+
+E2eResult E2eTest::RunCommand(const E2eTarget& target, const std::vector<std::string>& prefix,
+                              const std::vector<std::string>& args, const fs::path& cwd,
+                              const std::vector<std::pair<std::string, std::string>>& env) {
   Env& system = *Env::Default();
   TempDir capture;
   auto out = system.CreateOutput((capture.path() / "stdout").string());
@@ -97,13 +128,17 @@ E2eResult E2eTest::RunTarget(const E2eTarget& target, const std::vector<std::str
   }
 
   ChildCommand command;
-  command.argv = target.launcher;
+  command.argv = prefix;
+  command.argv.insert(command.argv.end(), target.launcher.begin(), target.launcher.end());
   command.argv.push_back(PathFor(target, target.binary));
   command.argv.insert(command.argv.end(), args.begin(), args.end());
   command.stdout_file = out.get();
   command.stderr_file = err.get();
   command.working_directory = (cwd.empty() ? dir() : cwd).string();
   command.environment = env;
+  // A password in the environment of whoever runs the tests is not the test's.
+  if (std::none_of(env.begin(), env.end(), [](const auto& v) { return v.first == "TAVRIN_PASSWORD"; }))
+    command.environment.emplace_back("TAVRIN_PASSWORD", "");
 
   E2eResult result;
   ChildExit exit;

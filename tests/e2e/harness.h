@@ -44,6 +44,12 @@ class E2eTest : public ::testing::Test {
   E2eResult RunTarget(const E2eTarget& target, const std::vector<std::string>& args,
                       const std::filesystem::path& cwd = {},
                       const std::vector<std::pair<std::string, std::string>>& env = {});
+  /// Runs tavrin likewise, with its standard input a pipe that stays open and
+  /// is never written, like a console nobody types at: a run that reads it
+  /// never ends. After `limit_seconds` it is killed, which fails the test.
+  E2eResult RunTavrinWithIdleConsole(
+      const std::vector<std::string>& args, const std::filesystem::path& cwd = {},
+      const std::vector<std::pair<std::string, std::string>>& env = {}, int limit_seconds = 120);
 
   /// The test's own scratch directory (the working directory of runs).
   const std::filesystem::path& dir() const { return dir_.path(); }
@@ -68,6 +74,10 @@ class E2eTest : public ::testing::Test {
   static std::string MaskElapsed(std::string out);
 
  private:
+  E2eResult RunCommand(const E2eTarget& target, const std::vector<std::string>& prefix,
+                       const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                       const std::vector<std::pair<std::string, std::string>>& env);
+
   TempDir dir_;
 };
 

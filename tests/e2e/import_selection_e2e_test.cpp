@@ -33,7 +33,7 @@ class ImportSelectionTest : public StandInTest {
   std::vector<std::string> ImportedScripts() const {
     std::vector<std::string> scripts;
     for (const auto& [name, bytes] : OutputLogs(out_)) {
-      const std::string marker = "argv[2]=@";
+      const std::string marker = "argv[3]=@";
       std::size_t at = bytes.find(marker);
       std::size_t end = bytes.find_first_of("\r\n", at);
       std::string path = at == std::string::npos ? "" : bytes.substr(at + marker.size(),

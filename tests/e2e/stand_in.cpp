@@ -56,8 +56,9 @@ EnvVars StandInTest::WithoutSqlPlus(const fs::path& empty_dir) {
 }
 
 std::string StandInTest::StandInOutput(const std::string& login, const fs::path& script,
-                                       const std::string& content) {
-  std::string text = "argv[0]=sqlplus\nargv[1]=" + login + "\nargv[2]=@" + Path(script) +
+                                       const std::string& content, const std::string& password) {
+  std::string text = "argv[0]=sqlplus\nargv[1]=-L\nargv[2]=" + login + "\nargv[3]=@" +
+                     Path(script) + "\nEnter password: \npassword=" + password +
                      "\n--- script ---\n" + content;
   if (!E2eTarget::Get().windows) return text;
   // On Windows the stand-in writes in text mode: every LF byte goes out as CR LF.

@@ -24,11 +24,14 @@ class StandInTest : public E2eTest {
   /// `empty_dir` alone.
   static EnvVars WithoutSqlPlus(const std::filesystem::path& empty_dir);
 
-  /// The bytes the stand-in writes to its standard output when run on
-  /// `script` (a host path) with the login argument `login`, for a script
-  /// holding `content` (on Windows with every LF written as CR LF).
+  /// The bytes the stand-in writes to its standard output when run as Tavrin
+  /// runs it on `script` (a host path), with the logon argument `login`
+  /// (user@host), for a script holding `content` (on Windows with every LF
+  /// written as CR LF). `password` is what it recorded about the password it
+  /// read: "matched", "wrong" or "unchecked".
   static std::string StandInOutput(const std::string& login, const std::filesystem::path& script,
-                                   const std::string& content);
+                                   const std::string& content,
+                                   const std::string& password = "unchecked");
 
   /// The output logs (import*.olog) in `where`: name -> bytes, by sequence
   /// number.

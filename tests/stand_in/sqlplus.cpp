@@ -26,6 +26,18 @@
 // line from <TAVRIN_STAND_IN_PIPES>/release, goes on to its end and writes
 // "ended" into the held pipe. Both are named pipes the test made.
 //
+// A logon argument without "/" makes it ask for the password as the client
+// does: it prints "Enter password: ", reads one line from its standard input
+// and records "password=matched" or "password=wrong" against
+// TAVRIN_STAND_IN_PASSWORD ("password=unchecked" when that is unset), never
+// the password itself. A wrong one gets the client's refusal and status 1:
+// with -L at once, without it after asking for a user name and reading its
+// input to the end. The shape "leave" ends it at once with status 0, before
+// it reads anything. When TAVRIN_STAND_IN_READ_TO_END is "1" it reads its
+// input to the end after the script, as the client does at its prompt when a
+// script does not end with EXIT. When TAVRIN_STAND_IN_PARENT_CMDLINE names a
+// file, it copies its parent's /proc/<pid>/cmdline there (Linux only).
+//
 // Standard C++ only: it is built for Windows as sqlplus.exe as well.
 
 #include <csignal>
@@ -35,6 +47,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <limits>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -115,13 +129,73 @@ void WriteLines(std::string text) {
   std::cout << text;
 }
 
+bool IsSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value && std::strcmp(value, "1") == 0;
+}
+
+void ReadInputToTheEnd() {
+  while (std::cin.ignore(std::numeric_limits<std::streamsize>::max())) {
+  }
+}
+
+// Copies the command line of the process that started us, as other local
+// users can read it, into `file`.
+void RecordParentCommandLine(const char* file) {
+  std::ifstream stat("/proc/self/stat");
+  std::string text(std::istreambuf_iterator<char>(stat), {});
+  std::size_t name_end = text.rfind(')');  // the name may hold blanks
+  if (name_end == std::string::npos) return;
+  std::istringstream fields(text.substr(name_end + 1));
+  std::string state;
+  long parent = 0;
+  fields >> state >> parent;
+  std::ifstream cmdline("/proc/" + std::to_string(parent) + "/cmdline", std::ios::binary);
+  std::ofstream(file, std::ios::binary) << std::string(std::istreambuf_iterator<char>(cmdline), {});
+}
+
+// Asks for the password and checks it; false when the logon is refused.
+bool LogOn(bool once) {
+  std::cout << "Enter password: " << std::flush;
+  std::string password;
+  const bool read = static_cast<bool>(std::getline(std::cin, password));
+  const char* expected = std::getenv("TAVRIN_STAND_IN_PASSWORD");
+  const bool matched = read && expected && password == expected;
+  std::cout << "\npassword=" << (!expected ? "unchecked" : matched ? "matched" : "wrong") << "\n";
+  if (!expected || matched) return true;
+  std::cout << "ERROR:\nORA-01017: invalid username/password; logon denied\n\n\n";
+  if (once) {
+    std::cout << "SP2-0751: Unable to connect to Oracle.  Exiting SQL*Plus\n";
+  } else {
+    std::cout << "Enter user-name: " << std::flush;
+    ReadInputToTheEnd();
+    std::cout << "\nSP2-0157: unable to CONNECT to ORACLE after 3 attempts, exiting SQL*Plus\n";
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* script = nullptr;
+  const char* logon = nullptr;
+  bool once = false;
   for (int i = 0; i < argc; ++i) {
     std::cout << "argv[" << i << "]=" << argv[i] << "\n";
-    if (i > 0 && argv[i][0] == '@' && !script) script = argv[i] + 1;
+    if (i == 0) continue;
+    if (std::strcmp(argv[i], "-L") == 0) {
+      once = true;
+    } else if (argv[i][0] == '@') {
+      if (!script) script = argv[i] + 1;
+    } else if (!logon) {
+      logon = argv[i];
+    }
+  }
+  if (script && ShapeFor(script) == "leave") return 0;
+  if (const char* file = std::getenv("TAVRIN_STAND_IN_PARENT_CMDLINE")) RecordParentCommandLine(file);
+  if (logon && !std::strchr(logon, '/') && !LogOn(once)) {
+    std::cerr << "[stand-in sqlplus] standard error\n";
+    return 1;
   }
   std::cout << "--- script ---\n";
   std::cerr << "[stand-in sqlplus] standard error\n";
@@ -144,6 +218,7 @@ int main(int argc, char** argv) {
       status = 2;
     }
   }
+  if (IsSet("TAVRIN_STAND_IN_READ_TO_END")) ReadInputToTheEnd();
   std::cout.flush();
   std::cerr.flush();
 

@@ -2,11 +2,15 @@
 // argument it got, each followed by "|", then its working directory and the
 // value of TAVRIN_PROBE_VALUE, and ends with as many as the arguments it got
 // as exit code. No line ends, so that the output reads the same whatever the
-// system does to them.
+// system does to them. When TAVRIN_PROBE_READ_INPUT is "1" it then writes
+// "|" and its standard input, read to the end.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <iterator>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -15,6 +19,9 @@ int main(int argc, char** argv) {
   out += std::filesystem::current_path().string() + "|";
   const char* value = std::getenv("TAVRIN_PROBE_VALUE");
   out += value ? value : "(unset)";
+  const char* read_input = std::getenv("TAVRIN_PROBE_READ_INPUT");
+  if (read_input && std::strcmp(read_input, "1") == 0)
+    out += "|" + std::string(std::istreambuf_iterator<char>(std::cin), {});
   std::fwrite(out.data(), 1, out.size(), stdout);
   return argc - 1;
 }
