@@ -13,9 +13,9 @@ bool LogFile::init_log(const std::string& base, Env& env) {
   int size = std::snprintf(stem.data(), stem.size(), "%s_%d-%02d-%02d_%02d-%02d-%02d",
                            base.c_str(), t.year, t.month, t.day, t.hour, t.minute, t.second);
   stem.resize(static_cast<std::size_t>(size > 0 ? size : 0));
-  std::string path;
   // Written in binary: a "\n" in a message is one line-feed byte.
-  file_ = CreateUniqueOutput(env, stem, ".log", &path);
+  file_ = CreateUniqueOutput(env, stem, ".log", &path_);
+  write_failed_ = false;
   if (!file_) {
     // The standard error-report form: message, ": ", reason, line end.
     errors_ << "init_log() failed to open " << base << "\n"
@@ -29,7 +29,14 @@ int LogFile::WriteArgs(std::string_view format, std::span<const LogArg> args) {
   if (!file_) return 0;
   buffer_.clear();
   FormatLog(format, args, &buffer_, errors_);
-  return file_->Append(buffer_) ? static_cast<int>(buffer_.size()) : 0;
+  if (file_->Append(buffer_)) return static_cast<int>(buffer_.size());
+  // A full disk would otherwise cost the log silently, message after message.
+  if (!write_failed_) {
+    write_failed_ = true;
+    errors_ << "\n[Tavrin] Warning: Unable to write to the log file " << path_
+            << ". The log may be incomplete." << std::endl;
+  }
+  return 0;
 }
 
 void LogFile::Close() {

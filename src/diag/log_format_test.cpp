@@ -116,5 +116,37 @@ TEST(LogFile, NamesTheFileByLocalTimeAndNeverReplacesAFile) {
   std::filesystem::current_path(previous);
 }
 
+
+// Output files whose writes the system refuses, as on a full disk.
+class RefusedWrites : public FixedLocalTime {
+ public:
+  class Refusing : public OutputFile {
+   public:
+    bool Append(std::string_view) override { return false; }
+    bool Close() override { return true; }
+  };
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string&, bool* exists) override {
+    *exists = false;
+    return std::make_unique<Refusing>();
+  }
+};
+
+TEST(LogFile, AFailedWriteIsReportedOnce) {
+  RefusedWrites env;
+  std::ostringstream errors;
+  LogFile log(errors);
+  ASSERT_TRUE(log.init_log("Tavrin", env));
+  EXPECT_EQ(log.log("first\n"), 0);
+  EXPECT_EQ(log.log("second\n"), 0);
+  EXPECT_EQ(errors.str(),
+            "\n[Tavrin] Warning: Unable to write to the log file Tavrin_2026-03-04_05-06-07.log."
+            " The log may be incomplete.\n");
+  // A new log file is a new chance, and a new report.
+  ASSERT_TRUE(log.init_log("Tavrin", env));
+  log.log("third\n");
+  EXPECT_EQ(errors.str().size(), 2 * std::string("\n[Tavrin] Warning: Unable to write to the log file "
+                                                 "Tavrin_2026-03-04_05-06-07.log. The log may be incomplete.\n").size());
+}
+
 }  // namespace
 }  // namespace tavrin
