@@ -30,17 +30,21 @@ int LogFile::WriteArgs(std::string_view format, std::span<const LogArg> args) {
   buffer_.clear();
   FormatLog(format, args, &buffer_, errors_);
   if (file_->Append(buffer_)) return static_cast<int>(buffer_.size());
-  // A full disk would otherwise cost the log silently, message after message.
-  if (!write_failed_) {
-    write_failed_ = true;
-    errors_ << "\n[Tavrin] Warning: Unable to write to the log file " << path_
-            << ". The log may be incomplete." << std::endl;
-  }
+  ReportWriteFailure();
   return 0;
 }
 
+// A full disk would otherwise cost the log silently, message after message.
+void LogFile::ReportWriteFailure() {
+  if (write_failed_) return;
+  write_failed_ = true;
+  errors_ << "\n[Tavrin] Warning: Unable to write to the log file " << path_
+          << ". The log may be incomplete." << std::endl;
+}
+
 void LogFile::Close() {
-  if (file_) file_->Close();
+  // Some file systems report a lost write only when the file is closed.
+  if (file_ && !file_->Close()) ReportWriteFailure();
   file_.reset();
 }
 

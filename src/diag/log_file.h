@@ -41,6 +41,7 @@ class LogFile {
 
  private:
   int WriteArgs(std::string_view format, std::span<const LogArg> args);
+  void ReportWriteFailure();
 
   std::ostream& errors_;
   std::unique_ptr<OutputFile> file_;
