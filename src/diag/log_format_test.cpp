@@ -59,6 +59,20 @@ TEST(FormatLog, InvalidSpecifierIsReportedAndTheWalkGoesOn) {
   EXPECT_EQ(f.errors, "Invalid format specifier in log().\n");
 }
 
+// Found by fuzzing: the C library must never see such a specification.
+TEST(FormatLog, OnlyFlagsWidthAndPrecisionReachTheCLibrary) {
+  const std::string_view with_nul("%88\0\0 0`\0\0X|", 12);
+  Formatted f = Format(with_nul, 1);
+  EXPECT_EQ(f.text, "|");
+  EXPECT_EQ(f.errors, "Invalid format specifier in log().\n");
+  for (const char* bad : {"%2$s", "%*d", "%12345d", "%.12345f", "%5.3.2f", "%5-d"}) {
+    f = Format(bad, 7);
+    EXPECT_EQ(f.text, "") << bad;
+    EXPECT_EQ(f.errors, "Invalid format specifier in log().\n") << bad;
+  }
+  EXPECT_EQ(Format("%-+ #05.2f|%9999d", 1.5, 1).text.size(), 6u + 9999u);
+}
+
 TEST(FormatLog, LongLiteralRunsAreNotCut) {
   std::string run(10000, 'r');
   EXPECT_EQ(Format(run + "%d" + run, 1).text, run + "1" + run);
