@@ -2,7 +2,9 @@
 # GoogleTest for its target, so it builds one from the source tree that
 # Debian's googletest package installs (or TAVRIN_GTEST_SOURCE).
 
-find_package(GTest QUIET)
+if(NOT TAVRIN_GTEST_FROM_SOURCE)
+  find_package(GTest QUIET)
+endif()
 if(NOT GTest_FOUND)
   set(TAVRIN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
   if(NOT EXISTS ${TAVRIN_GTEST_SOURCE}/CMakeLists.txt)

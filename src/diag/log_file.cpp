@@ -13,9 +13,9 @@ bool LogFile::init_log(const std::string& base, Env& env) {
   int size = std::snprintf(stem.data(), stem.size(), "%s_%d-%02d-%02d_%02d-%02d-%02d",
                            base.c_str(), t.year, t.month, t.day, t.hour, t.minute, t.second);
   stem.resize(static_cast<std::size_t>(size > 0 ? size : 0));
-  std::string path;
   // Written in binary: a "\n" in a message is one line-feed byte.
-  file_ = CreateUniqueOutput(env, stem, ".log", &path);
+  file_ = CreateUniqueOutput(env, stem, ".log", &path_);
+  write_failed_ = false;
   if (!file_) {
     // The standard error-report form: message, ": ", reason, line end.
     errors_ << "init_log() failed to open " << base << "\n"
@@ -29,11 +29,22 @@ int LogFile::WriteArgs(std::string_view format, std::span<const LogArg> args) {
   if (!file_) return 0;
   buffer_.clear();
   FormatLog(format, args, &buffer_, errors_);
-  return file_->Append(buffer_) ? static_cast<int>(buffer_.size()) : 0;
+  if (file_->Append(buffer_)) return static_cast<int>(buffer_.size());
+  ReportWriteFailure();
+  return 0;
+}
+
+// A full disk would otherwise cost the log silently, message after message.
+void LogFile::ReportWriteFailure() {
+  if (write_failed_) return;
+  write_failed_ = true;
+  errors_ << "\n[Tavrin] Warning: Unable to write to the log file " << path_
+          << ". The log may be incomplete." << std::endl;
 }
 
 void LogFile::Close() {
-  if (file_) file_->Close();
+  // Some file systems report a lost write only when the file is closed.
+  if (file_ && !file_->Close()) ReportWriteFailure();
   file_.reset();
 }
 

@@ -28,7 +28,9 @@ class LogFile {
   bool is_open() const { return file_ != nullptr; }
 
   /// Writes one formatted message straight to the system, so that a run
-  /// killed later keeps it; returns the number of characters written.
+  /// killed later keeps it; returns the number of characters written. The
+  /// first write the system refuses is reported on the error stream; later
+  /// ones are tried but not reported again.
   template <typename... Args>
   int log(std::string_view format, const Args&... args) {
     const LogArg packed[] = {LogArg(args)..., LogArg(0)};
@@ -39,9 +41,12 @@ class LogFile {
 
  private:
   int WriteArgs(std::string_view format, std::span<const LogArg> args);
+  void ReportWriteFailure();
 
   std::ostream& errors_;
   std::unique_ptr<OutputFile> file_;
+  std::string path_;
+  bool write_failed_ = false;
   std::string buffer_;
 };
 

@@ -76,6 +76,25 @@ void FormatOne(std::string_view conversion, const LogArg* arg, std::string* out)
   }
 }
 
+// Between '%' and the letter only flags, a width and a precision, each of
+// at most four digits: the C library must never meet a positional "$", a
+// NUL that would cut the text short, or a width that asks for gigabytes.
+bool PlainSpecification(std::string_view middle) {
+  std::size_t i = middle.find_first_not_of("-+ #0");
+  if (i == std::string_view::npos) return true;
+  auto digits = [&] {
+    std::size_t from = i;
+    while (i < middle.size() && middle[i] >= '0' && middle[i] <= '9') ++i;
+    return i - from <= 4;
+  };
+  if (!digits()) return false;
+  if (i < middle.size() && middle[i] == '.') {
+    ++i;
+    if (!digits()) return false;
+  }
+  return i == middle.size();
+}
+
 bool TakesArgument(char letter) {
   switch (letter) {
     case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': case 's': case 'p':
@@ -117,7 +136,8 @@ void FormatLog(std::string_view format, std::span<const LogArg> args,
       out->push_back('%');
     } else if (letter == 'n') {
       out->append(std::to_string(out->size() - start));
-    } else if (TakesArgument(letter) && conversion.find('*') == std::string_view::npos) {
+    } else if (TakesArgument(letter) &&
+               PlainSpecification(conversion.substr(1, conversion.size() - 2))) {
       FormatOne(conversion, next_arg < args.size() ? &args[next_arg] : nullptr, out);
       ++next_arg;
     } else {

@@ -59,6 +59,20 @@ TEST(FormatLog, InvalidSpecifierIsReportedAndTheWalkGoesOn) {
   EXPECT_EQ(f.errors, "Invalid format specifier in log().\n");
 }
 
+// Found by fuzzing: the C library must never see such a specification.
+TEST(FormatLog, OnlyFlagsWidthAndPrecisionReachTheCLibrary) {
+  const std::string_view with_nul("%88\0\0 0`\0\0X|", 12);
+  Formatted f = Format(with_nul, 1);
+  EXPECT_EQ(f.text, "|");
+  EXPECT_EQ(f.errors, "Invalid format specifier in log().\n");
+  for (const char* bad : {"%2$s", "%*d", "%12345d", "%.12345f", "%5.3.2f", "%5-d"}) {
+    f = Format(bad, 7);
+    EXPECT_EQ(f.text, "") << bad;
+    EXPECT_EQ(f.errors, "Invalid format specifier in log().\n") << bad;
+  }
+  EXPECT_EQ(Format("%-+ #05.2f|%9999d", 1.5, 1).text.size(), 6u + 9999u);
+}
+
 TEST(FormatLog, LongLiteralRunsAreNotCut) {
   std::string run(10000, 'r');
   EXPECT_EQ(Format(run + "%d" + run, 1).text, run + "1" + run);
@@ -114,6 +128,38 @@ TEST(LogFile, NamesTheFileByLocalTimeAndNeverReplacesAFile) {
   EXPECT_EQ(errors.str(), "init_log() failed to open missing/Blocked\n: No such file or directory\n");
 #endif
   std::filesystem::current_path(previous);
+}
+
+
+// Output files whose writes the system refuses, as on a full disk.
+class RefusedWrites : public FixedLocalTime {
+ public:
+  class Refusing : public OutputFile {
+   public:
+    bool Append(std::string_view) override { return false; }
+    bool Close() override { return true; }
+  };
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string&, bool* exists) override {
+    *exists = false;
+    return std::make_unique<Refusing>();
+  }
+};
+
+TEST(LogFile, AFailedWriteIsReportedOnce) {
+  RefusedWrites env;
+  std::ostringstream errors;
+  LogFile log(errors);
+  ASSERT_TRUE(log.init_log("Tavrin", env));
+  EXPECT_EQ(log.log("first\n"), 0);
+  EXPECT_EQ(log.log("second\n"), 0);
+  EXPECT_EQ(errors.str(),
+            "\n[Tavrin] Warning: Unable to write to the log file Tavrin_2026-03-04_05-06-07.log."
+            " The log may be incomplete.\n");
+  // A new log file is a new chance, and a new report.
+  ASSERT_TRUE(log.init_log("Tavrin", env));
+  log.log("third\n");
+  EXPECT_EQ(errors.str().size(), 2 * std::string("\n[Tavrin] Warning: Unable to write to the log file "
+                                                 "Tavrin_2026-03-04_05-06-07.log. The log may be incomplete.\n").size());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "driver/banner.h"
 #include "driver/option_letters.h"
 #include "driver/option_scanner.h"
+#include "driver/output_lock.h"
 #include "run/run.h"
 #include "driver/usage.h"
 #include "grouping/group_file_list.h"
@@ -92,6 +93,10 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
              DriverSourcePath());
     return false;
   }
+
+  // Held until the backup is done; before anything is read or written.
+  std::unique_ptr<HeldLock> lock;
+  if (!LockOutputDirectory(run, &lock)) return false;
 
   if (s.parse) {
     if (!s.input_directory)

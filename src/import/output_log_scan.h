@@ -17,7 +17,7 @@ struct OutputLogErrors {
   int count = 0;
   /// The first line that begins with "ORA-", "PLS-", "SP2-" or "TNS-", or
   /// when there is none the first counted line; without its CR, at most
-  /// kFirstErrorBytes long. Empty when nothing was counted.
+  /// kFirstErrorBytes long. Empty when there is neither.
   std::string first_error;
 };
 

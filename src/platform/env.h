@@ -54,6 +54,13 @@ class OutputFile {
   virtual int LastError() const { return 0; }
 };
 
+/// An exclusive lock on a file, held until the object goes away or the
+/// process ends, however it ends.
+class HeldLock {
+ public:
+  virtual ~HeldLock() = default;
+};
+
 /// What to start as a child process, and where its output goes.
 struct ChildCommand {
   /// argv[0] names the program; without a directory it is looked up on the
@@ -139,6 +146,12 @@ class Env {
   /// Creates one directory. Fails when the name is taken, with `*exists` true
   /// then, so that making the directory is the claim to it.
   virtual bool MakeDirectory(const std::string& path, bool* exists) = 0;
+
+  /// Opens `path` (created empty when missing, never truncated) and takes an
+  /// exclusive lock on it without waiting: flock on POSIX, LockFileEx on
+  /// Windows. Null when it cannot: `*busy` true when another holder has it,
+  /// false (with LastError set) when the file cannot be opened or locked.
+  virtual std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) = 0;
 
   virtual DateTime UtcNow() = 0;
   virtual DateTime LocalNow() = 0;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -73,6 +74,15 @@ class PosixOutputFile final : public OutputFile {
  private:
   int fd_;
   int error_ = 0;
+};
+
+class PosixLock final : public HeldLock {
+ public:
+  explicit PosixLock(int fd) : fd_(fd) {}
+  ~PosixLock() override { ::close(fd_); }  // closing the last descriptor unlocks
+
+ private:
+  int fd_;
 };
 
 DateTime FromTm(const std::tm& tm) {
@@ -225,8 +235,14 @@ class PosixEnv final : public Env {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Fail(), nullptr;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      last_error_ = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    // st holds nothing when fstat fails: its errno is the reason then.
+    if (::fstat(fd, &st) != 0) {
+      Fail();
+      ::close(fd);
+      return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      last_error_ = EISDIR;
       ::close(fd);
       return nullptr;
     }
@@ -291,6 +307,25 @@ class PosixEnv final : public Env {
     bool made = ::mkdir(path.c_str(), 0777) == 0;
     *exists = !made && errno == EEXIST;
     return made || Fail();
+  }
+
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
+    *busy = false;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // A lock file left by an earlier run in a directory now read-only.
+    if (fd < 0 && (errno == EACCES || errno == EROFS))
+      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(), nullptr;
+    // flock, not fcntl: its lock belongs to this open file, so no other
+    // descriptor of ours (a child's, a test's) can release it by closing.
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      *busy = errno == EWOULDBLOCK;
+      Fail();
+      ::close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixLock>(fd);
   }
 
   DateTime UtcNow() override {

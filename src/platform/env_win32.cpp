@@ -20,6 +20,14 @@ DateTime FromSystemTime(const SYSTEMTIME& t) {
   return DateTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+class Win32Lock final : public HeldLock {
+ public:
+  explicit Win32Lock(ScopedHandle handle) : handle_(std::move(handle)) {}
+
+ private:
+  ScopedHandle handle_;  // closing the handle unlocks
+};
+
 class Win32Env final : public Env {
  public:
   int LastError() const override { return last_error_; }
@@ -142,6 +150,28 @@ class Win32Env final : public Env {
     bool made = ::CreateDirectoryA(path.c_str(), nullptr);
     *exists = !made && ::GetLastError() == ERROR_ALREADY_EXISTS;
     return made || Fail();
+  }
+
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
+    *busy = false;
+    // Others may open, and even delete, the file: only the lock excludes.
+    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A lock file left by an earlier run, now read-only.
+    if (!file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
+      file = ScopedHandle(::CreateFileA(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return Fail(), nullptr;
+    OVERLAPPED at{};
+    if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &at)) {
+      Fail();
+      *busy = last_error_ == ERROR_LOCK_VIOLATION || last_error_ == ERROR_SHARING_VIOLATION;
+      return nullptr;
+    }
+    return std::make_unique<Win32Lock>(std::move(file));
   }
 
   DateTime UtcNow() override {

@@ -72,6 +72,9 @@ TEST_F(BatchTest, FullRunMovesInputsScriptsAndOutputLogs) {
   // Only the import journal stays, with nothing left waiting in it.
   EXPECT_EQ(Entries(out_), std::vector<std::string>{kJournalName});
   EXPECT_EQ(ReadFile(out_ / kJournalName), "");
+  // The lock file stays where it is, empty, for the next run.
+  EXPECT_TRUE(fs::exists(out_ / "tavrin.lock"));
+  EXPECT_EQ(ReadFile(out_ / "tavrin.lock"), "");
   // The scripts arrive unchanged, and each output log holds its own script's run.
   const fs::path golden = fs::path(TAVRIN_SOURCE_DIR) / "tests" / "e2e" / "golden" / "examples";
   for (int i = 0; i < 2; ++i) {

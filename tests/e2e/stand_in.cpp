@@ -95,7 +95,9 @@ std::vector<std::string> StandInTest::BackupDirectories(const fs::path& where) {
 }
 
 std::vector<std::string> StandInTest::Entries(const fs::path& where) {
-  return Matching(where, std::regex(".*"));
+  std::vector<std::string> names = Matching(where, std::regex(".*"));
+  std::erase(names, "tavrin.lock");
+  return names;
 }
 
 }  // namespace tavrin::test

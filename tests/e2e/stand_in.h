@@ -45,7 +45,8 @@ class StandInTest : public E2eTest {
   /// The names of the backup directories (Processed_*) in `where`.
   static std::vector<std::string> BackupDirectories(const std::filesystem::path& where);
 
-  /// The names of the entries of `where`, sorted.
+  /// The names of the entries of `where`, sorted, but for the output
+  /// directory's lock file, which stays between runs.
   static std::vector<std::string> Entries(const std::filesystem::path& where);
 };
 

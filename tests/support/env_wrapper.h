@@ -43,6 +43,10 @@ class EnvWrapper : public Env {
   bool MakeDirectory(const std::string& path, bool* exists) override {
     return Track(target_->MakeDirectory(path, exists));
   }
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
+    injected_error_ = 0;
+    return target_->LockExclusive(path, busy);
+  }
   DateTime UtcNow() override { return target_->UtcNow(); }
   DateTime LocalNow() override { return target_->LocalNow(); }
   std::int64_t CalendarSeconds() override { return target_->CalendarSeconds(); }

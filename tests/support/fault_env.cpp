@@ -1,0 +1,148 @@
+#include "support/fault_env.h"
+
+namespace tavrin::test {
+namespace {
+
+// The error every injected failure reports: EIO on POSIX,
+// ERROR_ACCESS_DENIED on Windows; each system has a text for it.
+constexpr int kInjectedError = 5;
+
+class FaultReadable final : public ReadableFile {
+ public:
+  FaultReadable(FaultEnv& env, std::unique_ptr<ReadableFile> file)
+      : env_(env), file_(std::move(file)) {}
+  long long Read(char* buffer, std::size_t size) override {
+    return env_.Due("Read") ? -1 : file_->Read(buffer, size);
+  }
+
+ private:
+  FaultEnv& env_;
+  std::unique_ptr<ReadableFile> file_;
+};
+
+class FaultOutput final : public OutputFile {
+ public:
+  FaultOutput(FaultEnv& env, std::unique_ptr<OutputFile> file)
+      : env_(env), file_(std::move(file)) {}
+  bool Append(std::string_view data) override {
+    if (!env_.Due("Append")) return file_->Append(data);
+    // A full disk takes part of a write before it refuses the rest.
+    file_->Append(data.substr(0, data.size() / 2));
+    return false;
+  }
+  bool Close() override {
+    bool closed = file_->Close();
+    return !env_.Due("Close") && closed;
+  }
+  OutputFile& inner() { return *file_; }
+
+ private:
+  FaultEnv& env_;
+  std::unique_ptr<OutputFile> file_;
+};
+
+std::string ReadWhole(Env& env, const std::string& path) {
+  std::string bytes;
+  auto file = env.OpenForReading(path);
+  if (!file) return "(unreadable)";
+  char buffer[4096];
+  long long n;
+  while ((n = file->Read(buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+  return bytes;
+}
+
+std::string BareName(const std::string& path) {
+  std::size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+FaultEnv::FaultEnv(std::int64_t fail_at) : EnvWrapper(Env::Default()), fail_at_(fail_at) {}
+
+bool FaultEnv::Due(const char* call) {
+  if (++calls_ != fail_at_) return false;
+  failed_call_ = call;
+  return true;
+}
+
+bool FaultEnv::ListMatches(const std::string& pattern, std::vector<std::string>* names) {
+  if (Due("ListMatches")) {
+    names->clear();
+    return Fail(kInjectedError);
+  }
+  return EnvWrapper::ListMatches(pattern, names);
+}
+
+std::unique_ptr<ReadableFile> FaultEnv::OpenForReading(const std::string& path) {
+  if (Due("OpenForReading")) return Fail(kInjectedError), nullptr;
+  auto file = EnvWrapper::OpenForReading(path);
+  if (!file) return nullptr;
+  return std::make_unique<FaultReadable>(*this, std::move(file));
+}
+
+std::unique_ptr<OutputFile> FaultEnv::CreateOutput(const std::string& path) {
+  if (Due("CreateOutput")) return Fail(kInjectedError), nullptr;
+  auto file = EnvWrapper::CreateOutput(path);
+  if (!file) return nullptr;
+  return std::make_unique<FaultOutput>(*this, std::move(file));
+}
+
+std::unique_ptr<OutputFile> FaultEnv::CreateNewOutput(const std::string& path, bool* exists) {
+  if (Due("CreateNewOutput")) {
+    *exists = false;
+    return Fail(kInjectedError), nullptr;
+  }
+  auto file = EnvWrapper::CreateNewOutput(path, exists);
+  if (!file) return nullptr;
+  return std::make_unique<FaultOutput>(*this, std::move(file));
+}
+
+bool FaultEnv::MoveNoReplace(const std::string& from, const std::string& to) {
+  return Due("MoveNoReplace") ? Fail(kInjectedError) : EnvWrapper::MoveNoReplace(from, to);
+}
+
+bool FaultEnv::RenameReplacing(const std::string& from, const std::string& to) {
+  return Due("RenameReplacing") ? Fail(kInjectedError) : EnvWrapper::RenameReplacing(from, to);
+}
+
+bool FaultEnv::RemoveFile(const std::string& path) {
+  return Due("RemoveFile") ? Fail(kInjectedError) : EnvWrapper::RemoveFile(path);
+}
+
+bool FaultEnv::MakeDirectory(const std::string& path, bool* exists) {
+  if (Due("MakeDirectory")) {
+    *exists = false;
+    return Fail(kInjectedError);
+  }
+  return EnvWrapper::MakeDirectory(path, exists);
+}
+
+std::unique_ptr<HeldLock> FaultEnv::LockExclusive(const std::string& path, bool* busy) {
+  if (Due("LockExclusive")) {
+    *busy = false;
+    return Fail(kInjectedError), nullptr;
+  }
+  return EnvWrapper::LockExclusive(path, busy);
+}
+
+bool FaultEnv::RunChild(const ChildCommand& command, ChildExit* exit) {
+  if (Due("RunChild")) return Fail(kInjectedError);
+  std::string script;
+  for (const std::string& arg : command.argv)
+    if (arg.size() > 1 && arg[0] == '@') script = arg.substr(1);
+  // The stand-in's own reading and writing are not Tavrin's calls: straight
+  // to the system, uncounted.
+  const std::string bytes = ReadWhole(*Env::Default(), script);
+  scripts_run_.emplace(BareName(script), bytes);
+  if (auto* out = dynamic_cast<FaultOutput*>(command.stdout_file))
+    out->inner().Append("PL/SQL procedure successfully completed.\n");
+  *exit = ChildExit{};
+  return Track(true);
+}
+
+bool FaultEnv::ReadOwnVersion(VersionInfo* info) {
+  return Due("ReadOwnVersion") ? false : EnvWrapper::ReadOwnVersion(info);
+}
+
+}  // namespace tavrin::test

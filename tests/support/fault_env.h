@@ -1,0 +1,56 @@
+#pragma once
+// An Env that fails the k-th call that can fail: every call of the system
+// that reports a result, the reads, writes and closes of the files it hands
+// out included. Counting first with no k set tells how many there are, so a
+// test can fail each one in turn. The child process is a stand-in that
+// records the script it was handed and writes one line of output, so that
+// no sqlplus is needed and the sweep runs the same on every system.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/env.h"
+#include "support/env_wrapper.h"
+
+namespace tavrin::test {
+
+class FaultEnv : public EnvWrapper {
+ public:
+  /// Fails call number `fail_at` (from 1); 0 fails none.
+  explicit FaultEnv(std::int64_t fail_at);
+
+  /// The calls counted so far.
+  std::int64_t calls() const { return calls_; }
+  /// What the injected failure hit, e.g. "Append", or empty.
+  const std::string& failed_call() const { return failed_call_; }
+  /// The bytes of each script handed to the client, by the script's bare
+  /// name, as the client read them.
+  const std::multimap<std::string, std::string>& scripts_run() const { return scripts_run_; }
+
+  /// True when this call is the one to fail.
+  bool Due(const char* call);
+
+  bool ListMatches(const std::string& pattern, std::vector<std::string>* names) override;
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override;
+  bool MoveNoReplace(const std::string& from, const std::string& to) override;
+  bool RenameReplacing(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
+  bool MakeDirectory(const std::string& path, bool* exists) override;
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override;
+  DateTime UtcNow() override { return DateTime{2026, 12, 1, 10, 15, 30}; }
+  DateTime LocalNow() override { return DateTime{2026, 12, 1, 11, 15, 30}; }
+  std::int64_t CalendarSeconds() override { return 1'700'000'000; }
+  bool RunChild(const ChildCommand& command, ChildExit* exit) override;
+  bool ReadOwnVersion(VersionInfo* info) override;
+
+ private:
+  std::int64_t fail_at_;
+  std::int64_t calls_ = 0;
+  std::string failed_call_;
+  std::multimap<std::string, std::string> scripts_run_;
+};
+
+}  // namespace tavrin::test
