@@ -60,6 +60,13 @@ def line(rng):
         "COLUMN identity_{n}\tNEW_VALUE identity_{n} ",
         "INSERT INTO tbl_Actions(a) VALUES (&identity_{n}) ;  \t",
         "COLUMN identity_ stray",
+        "UPDATE t SET a = '&&identity_{n}', b = 'c'",
+        "UPDATE t SET a = '&'&identity_{n}' WHERE b = '&identity_{m}'",
+        "UPDATE t SET a = &'&identity_{n} x', b = &&identity_{m};",
+        "UPDATE t SET a = x&identity{n}, b = '&identity'",
+        "INSERT INTO tbl_Actions(a) VALUES ('&identity_{n}identity_{m}', '&identity_{n}';)",
+        "SELECT '&identity_{n}' s.CURRVAL FROM DUAL",
+        "'&identity_{n} SELECT s.NEXTVAL",
     ]
     text = rng.choice(templates).format(n=n, m=m)
     if rng.random() < 0.03:

@@ -29,7 +29,7 @@ struct GroupState {
 
   /// `text`, kept for the rest of the group, as a statement of the line
   /// being filed.
-  Statement Keep(std::string_view text) { return {texts.Store(text), line_position}; }
+  Statement Keep(std::string_view text) { return Statement(texts.Store(text), line_position); }
 
   void Clear() {
     store.Clear();

@@ -31,7 +31,7 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
       for (int skip = 0; skip < 3 && it != statements.end(); ++skip) ++it;
       continue;
     }
-    out.Line("\t", marker::kColumnIdentity.IsIn(current) ? "--" : "", current);
+    out.Line("\t", it->Has(Statement::kColumnIdentity) ? "--" : "", current);
     previous = current;
     previous_line_is_last = true;
     ++it;
@@ -44,7 +44,7 @@ void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
   // Declarations in byte order of their names, each once.
   std::vector<std::string_view> names;
   for (const Statement& statement : entry.statements) {
-    std::string_view name = FirstIdentityName(statement.text);
+    std::string_view name = statement.FirstIdentity();
     // Runs of one name are common (an identity's own rows): keep one of each run.
     if (!name.empty() && (names.empty() || names.back() != name)) names.push_back(name);
   }
@@ -65,7 +65,7 @@ void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
   if (authentications.at_end()) return;
   StatementList& rows = authentications->statements;
   while (!rows.empty()) {
-    const std::string_view name = FirstIdentityName(rows.front().text);
+    const std::string_view name = rows.front().FirstIdentity();
     if (name.empty()) {
       // A login row of no identity runs with the plain rows, which it
       // starts when there are none.

@@ -50,10 +50,12 @@ std::pair<StoreCursor, bool> StatementStore::Insert(StoreEntry entry) {
   std::int32_t bucket = BucketIndex(entry.key);
   auto& list = buckets_[static_cast<std::size_t>(bucket)];
   if (!list) {
-    list = std::make_unique<Bucket>();
+    list = std::make_unique<Bucket>(&nodes_);
     in_use_.Insert(bucket);
   }
-  list->push_back(std::move(entry));
+  list->push_back(StoreEntry{std::move(entry.key), StatementList(&nodes_)});
+  StatementList& statements = list->back().statements;
+  statements.insert(statements.end(), entry.statements.begin(), entry.statements.end());
   ++size_;
   return {StoreCursor{this, bucket, std::prev(list->end())}, true};
 }
@@ -105,6 +107,7 @@ void StatementStore::Clear() {
   }
   size_ = 0;
   cursor_ = {};
+  nodes_.release();
 }
 
 }  // namespace tavrin

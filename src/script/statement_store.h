@@ -14,26 +14,21 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "script/bucket_set.h"
+#include "script/statement.h"
 
 namespace tavrin {
 
-/// One statement: its text, which lives in the group's TextArena, and where
-/// its line was read among the lines of the group, so that the script can
-/// replay the statements in the order the log holds them.
-struct Statement {
-  std::string_view text;
-  std::uint64_t position = 0;
-};
-
 /// The statements of one key. Filing, merging and joining append and move
-/// them; the writer sorts them by read position.
-using StatementList = std::list<Statement>;
+/// them; the writer sorts them by read position. The lists of the store's
+/// entries take their nodes from the store, which frees them all at once.
+using StatementList = std::pmr::list<Statement>;
 
 struct StoreEntry {
   std::string key;
@@ -44,7 +39,7 @@ class StatementStore;
 
 /// A position in the store: one entry, or the end.
 struct StoreCursor {
-  using Iterator = std::list<StoreEntry>::iterator;
+  using Iterator = std::pmr::list<StoreEntry>::iterator;
 
   StatementStore* store = nullptr;  // null: the end position
   std::int32_t bucket = 0;
@@ -77,8 +72,8 @@ class StatementStore {
   /// The entry with exactly this key, or the end position.
   StoreCursor Find(std::string_view key);
 
-  /// Adds `entry` at the end of its bucket unless its key is present already
-  /// (then nothing changes and the flag is false).
+  /// Adds a copy of `entry` at the end of its bucket unless its key is
+  /// present already (then nothing changes and the flag is false).
   std::pair<StoreCursor, bool> Insert(StoreEntry entry);
 
   /// Removes the entry with this key; returns how many were removed (0 or 1).
@@ -100,10 +95,13 @@ class StatementStore {
   StoreCursor& cursor() { return cursor_; }
 
  private:
-  using Bucket = std::list<StoreEntry>;
+  using Bucket = std::pmr::list<StoreEntry>;
 
   StoreCursor FirstFrom(std::int32_t bucket);
 
+  // Every node of the entries and their statement lists, until Clear().
+  // Declared first: it must outlive the buckets.
+  std::pmr::monotonic_buffer_resource nodes_;
   std::vector<std::unique_ptr<Bucket>> buckets_;
   BucketSet in_use_;
   std::uint32_t size_ = 0;
