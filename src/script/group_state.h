@@ -31,6 +31,13 @@ struct GroupState {
   /// being filed.
   Statement Keep(std::string_view text) { return Statement(texts.Store(text), line_position); }
 
+  /// The same for the line being filed, as read (`line`, with its markers)
+  /// or as rewritten (`text`, anything else).
+  Statement Keep(std::string_view text, std::string_view line, const TextMarkers& markers) {
+    if (text.data() != line.data()) return Keep(text);
+    return Statement(texts.Store(text), line_position, markers);
+  }
+
   void Clear() {
     store.Clear();
     merge_map.clear();

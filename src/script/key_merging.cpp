@@ -84,7 +84,8 @@ bool JoinWalk(GroupState& state) {
       for (std::size_t at = it->FirstIdentityAt(); at != std::string_view::npos;) {
         const std::string_view name = IdentityNameAt(text, at);
         StoreCursor holder;
-        Resolve(state, name, &holder);
+        // Most statements name the block's own key, which holds itself.
+        if (name != block->key) Resolve(state, name, &holder);
         if (!holder.at_end() && holder != block) {
           Join(state, block, holder);
           joined = true;

@@ -29,12 +29,12 @@ std::string_view ReferenceKey(std::string_view line, std::size_t at) {
 bool ParseLine(GroupState& state, Diagnostics& diag, std::string_view line, std::string& scratch) {
   const TextMarkers markers = FindMarkers(line);
   if (markers.authentications_row) {
-    AddRecordToKey(state, diag, kAuthenticationsKey, line, scratch);
+    AddRecordToKey(state, diag, kAuthenticationsKey, line, markers, scratch);
     return true;
   }
   const std::size_t at = markers.first_identity;
   if (at == TextMarkers::kNone || markers.transactions_row) {
-    AddRecordToKey(state, diag, kOthersKey, line, scratch);
+    AddRecordToKey(state, diag, kOthersKey, line, markers, scratch);
     return true;
   }
   if (marker::kColumn.IsIn(line)) {
@@ -46,7 +46,7 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string_view line, std:
       return false;
     }
     const std::string_view key = line.substr(at, space - at);
-    AddRecordToKey(state, diag, key, line, scratch);
+    AddRecordToKey(state, diag, key, line, markers, scratch);
     AttachTransaction(state, key);
     return true;
   }
@@ -65,7 +65,7 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string_view line, std:
     WarnUnknownIdentity(diag, key);
     return true;
   }
-  const Statement stored = state.Keep(Rewritten(line, scratch));
+  const Statement stored = state.Keep(Rewritten(line, scratch), line, markers);
   cursor->statements.push_back(stored);
   if (stored.Has(Statement::kGroups) && !EntryStartsWithAuthentication(state, key))
     AttachAuthentication(state, diag, *cursor);

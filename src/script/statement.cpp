@@ -61,8 +61,11 @@ TextMarkers FindMarkers(std::string_view text) {
 }
 
 Statement::Statement(std::string_view statement_text, std::uint64_t read_position)
+    : Statement(statement_text, read_position, FindMarkers(statement_text)) {}
+
+Statement::Statement(std::string_view statement_text, std::uint64_t read_position,
+                     const TextMarkers& found)
     : text(statement_text), position(read_position) {
-  const TextMarkers found = FindMarkers(text);
   if (found.first_identity != TextMarkers::kNone)
     identity_at = found.first_identity < kFarIdentity ? static_cast<std::uint32_t>(found.first_identity)
                                                       : kFarIdentity;

@@ -42,6 +42,8 @@ struct Statement {
   Statement() = default;
   /// Classifies `text`, which must outlive the statement.
   Statement(std::string_view text, std::uint64_t position);
+  /// The same for `text` whose markers were found already.
+  Statement(std::string_view text, std::uint64_t position, const TextMarkers& markers);
 
   std::string_view text;
   /// Where its line was read among the lines of the group.

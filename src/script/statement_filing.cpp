@@ -13,7 +13,7 @@ void WarnUnknownIdentity(Diagnostics& diag, std::string_view key) {
 }
 
 void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
-                    std::string_view statement, std::string& scratch) {
+                    std::string_view statement, const TextMarkers& markers, std::string& scratch) {
   if (statement.empty()) return;
   // A rejected statement is reported as it was read.
   if (!HasValidLastValue(statement)) {
@@ -25,7 +25,7 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   StatementStore& store = state.store;
   StoreCursor& cursor = store.cursor();
   cursor = store.Find(key);
-  const Statement stored = state.Keep(Rewritten(statement, scratch));
+  const Statement stored = state.Keep(Rewritten(statement, scratch), statement, markers);
   const bool transaction_row = key == kOthersKey && stored.Has(Statement::kTransactions);
   if (cursor.at_end()) {
     cursor = store.Insert(StoreEntry{std::string(key), {stored}}).first;

@@ -21,8 +21,8 @@ bool IsWordCharacter(char c) {
 
 // Whether the statement's first word, in any case, is SELECT.
 bool IsSelect(std::string_view statement) {
-  std::size_t start = statement.find_first_not_of(" \t");
-  if (start == std::string_view::npos) return false;
+  std::size_t start = 0;
+  while (start < statement.size() && (statement[start] == ' ' || statement[start] == '\t')) ++start;
   constexpr std::string_view kSelect = "SELECT";
   if (statement.size() - start < kSelect.size()) return false;
   for (std::size_t i = 0; i < kSelect.size(); ++i) {
