@@ -98,8 +98,10 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
   StatementStore& store = state.store;
   for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry)) {
     if (entry->statements.empty()) continue;
-    entry->statements.sort(
-        [](const Statement& a, const Statement& b) { return a.position < b.position; });
+    // Most blocks are in read order already; sorting costs more than looking.
+    auto by_position = [](const Statement& a, const Statement& b) { return a.position < b.position; };
+    if (!std::is_sorted(entry->statements.begin(), entry->statements.end(), by_position))
+      entry->statements.sort(by_position);
     blocks.push_back(&*entry);
   }
   std::stable_sort(blocks.begin(), blocks.end(), [](const StoreEntry* a, const StoreEntry* b) {

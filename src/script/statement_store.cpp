@@ -29,8 +29,9 @@ std::int64_t ReadNumber(std::string_view text) {
 StatementStore::StatementStore() : buckets_(kBucketCount), in_use_(kBucketCount) {}
 
 std::int32_t StatementStore::BucketIndex(std::string_view key) {
-  std::size_t underscore = key.find('_');
-  std::string_view number = underscore == std::string_view::npos ? key : key.substr(underscore + 1);
+  std::size_t underscore = 0;
+  while (underscore < key.size() && key[underscore] != '_') ++underscore;
+  std::string_view number = underscore == key.size() ? key : key.substr(underscore + 1);
   std::int64_t index = (ReadNumber(number) + 2) % kBucketCount;
   if (index < 0) index += kBucketCount;
   return static_cast<std::int32_t>(index);

@@ -105,7 +105,15 @@ void RewriteReferences(std::string& statement) {
 }  // namespace
 
 bool HasValidLastValue(std::string_view statement) {
-  std::size_t close = statement.rfind(')');
+  // The last ')' by memchr from one to the next: most statements hold few,
+  // and many none at all.
+  std::size_t close = std::string_view::npos;
+  for (std::size_t from = 0; from < statement.size();) {
+    const void* hit = std::memchr(statement.data() + from, ')', statement.size() - from);
+    if (!hit) break;
+    close = static_cast<std::size_t>(static_cast<const char*>(hit) - statement.data());
+    from = close + 1;
+  }
   if (close == std::string_view::npos) return true;
   std::size_t comma = statement.rfind(',', close);
   if (comma == std::string_view::npos) return true;
