@@ -46,7 +46,7 @@ struct Merge {
 };
 
 // The merge one statement of entry `key` asks for, if any.
-std::optional<Merge> MergeFor(const Statement& statement, const std::string& key) {
+std::optional<Merge> MergeFor(const Statement& statement, std::string_view key) {
   const std::size_t first = statement.FirstIdentityAt();
   if (first == std::string_view::npos) return std::nullopt;
   const std::string_view text = statement.text;
@@ -59,14 +59,14 @@ std::optional<Merge> MergeFor(const Statement& statement, const std::string& key
   }
   const std::string_view b = IdentityNameAt(text, first);
   if (b != key && (statement.Has(Statement::kTransactions) || statement.Has(Statement::kAuthentications)))
-    return Merge{key, std::string(b)};
+    return Merge{std::string(key), std::string(b)};
   return std::nullopt;
 }
 
 // Moves every statement of `from` to the end of `to`, removes `from` and
 // records where it went.
 void Join(GroupState& state, StoreCursor to, StoreCursor from) {
-  const std::string removed = from->key;
+  const std::string removed(from->key);
   to->statements.splice(to->statements.end(), from->statements);
   state.store.Erase(removed);
   state.merge_map.try_emplace(removed, to->key);

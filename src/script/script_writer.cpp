@@ -70,7 +70,7 @@ void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
       // A login row of no identity runs with the plain rows, which it
       // starts when there are none.
       StoreCursor others = store.Find(kOthersKey);
-      if (others.at_end()) others = store.Insert(StoreEntry{std::string(kOthersKey), {}}).first;
+      if (others.at_end()) others = store.Insert(StoreEntry{kOthersKey, {}}).first;
       others->statements.splice(others->statements.end(), rows, rows.begin());
       continue;
     }

@@ -31,6 +31,8 @@ void TableMarker(std::string_view text, std::size_t underscore, TextMarkers& fou
 
 }  // namespace
 
+static_assert(sizeof(Statement) == 24, "a statement is packed into 24 bytes");
+
 TextMarkers FindMarkers(std::string_view text) {
   // Every marker holds a '_', and few statements hold many: each '_' is
   // looked at once, for what ends at it and what starts after it.
@@ -65,9 +67,9 @@ Statement::Statement(std::string_view statement_text, std::uint64_t read_positio
 
 Statement::Statement(std::string_view statement_text, std::uint64_t read_position,
                      const TextMarkers& found)
-    : text(statement_text), position(read_position) {
+    : text(statement_text), position(read_position & ((std::uint64_t{1} << 40) - 1)) {
   if (found.first_identity != TextMarkers::kNone)
-    identity_at = found.first_identity < kFarIdentity ? static_cast<std::uint32_t>(found.first_identity)
+    identity_at = found.first_identity < kFarIdentity ? static_cast<std::uint16_t>(found.first_identity)
                                                       : kFarIdentity;
   traits = static_cast<std::uint8_t>((found.more_identities ? kMoreIdentities : 0) |
                                      (found.column_identity ? kColumnIdentity : 0) |

@@ -28,7 +28,7 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   const Statement stored = state.Keep(Rewritten(statement, scratch), statement, markers);
   const bool transaction_row = key == kOthersKey && stored.Has(Statement::kTransactions);
   if (cursor.at_end()) {
-    cursor = store.Insert(StoreEntry{std::string(key), {stored}}).first;
+    cursor = store.Insert(StoreEntry{key, {stored}}).first;
   } else {
     cursor->statements.push_back(stored);
   }

@@ -1,5 +1,6 @@
 #include "script/statement_store.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace tavrin {
@@ -39,63 +40,64 @@ std::int32_t StatementStore::BucketIndex(std::string_view key) {
 
 StoreCursor StatementStore::Find(std::string_view key) {
   std::int32_t bucket = BucketIndex(key);
-  Bucket* list = buckets_[static_cast<std::size_t>(bucket)].get();
-  if (!list) return {};
-  for (auto it = list->begin(); it != list->end(); ++it)
-    if (it->key == key) return StoreCursor{this, bucket, it};
+  for (StoreEntry* entry = buckets_[static_cast<std::size_t>(bucket)]; entry; entry = entry->next)
+    if (entry->key == key) return StoreCursor{this, bucket, entry};
   return {};
 }
 
 std::pair<StoreCursor, bool> StatementStore::Insert(StoreEntry entry) {
   if (!Find(entry.key).at_end()) return {StoreCursor{}, false};
   std::int32_t bucket = BucketIndex(entry.key);
-  auto& list = buckets_[static_cast<std::size_t>(bucket)];
-  if (!list) {
-    list = std::make_unique<Bucket>(&nodes_);
-    in_use_.Insert(bucket);
-  }
-  list->push_back(StoreEntry{std::move(entry.key), StatementList(&nodes_)});
-  StatementList& statements = list->back().statements;
-  statements.insert(statements.end(), entry.statements.begin(), entry.statements.end());
+  std::pmr::polymorphic_allocator<> allocator(&nodes_);
+  char* key = allocator.allocate_object<char>(entry.key.size());
+  std::copy(entry.key.begin(), entry.key.end(), key);
+  // Never destroyed: everything it holds lives in nodes_ too.
+  StoreEntry* added = allocator.new_object<StoreEntry>(
+      StoreEntry{std::string_view(key, entry.key.size()), StatementList(&nodes_), nullptr});
+  added->statements.insert(added->statements.end(), entry.statements.begin(),
+                           entry.statements.end());
+  StoreEntry** link = &buckets_[static_cast<std::size_t>(bucket)];
+  if (!*link) in_use_.Insert(bucket);
+  while (*link) link = &(*link)->next;
+  *link = added;
   ++size_;
-  return {StoreCursor{this, bucket, std::prev(list->end())}, true};
+  return {StoreCursor{this, bucket, added}, true};
 }
 
 std::size_t StatementStore::Erase(std::string_view key) {
   std::int32_t bucket = BucketIndex(key);
-  auto& list = buckets_[static_cast<std::size_t>(bucket)];
-  if (!list) return 0;
+  StoreEntry** link = &buckets_[static_cast<std::size_t>(bucket)];
+  if (!*link) return 0;
   std::size_t removed = 0;
-  for (auto it = list->begin(); it != list->end();) {
-    if (it->key != key) {
-      ++it;
+  while (*link) {
+    StoreEntry* entry = *link;
+    if (entry->key != key) {
+      link = &entry->next;
       continue;
     }
-    if (!cursor_.at_end() && cursor_.bucket == bucket && cursor_.entry == it) Advance(cursor_);
-    it = list->erase(it);
+    if (!cursor_.at_end() && cursor_.entry == entry) Advance(cursor_);
+    *link = entry->next;
+    // Its statements' nodes go with the group; the list lets go of them now.
+    entry->statements.clear();
     ++removed;
     --size_;
   }
-  if (list->empty()) {
-    list.reset();
-    in_use_.Remove(bucket);
-  }
+  if (!buckets_[static_cast<std::size_t>(bucket)]) in_use_.Remove(bucket);
   return removed;
 }
 
 StoreCursor StatementStore::FirstFrom(std::int32_t bucket) {
   std::int32_t found = in_use_.Next(bucket);
   if (found == BucketSet::kNone) return {};
-  return StoreCursor{this, found, buckets_[static_cast<std::size_t>(found)]->begin()};
+  return StoreCursor{this, found, buckets_[static_cast<std::size_t>(found)]};
 }
 
 StoreCursor StatementStore::Begin() { return FirstFrom(0); }
 
 void StatementStore::Advance(StoreCursor& cursor) {
   if (cursor.at_end()) return;
-  Bucket& list = *buckets_[static_cast<std::size_t>(cursor.bucket)];
-  if (std::next(cursor.entry) != list.end()) {
-    ++cursor.entry;
+  if (cursor.entry->next) {
+    cursor.entry = cursor.entry->next;
     return;
   }
   cursor = FirstFrom(cursor.bucket + 1);
@@ -103,7 +105,7 @@ void StatementStore::Advance(StoreCursor& cursor) {
 
 void StatementStore::Clear() {
   for (std::int32_t b = in_use_.Next(0); b != BucketSet::kNone; b = in_use_.Next(b + 1)) {
-    buckets_[static_cast<std::size_t>(b)].reset();
+    buckets_[static_cast<std::size_t>(b)] = nullptr;
     in_use_.Remove(b);
   }
   size_ = 0;

@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <list>
-#include <memory>
 #include <memory_resource>
 #include <string>
 #include <string_view>
@@ -30,29 +29,30 @@ namespace tavrin {
 /// entries take their nodes from the store, which frees them all at once.
 using StatementList = std::pmr::list<Statement>;
 
+/// A key and its statements. The store keeps its own copy of both, key
+/// bytes included; `key` of an entry passed to Insert need only last as long
+/// as the call.
 struct StoreEntry {
-  std::string key;
+  std::string_view key;
   StatementList statements;
+  /// The next entry of the same bucket, in insertion order (store-owned).
+  StoreEntry* next = nullptr;
 };
 
 class StatementStore;
 
 /// A position in the store: one entry, or the end.
 struct StoreCursor {
-  using Iterator = std::pmr::list<StoreEntry>::iterator;
-
   StatementStore* store = nullptr;  // null: the end position
   std::int32_t bucket = 0;
-  Iterator entry{};
+  StoreEntry* entry = nullptr;
 
   bool at_end() const { return store == nullptr; }
   StoreEntry& operator*() const { return *entry; }
-  StoreEntry* operator->() const { return &*entry; }
+  StoreEntry* operator->() const { return entry; }
   friend bool operator==(const StoreCursor& a, const StoreCursor& b) {
     if (a.at_end() || b.at_end()) return a.at_end() == b.at_end();
-    // Iterators of two different bucket lists cannot be compared: the
-    // entries' addresses can.
-    return &*a.entry == &*b.entry;
+    return a.entry == b.entry;
   }
 };
 
@@ -95,14 +95,13 @@ class StatementStore {
   StoreCursor& cursor() { return cursor_; }
 
  private:
-  using Bucket = std::pmr::list<StoreEntry>;
-
   StoreCursor FirstFrom(std::int32_t bucket);
 
-  // Every node of the entries and their statement lists, until Clear().
-  // Declared first: it must outlive the buckets.
+  // The entries, their keys and their statement lists, until Clear(): all
+  // freed in one step, without visiting them.
   std::pmr::monotonic_buffer_resource nodes_;
-  std::vector<std::unique_ptr<Bucket>> buckets_;
+  // The first entry of each bucket's chain, or null.
+  std::vector<StoreEntry*> buckets_;
   BucketSet in_use_;
   std::uint32_t size_ = 0;
   StoreCursor cursor_;
