@@ -33,6 +33,14 @@ std::int32_t StatementStore::BucketIndex(std::string_view key) {
   std::size_t underscore = 0;
   while (underscore < key.size() && key[underscore] != '_') ++underscore;
   std::string_view number = underscore == key.size() ? key : key.substr(underscore + 1);
+  // The common key, a few digits after the '_', without the general reading.
+  if (!number.empty() && number.size() <= 9) {
+    std::int32_t value = 0;
+    std::size_t i = 0;
+    for (; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i)
+      value = value * 10 + (number[i] - '0');
+    if (i == number.size()) return (value + 2) % kBucketCount;
+  }
   std::int64_t index = (ReadNumber(number) + 2) % kBucketCount;
   if (index < 0) index += kBucketCount;
   return static_cast<std::int32_t>(index);
