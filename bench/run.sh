@@ -1,26 +1,31 @@
 #!/usr/bin/env bash
-# Benchmark of a parse run. For each batch shape: generate a batch of about
-# --size bytes in a scratch directory, time `cat` of its files into one file
-# (the floor: the same bytes read once and written once), time
-# `tavrin -p -i IN -o OUT`, and print both with their ratio and tavrin's peak
-# memory. Not a test: nothing here fails on a slow machine.
+# Benchmark of a parse run and of an import. For each batch shape: generate a
+# batch of about --size bytes in a scratch directory, and time in --repeat
+# alternating pairs `cat` of its files into one file (the floor: the same
+# bytes read once and written once) and `tavrin -p -i IN -o OUT`; for
+# many-groups also `cp -r` of the batch against tavrin. Then time `tavrin -I`
+# over 2,000 one-file scripts with a stand-in sqlplus against a shell loop
+# that starts the same client as often. Prints each figure as the median of
+# its pairs' ratios, tavrin's peak memory, and the goals' rows. Not a test:
+# nothing here fails on a slow machine.
 #
-#   bench/run.sh [--size 200M] [--seed 1] [--repeat 3] [--timeout 1800]
-#                [--scratch DIR] [--keep] [SHAPE...]
+#   bench/run.sh [--size 200M] [--seed 1] [--repeat 5] [--timeout 1800]
+#                [--scratch DIR] [--keep] [--no-import] [SHAPE...]
 #
 # --keep leaves the scratch directory with every batch and script in place
 # (about 1.3 GB per shape at the default size); otherwise it is removed.
 #
 # Shapes (default all): realistic many-groups merge-chain no-transactions
-# big-identity txn-backlog. Each time is the fastest of --repeat runs; a run
-# longer than --timeout seconds is stopped and reported as such.
+# big-identity txn-backlog. A run longer than --timeout seconds is stopped
+# and reported as such.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 size=200M
 seed=1
-repeat=3
+repeat=5
 limit=1800
+import=1
 scratch_parent=${TMPDIR:-/tmp}
 keep=0
 shapes=()
@@ -32,7 +37,8 @@ while [ $# -gt 0 ]; do
     --timeout) limit=$2; shift 2 ;;
     --scratch) scratch_parent=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --no-import) import=0; shift ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) shapes+=("$1"); shift ;;
   esac
@@ -83,8 +89,52 @@ retire() {
 }
 
 seconds() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else printf "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+# median VALUE...: the middle value (the mean of the two middle ones).
+median() {
+  printf '%s\n' "$@" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The memory goal of a batch: twice its largest group's input and 16 MB.
+mem_goal_bytes() { echo $(( 2 * $1 + 16 * 1000 * 1000 )); }
+
+# pairs FLOOR: --repeat alternating pairs of the floor, `cat` of $files into
+# one file or `cp -r` of $in, and a parse run of $in (into a fresh
+# $work/out.N). Sets floor_us and tavrin_us (medians), pair_ratio (median of
+# the pairs' ratios), peak_kb, out (the last output directory) and result.
+pairs() {
+  local floors=() runs=() ratios=() r f_us
+  peak_kb=0
+  result=ok
+  for ((r = 0; r < repeat; r++)); do
+    if [ "$1" = cat ]; then
+      timed "$scratch/cat.out" cat -- "${files[@]}"
+      rm -f "$scratch/cat.out"
+    else
+      timed /dev/null cp -r "$in" "$work/copy.$pair_count"
+    fi
+    f_us=$wall_us
+    out=$work/out.$pair_count
+    pair_count=$((pair_count + 1))
+    mkdir -p "$out"
+    timed "$scratch/console.txt" timeout "$limit" "$tavrin" -p -i "$in" -o "$out"
+    if [ "$status" = 124 ]; then result="timeout ${limit}s"; break; fi
+    if [ "$status" != 0 ]; then
+      result="exit $status"
+      tail -n 5 "$scratch/stderr.txt" >&2
+      break
+    fi
+    floors+=("$f_us"); runs+=("$wall_us"); ratios+=("$(ratio "$wall_us" "$f_us")")
+    if [ "$rss_kb" -gt "$peak_kb" ]; then peak_kb=$rss_kb; fi
+  done
+  if [ "$result" = ok ]; then
+    floor_us=$(median "${floors[@]}")
+    tavrin_us=$(median "${runs[@]}")
+    pair_ratio=$(median "${ratios[@]}")
+  fi
+}
 
 # What every parse run holds whatever its input (program, libraries, the
 # store's million buckets): the peak of a run on the shipped example batch.
@@ -93,12 +143,16 @@ timed "$scratch/console.txt" "$tavrin" -p -i "$PWD/examples/batch" -o "$scratch/
 [ "$status" = 0 ] || { echo "run.sh: tavrin failed on examples/batch" >&2; exit 1; }
 base_kb=$rss_kb
 rm -rf "$scratch/out"
-# The memory aim: three times the largest group's input on top of that.
-mem_aim() { awk -v b="$1" -v base="$base_kb" 'BEGIN { printf "%.1f", (3 * b + base * 1024) / 1e6 }'; }
 
 declare -A fig
 rows=()
-realistic_us=
+goals=()
+realistic_per_byte=
+worst_shape=
+worst_per_byte=0
+worst_memory=0
+worst_memory_shape=
+pair_count=0
 for shape in "${shapes[@]}"; do
   work=$scratch/$shape
   in=$work/in
@@ -109,37 +163,13 @@ for shape in "${shapes[@]}"; do
   if [ -z "${fig[bytes]:-}" ]; then echo "run.sh: generating $shape failed" >&2; exit 1; fi
 
   # Name order as tavrin sorts (bytes), and a first read into the page cache
-  # so that neither timing pays for the disk.
+  # so that no timing pays for the disk.
   mapfile -t files < <(find "$in" -maxdepth 1 -name '*.sql' | LC_ALL=C sort)
   cat -- "${files[@]}" >/dev/null
 
-  cat_us=
-  for ((r = 0; r < repeat; r++)); do
-    rm -f "$scratch/cat.out"
-    timed "$scratch/cat.out" cat -- "${files[@]}"
-    if [ -z "$cat_us" ] || [ "$wall_us" -lt "$cat_us" ]; then cat_us=$wall_us; fi
-  done
-  rm -f "$scratch/cat.out"
-
-  echo "[$shape] timing tavrin -p ..." >&2
-  best_us=
-  peak_kb=0
-  result=ok
-  # A fresh output directory per run, all removed afterwards: files deleted
-  # just before can make creating new ones slower on some file systems.
-  for ((r = 0; r < repeat; r++)); do
-    out=$work/out.$r
-    mkdir -p "$out"
-    timed "$scratch/console.txt" timeout "$limit" "$tavrin" -p -i "$in" -o "$out"
-    if [ "$status" = 124 ]; then result="timeout ${limit}s"; break; fi
-    if [ "$status" != 0 ]; then
-      result="exit $status"
-      tail -n 5 "$scratch/stderr.txt" >&2
-      break
-    fi
-    if [ -z "$best_us" ] || [ "$wall_us" -lt "$best_us" ]; then best_us=$wall_us; fi
-    if [ "$rss_kb" -gt "$peak_kb" ]; then peak_kb=$rss_kb; fi
-  done
+  echo "[$shape] timing cat and tavrin -p in $repeat pairs ..." >&2
+  pairs cat
+  cat_us=${floor_us:-0}; cat_ratio=${pair_ratio:-}; run_us=${tavrin_us:-0}; run_peak_kb=$peak_kb
   scripts=$(find "$out" -name 'Output*.tvr' | wc -l)
   script_bytes=$(find "$out" -name 'Output*.tvr' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
   # One script per group the generator meant to write, numbered from 1.
@@ -147,26 +177,100 @@ for shape in "${shapes[@]}"; do
     echo "[$shape] warning: $scripts scripts for ${fig[groups]} groups" >&2
   fi
   retire "$work"
+
+  cp_ratio=
+  if [ "$result" = ok ] && [ "$shape" = many-groups ]; then
+    echo "[$shape] timing cp -r and tavrin -p in $repeat pairs ..." >&2
+    pairs cp
+    cp_ratio=${pair_ratio:-}
+    if [ "$peak_kb" -gt "$run_peak_kb" ]; then run_peak_kb=$peak_kb; fi
+    [ "$result" = ok ] && goals+=("| 10,000 one-file groups against \`cp -r\` of the batch | ${cp_ratio}x | ≤ 1.3x |")
+    retire "$work"
+  fi
   rm -f "$scratch/console.txt"
 
+  goal=$(mem_goal_bytes "${fig[largest_group_bytes]}")
+  # The figures of the pairs against cat, the cp -r pairs' peak included.
+  tavrin_us=$run_us; peak_kb=$run_peak_kb
   if [ "$result" = ok ]; then
-    tavrin_s=$(seconds "$best_us")
-    x_cat=$(ratio "$best_us" "$cat_us")
-    if [ "$shape" = realistic ]; then realistic_us=$best_us; fi
-    x_real=$( [ -n "$realistic_us" ] && ratio "$best_us" "$realistic_us" || echo -)
+    tavrin_s=$(seconds "$tavrin_us")
+    per_byte=$(awk -v t="$tavrin_us" -v b="${fig[bytes]}" 'BEGIN { print t / b }')
+    if [ "$shape" = realistic ]; then
+      realistic_per_byte=$per_byte
+      goals+=("| realistic batch, \`-p\`, against \`cat\` of the same files | ${cat_ratio}x | ≤ 4x |")
+    fi
+    x_real=$( [ -n "$realistic_per_byte" ] && ratio "$per_byte" "$realistic_per_byte" || echo -)
+    if [ "$shape" != realistic ] && [ "$x_real" != - ] &&
+       awk -v a="$x_real" -v b="$worst_per_byte" 'BEGIN { exit !(a > b) }'; then
+      worst_per_byte=$x_real; worst_shape=$shape
+    fi
+    x_goal=$(ratio $((peak_kb * 1024)) "$goal")
+    if [ "${fig[groups]}" = 1 ] && awk -v a="$x_goal" -v b="$worst_memory" 'BEGIN { exit !(a > b) }'; then
+      worst_memory=$x_goal; worst_memory_shape=$shape
+    fi
   else
-    tavrin_s=$result; x_cat=-; x_real=-
+    tavrin_s=$result; cat_ratio=-; x_real=-; x_goal=-
   fi
-  rows+=("| $shape | $(mb "${fig[bytes]}") | ${fig[files]} | ${fig[groups]} | ${fig[identities]} | $(seconds "$cat_us") | $tavrin_s | $x_cat | $x_real | $(mb $((peak_kb * 1024))) | $(mem_aim "${fig[largest_group_bytes]}") | $scripts | $(mb "$script_bytes") |")
+  rows+=("| $shape | $(mb "${fig[bytes]}") | ${fig[files]} | ${fig[groups]} | ${fig[identities]} | $(seconds "$cat_us") | $tavrin_s | $cat_ratio | ${cp_ratio:--} | $x_real | $(mb $((peak_kb * 1024))) | $(mb "$goal") | $x_goal | $scripts | $(mb "$script_bytes") |")
   echo "${rows[-1]}" >&2
 done
+if [ -n "$worst_shape" ]; then
+  goals+=("| every adversarial shape, cost per byte against the realistic batch | ${worst_per_byte}x ($worst_shape) | ≤ 1.5x |")
+fi
+if [ -n "$worst_memory_shape" ]; then
+  goals+=("| peak memory of a one-group batch, against 2x its input + 16 MB | ${worst_memory}x ($worst_memory_shape) | ≤ 1x |")
+fi
+
+# The import: 2,000 one-file scripts (the example batch's one-file group),
+# run through a stand-in sqlplus that prints its arguments and the script
+# and ends, against a shell loop that starts that client as often over the
+# same scripts. tavrin writes each output log and scans it for errors.
+import_row=
+if [ "$import" = 1 ]; then
+  echo "[import] building the stand-in sqlplus ..." >&2
+  mkdir -p "$scratch/bin" "$scratch/import/example"
+  c++ -O2 -std=c++20 -o "$scratch/bin/sqlplus" tests/stand_in/sqlplus.cpp
+  "$tavrin" -p -i "$PWD/examples/batch" -o "$scratch/import/example" >/dev/null
+  mkdir -p "$scratch/import/scripts"
+  for ((i = 1; i <= 2000; i++)); do
+    cp "$scratch/import/example/Output2.tvr" "$scratch/import/scripts/Output$i.tvr"
+  done
+  loop() {
+    local script
+    for script in "$1"/Output*.tvr; do "$scratch/bin/sqlplus" u/p@h "@$script" >/dev/null 2>&1; done
+  }
+  export -f loop
+  loops=(); imports=(); ratios=()
+  echo "[import] timing a client loop and tavrin -I in $repeat pairs ..." >&2
+  for ((r = 0; r < repeat; r++)); do
+    timed /dev/null bash -c 'loop "$1"' bash "$scratch/import/scripts"
+    l_us=$wall_us
+    dir=$scratch/import/run.$r
+    cp -r "$scratch/import/scripts" "$dir"
+    PATH=$scratch/bin:$PATH timed "$scratch/console.txt" "$tavrin" -I -o "$dir" -U u -P p -S h
+    [ "$status" = 0 ] || { echo "run.sh: tavrin -I failed" >&2; tail -n 5 "$scratch/stderr.txt" >&2; break; }
+    loops+=("$l_us"); imports+=("$wall_us"); ratios+=("$(ratio "$wall_us" "$l_us")")
+    retire "$dir"
+  done
+  if [ ${#ratios[@]} -gt 0 ]; then
+    loop_ms=$(awk -v us="$(median "${loops[@]}")" 'BEGIN { printf "%.2f", us / 2000 / 1000 }')
+    import_ms=$(awk -v us="$(median "${imports[@]}")" 'BEGIN { printf "%.2f", us / 2000 / 1000 }')
+    import_ratio=$(median "${ratios[@]}")
+    import_row="| \`-I\` over 2,000 one-file scripts against a loop starting the client 2,000 times | ${import_ratio}x ($import_ms ms a script, loop $loop_ms ms) | ≤ 1.5x |"
+    goals+=("$import_row")
+  fi
+fi
 
 cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
 echo
-echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr); seed $seed, best of $repeat runs."
+echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr); seed $seed, medians of $repeat alternating pairs."
 echo "Load average (1, 5, 15 min) at the start: $load_start; at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo "A parse run of the example batch peaks at $(mb $((base_kb * 1024))) MB."
 echo
-echo "| shape | input MB | files | groups | identities | cat s | tavrin s | x cat | x realistic | peak MB | memory aim MB | scripts | scripts MB |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| shape | input MB | files | groups | identities | cat s | tavrin s | x cat | x cp -r | x realistic per byte | peak MB | memory goal MB | x goal | scripts | scripts MB |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
+echo
+echo "| Figure | Measured | Goal |"
+echo "|---|---|---|"
+printf '%s\n' "${goals[@]}"

@@ -29,7 +29,14 @@ struct GroupState {
 
   /// `text`, kept for the rest of the group, as a statement of the line
   /// being filed.
-  Statement Keep(std::string_view text) { return {texts.Store(text), line_position}; }
+  Statement Keep(std::string_view text) { return Statement(texts.Store(text), line_position); }
+
+  /// The same for the line being filed, as read (`line`, with its markers)
+  /// or as rewritten (`text`, anything else).
+  Statement Keep(std::string_view text, std::string_view line, const TextMarkers& markers) {
+    if (text.data() != line.data()) return Keep(text);
+    return Statement(texts.Store(text), line_position, markers);
+  }
 
   void Clear() {
     store.Clear();

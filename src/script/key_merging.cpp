@@ -46,28 +46,27 @@ struct Merge {
 };
 
 // The merge one statement of entry `key` asks for, if any.
-std::optional<Merge> MergeFor(std::string_view statement, const std::string& key) {
-  const std::size_t first = marker::kIdentity.FindIn(statement);
+std::optional<Merge> MergeFor(const Statement& statement, std::string_view key) {
+  const std::size_t first = statement.FirstIdentityAt();
   if (first == std::string_view::npos) return std::nullopt;
-  if (marker::kActions.IsIn(statement)) {
-    // "identity_" twice: the first and the last occurrence differ.
-    if (marker::kIdentity.FindIn(statement, first + 1) != std::string_view::npos) {
-      std::string_view a = IdentityNameAt(statement, first);
-      std::size_t second = marker::kIdentity.FindIn(statement, first + a.size() + 1);
-      if (second != std::string_view::npos)
-        return Merge{std::string(a), std::string(IdentityNameAt(statement, second))};
-    }
+  const std::string_view text = statement.text;
+  // "identity_" twice: the first and the last occurrence differ.
+  if (statement.Has(Statement::kActions) && statement.Has(Statement::kMoreIdentities)) {
+    std::string_view a = IdentityNameAt(text, first);
+    std::size_t second = marker::kIdentity.FindIn(text, first + a.size() + 1);
+    if (second != std::string_view::npos)
+      return Merge{std::string(a), std::string(IdentityNameAt(text, second))};
   }
-  const std::string_view b = IdentityNameAt(statement, first);
-  if (b != key && (marker::kTransactions.IsIn(statement) || marker::kAuthentications.IsIn(statement)))
-    return Merge{key, std::string(b)};
+  const std::string_view b = IdentityNameAt(text, first);
+  if (b != key && (statement.Has(Statement::kTransactions) || statement.Has(Statement::kAuthentications)))
+    return Merge{std::string(key), std::string(b)};
   return std::nullopt;
 }
 
 // Moves every statement of `from` to the end of `to`, removes `from` and
 // records where it went.
 void Join(GroupState& state, StoreCursor to, StoreCursor from) {
-  const std::string removed = from->key;
+  const std::string removed(from->key);
   to->statements.splice(to->statements.end(), from->statements);
   state.store.Erase(removed);
   state.merge_map.try_emplace(removed, to->key);
@@ -82,14 +81,16 @@ bool JoinWalk(GroupState& state) {
     StatementList& statements = block->statements;
     for (auto it = statements.begin(); it != statements.end(); ++it) {
       const std::string_view text = it->text;
-      for (std::size_t at = marker::kIdentity.FindIn(text); at != std::string_view::npos;) {
+      for (std::size_t at = it->FirstIdentityAt(); at != std::string_view::npos;) {
         const std::string_view name = IdentityNameAt(text, at);
         StoreCursor holder;
-        Resolve(state, name, &holder);
+        // Most statements name the block's own key, which holds itself.
+        if (name != block->key) Resolve(state, name, &holder);
         if (!holder.at_end() && holder != block) {
           Join(state, block, holder);
           joined = true;
         }
+        if (!it->Has(Statement::kMoreIdentities)) break;
         at = marker::kIdentity.FindIn(text, at + name.size());
       }
     }
@@ -106,7 +107,7 @@ void MergePass(GroupState& state, Diagnostics& diag) {
   while (!cursor.at_end()) {
     std::optional<Merge> merge;
     for (const Statement& statement : cursor->statements) {
-      merge = MergeFor(statement.text, cursor->key);
+      merge = MergeFor(statement, cursor->key);
       if (merge) break;
     }
     store.Advance(cursor);

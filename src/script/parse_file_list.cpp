@@ -23,35 +23,37 @@ std::string_view ReferenceKey(std::string_view line, std::size_t at) {
   return line.substr(at, end - at);
 }
 
-// Files one line of an input file. Returns false for a declaration line
-// that cannot be read, which ends the stage.
-bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
-  if (marker::kAuthenticationsRow.IsIn(line)) {
-    AddRecordToKey(state, diag, kAuthenticationsKey, line);
+// Files one line of an input file, rewritten in `scratch` when it changes.
+// Returns false for a declaration line that cannot be read, which ends the
+// stage.
+bool ParseLine(GroupState& state, Diagnostics& diag, std::string_view line, std::string& scratch) {
+  const TextMarkers markers = FindMarkers(line);
+  if (markers.authentications_row) {
+    AddRecordToKey(state, diag, kAuthenticationsKey, line, markers, scratch);
     return true;
   }
-  const std::size_t at = marker::kIdentity.FindIn(line);
-  if (at == std::string::npos || marker::kTransactionsRow.IsIn(line)) {
-    AddRecordToKey(state, diag, kOthersKey, line);
+  const std::size_t at = markers.first_identity;
+  if (at == TextMarkers::kNone || markers.transactions_row) {
+    AddRecordToKey(state, diag, kOthersKey, line, markers, scratch);
     return true;
   }
   if (marker::kColumn.IsIn(line)) {
     std::size_t space = line.find(' ', at);
-    if (space == std::string::npos) {
+    if (space == std::string_view::npos) {
       diag.err() << "[ParseFileList] Error : Invalid format for the DECLARE statement. Process aborted"
                  << std::endl;
       diag.log("[ParseFileList]Error :Invalid format for the DECLARE statement Process aborted\n");
       return false;
     }
-    std::string key = line.substr(at, space - at);
-    AddRecordToKey(state, diag, key, line);
+    const std::string_view key = line.substr(at, space - at);
+    AddRecordToKey(state, diag, key, line, markers, scratch);
     AttachTransaction(state, key);
     return true;
   }
 
   // A reference line joins an identity declared before it; it never makes a key.
-  std::string key(ReferenceKey(line, at));
-  if (!RewriteStatement(line)) {
+  const std::string_view key = ReferenceKey(line, at);
+  if (!HasValidLastValue(line)) {
     diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << line << ". Skipped."
                << std::endl;
     diag.log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", line);
@@ -63,9 +65,9 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string& line) {
     WarnUnknownIdentity(diag, key);
     return true;
   }
-  const bool group_record = marker::kGroups.IsIn(line);
-  cursor->statements.push_back(state.Keep(line));
-  if (group_record && !EntryStartsWithAuthentication(state, key))
+  const Statement stored = state.Keep(Rewritten(line, scratch), line, markers);
+  cursor->statements.push_back(stored);
+  if (stored.Has(Statement::kGroups) && !EntryStartsWithAuthentication(state, key))
     AttachAuthentication(state, diag, *cursor);
   return true;
 }
@@ -143,7 +145,7 @@ bool ParseFileList(Run& run) {
 
   GroupState state;
   ScriptFile script;
-  std::string line;  // one buffer for every line, rewritten in place
+  std::string scratch;  // one buffer for every line that is rewritten
   std::int32_t current_group = -1;
   for (const InputFile& file : run.files) {
     if (file.group != current_group) {
@@ -173,10 +175,9 @@ bool ParseFileList(Run& run) {
     diag.log("[ParseFileList]Parsing file %s\n", file.name);
 
     LineReader reader(std::move(handle));
-    std::string_view read;
-    while (reader.Next(&read)) {
-      line.assign(read);
-      if (!ParseLine(state, diag, line)) return false;
+    std::string_view line;
+    while (reader.Next(&line)) {
+      if (!ParseLine(state, diag, line, scratch)) return false;
       ++state.line_position;
     }
     if (reader.failed()) {

@@ -1,35 +1,59 @@
 #include "script/script_sink.h"
 
+#include <cstring>
+
 namespace tavrin {
 namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
 }
 
+char* ScriptSink::Extend(std::size_t size) {
+  if (capacity_ - size_ < size) {
+    std::size_t capacity = capacity_ == 0 ? 2 * kFlushSize : capacity_;
+    while (capacity - size_ < size) capacity *= 2;
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (size_ > 0) std::memcpy(bigger.get(), buffer_.get(), size_);
+    buffer_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  char* at = buffer_.get() + size_;
+  size_ += size;
+  return at;
+}
+
 void ScriptSink::Line(std::string_view a, std::string_view b, std::string_view c) {
-  if (pending_.size() >= kFlushSize) FlushBeforeLastLine();
-  last_line_ = pending_.size();
-  pending_.append(a).append(b).append(c).append("\r\n");
+  if (size_ >= kFlushSize) FlushBeforeLastLine();
+  last_line_ = size_;
+  char* at = Extend(a.size() + b.size() + c.size() + 2);
+  for (std::string_view part : {a, b, c}) {
+    if (part.empty()) continue;
+    std::memcpy(at, part.data(), part.size());
+    at += part.size();
+  }
+  at[0] = '\r';
+  at[1] = '\n';
 }
 
 void ScriptSink::Text(std::string_view text) {
-  last_line_ = pending_.size();
-  pending_.append(text);
+  last_line_ = size_;
+  if (!text.empty()) std::memcpy(Extend(text.size()), text.data(), text.size());
 }
 
 void ScriptSink::DropLastLine(std::size_t line_size) {
   // Only ever the line written last, which is still here.
-  if (pending_.size() - last_line_ == line_size) pending_.resize(last_line_);
+  if (size_ - last_line_ == line_size) size_ = last_line_;
 }
 
 void ScriptSink::FlushBeforeLastLine() {
-  if (ok_ && !file_->Append(std::string_view(pending_).substr(0, last_line_))) ok_ = false;
-  pending_.erase(0, last_line_);
+  if (ok_ && !file_->Append(std::string_view(buffer_.get(), last_line_))) ok_ = false;
+  std::memmove(buffer_.get(), buffer_.get() + last_line_, size_ - last_line_);
+  size_ -= last_line_;
   last_line_ = 0;
 }
 
 bool ScriptSink::Close() {
-  if (ok_ && !file_->Append(pending_)) ok_ = false;
-  pending_.clear();
+  if (ok_ && !file_->Append(std::string_view(buffer_.get(), size_))) ok_ = false;
+  size_ = 0;
   last_line_ = 0;
   if (!file_->Close()) ok_ = false;
   return ok_;

@@ -29,10 +29,15 @@ class ScriptSink {
 
  private:
   void FlushBeforeLastLine();
+  // Room for `size` more bytes at the end of the buffer.
+  char* Extend(std::size_t size);
 
   std::unique_ptr<OutputFile> file_;
-  std::string pending_;
-  std::size_t last_line_ = 0;  // where the last line starts in pending_
+  // The bytes not yet written, gathered so that the file gets large writes.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  std::size_t last_line_ = 0;  // where the last line starts in the buffer
   bool ok_ = true;
 };
 

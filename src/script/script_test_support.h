@@ -42,7 +42,7 @@ inline void FillAt(GroupState& state, const PositionedEntries& entries) {
   for (const auto& [key, statements] : entries) {
     StoreEntry entry{key, {}};
     for (const auto& [text, position] : statements)
-      entry.statements.push_back(Statement{state.texts.Store(text), position});
+      entry.statements.push_back(Statement(state.texts.Store(text), position));
     state.store.Insert(std::move(entry));
   }
 }

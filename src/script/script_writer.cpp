@@ -31,7 +31,7 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
       for (int skip = 0; skip < 3 && it != statements.end(); ++skip) ++it;
       continue;
     }
-    out.Line("\t", marker::kColumnIdentity.IsIn(current) ? "--" : "", current);
+    out.Line("\t", it->Has(Statement::kColumnIdentity) ? "--" : "", current);
     previous = current;
     previous_line_is_last = true;
     ++it;
@@ -44,7 +44,7 @@ void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
   // Declarations in byte order of their names, each once.
   std::vector<std::string_view> names;
   for (const Statement& statement : entry.statements) {
-    std::string_view name = FirstIdentityName(statement.text);
+    std::string_view name = statement.FirstIdentity();
     // Runs of one name are common (an identity's own rows): keep one of each run.
     if (!name.empty() && (names.empty() || names.back() != name)) names.push_back(name);
   }
@@ -65,12 +65,12 @@ void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
   if (authentications.at_end()) return;
   StatementList& rows = authentications->statements;
   while (!rows.empty()) {
-    const std::string_view name = FirstIdentityName(rows.front().text);
+    const std::string_view name = rows.front().FirstIdentity();
     if (name.empty()) {
       // A login row of no identity runs with the plain rows, which it
       // starts when there are none.
       StoreCursor others = store.Find(kOthersKey);
-      if (others.at_end()) others = store.Insert(StoreEntry{std::string(kOthersKey), {}}).first;
+      if (others.at_end()) others = store.Insert(StoreEntry{kOthersKey, {}}).first;
       others->statements.splice(others->statements.end(), rows, rows.begin());
       continue;
     }
@@ -98,8 +98,10 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
   StatementStore& store = state.store;
   for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry)) {
     if (entry->statements.empty()) continue;
-    entry->statements.sort(
-        [](const Statement& a, const Statement& b) { return a.position < b.position; });
+    // Most blocks are in read order already; sorting costs more than looking.
+    auto by_position = [](const Statement& a, const Statement& b) { return a.position < b.position; };
+    if (!std::is_sorted(entry->statements.begin(), entry->statements.end(), by_position))
+      entry->statements.sort(by_position);
     blocks.push_back(&*entry);
   }
   std::stable_sort(blocks.begin(), blocks.end(), [](const StoreEntry* a, const StoreEntry* b) {

@@ -13,10 +13,10 @@ void WarnUnknownIdentity(Diagnostics& diag, std::string_view key) {
 }
 
 void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
-                    std::string& statement) {
+                    std::string_view statement, const TextMarkers& markers, std::string& scratch) {
   if (statement.empty()) return;
-  // A rejected statement is left as it was read.
-  if (!RewriteStatement(statement)) {
+  // A rejected statement is reported as it was read.
+  if (!HasValidLastValue(statement)) {
     diag.log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", statement);
     diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << statement << ". Skipped."
                << std::endl;
@@ -25,10 +25,10 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   StatementStore& store = state.store;
   StoreCursor& cursor = store.cursor();
   cursor = store.Find(key);
-  bool transaction_row = key == kOthersKey && marker::kTransactions.IsIn(statement);
-  Statement stored = state.Keep(statement);
+  const Statement stored = state.Keep(Rewritten(statement, scratch), statement, markers);
+  const bool transaction_row = key == kOthersKey && stored.Has(Statement::kTransactions);
   if (cursor.at_end()) {
-    cursor = store.Insert(StoreEntry{std::string(key), {stored}}).first;
+    cursor = store.Insert(StoreEntry{key, {stored}}).first;
   } else {
     cursor->statements.push_back(stored);
   }
@@ -55,7 +55,7 @@ void AttachTransaction(GroupState& state, std::string_view key) {
 bool EntryStartsWithAuthentication(GroupState& state, std::string_view key) {
   StoreCursor entry = state.store.Find(key);
   return !entry.at_end() && !entry->statements.empty() &&
-         marker::kAuthentications.IsIn(entry->statements.front().text);
+         entry->statements.front().Has(Statement::kAuthentications);
 }
 
 void AttachAuthentication(GroupState& state, Diagnostics& diag, StoreEntry& target) {

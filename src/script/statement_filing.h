@@ -17,11 +17,11 @@ inline constexpr std::string_view kAuthenticationsKey = "Authentications_-1";
 /// the caller skips it.
 void WarnUnknownIdentity(Diagnostics& diag, std::string_view key);
 
-/// Rewrites `statement` (in place) and appends it to `key`'s statements
-/// (creating the entry); an empty statement is ignored and an invalid one
-/// reported and dropped.
+/// Rewrites `statement`, which holds `markers` (in `scratch` when it changes) and appends it to
+/// `key`'s statements (creating the entry); an empty statement is ignored and
+/// an invalid one reported and dropped.
 void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
-                    std::string& statement);
+                    std::string_view statement, const TextMarkers& markers, std::string& scratch);
 
 /// After a declaration of `key`: moves the latest transaction row of
 /// "others_-2" to the front of `key`'s statements.

@@ -1,5 +1,6 @@
 #include "script/statement_store.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace tavrin {
@@ -29,8 +30,17 @@ std::int64_t ReadNumber(std::string_view text) {
 StatementStore::StatementStore() : buckets_(kBucketCount), in_use_(kBucketCount) {}
 
 std::int32_t StatementStore::BucketIndex(std::string_view key) {
-  std::size_t underscore = key.find('_');
-  std::string_view number = underscore == std::string_view::npos ? key : key.substr(underscore + 1);
+  std::size_t underscore = 0;
+  while (underscore < key.size() && key[underscore] != '_') ++underscore;
+  std::string_view number = underscore == key.size() ? key : key.substr(underscore + 1);
+  // The common key, a few digits after the '_', without the general reading.
+  if (!number.empty() && number.size() <= 9) {
+    std::int32_t value = 0;
+    std::size_t i = 0;
+    for (; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i)
+      value = value * 10 + (number[i] - '0');
+    if (i == number.size()) return (value + 2) % kBucketCount;
+  }
   std::int64_t index = (ReadNumber(number) + 2) % kBucketCount;
   if (index < 0) index += kBucketCount;
   return static_cast<std::int32_t>(index);
@@ -38,61 +48,64 @@ std::int32_t StatementStore::BucketIndex(std::string_view key) {
 
 StoreCursor StatementStore::Find(std::string_view key) {
   std::int32_t bucket = BucketIndex(key);
-  Bucket* list = buckets_[static_cast<std::size_t>(bucket)].get();
-  if (!list) return {};
-  for (auto it = list->begin(); it != list->end(); ++it)
-    if (it->key == key) return StoreCursor{this, bucket, it};
+  for (StoreEntry* entry = buckets_[static_cast<std::size_t>(bucket)]; entry; entry = entry->next)
+    if (entry->key == key) return StoreCursor{this, bucket, entry};
   return {};
 }
 
 std::pair<StoreCursor, bool> StatementStore::Insert(StoreEntry entry) {
   if (!Find(entry.key).at_end()) return {StoreCursor{}, false};
   std::int32_t bucket = BucketIndex(entry.key);
-  auto& list = buckets_[static_cast<std::size_t>(bucket)];
-  if (!list) {
-    list = std::make_unique<Bucket>();
-    in_use_.Insert(bucket);
-  }
-  list->push_back(std::move(entry));
+  std::pmr::polymorphic_allocator<> allocator(&nodes_);
+  char* key = allocator.allocate_object<char>(entry.key.size());
+  std::copy(entry.key.begin(), entry.key.end(), key);
+  // Never destroyed: everything it holds lives in nodes_ too.
+  StoreEntry* added = allocator.new_object<StoreEntry>(
+      StoreEntry{std::string_view(key, entry.key.size()), StatementList(&nodes_), nullptr});
+  added->statements.insert(added->statements.end(), entry.statements.begin(),
+                           entry.statements.end());
+  StoreEntry** link = &buckets_[static_cast<std::size_t>(bucket)];
+  if (!*link) in_use_.Insert(bucket);
+  while (*link) link = &(*link)->next;
+  *link = added;
   ++size_;
-  return {StoreCursor{this, bucket, std::prev(list->end())}, true};
+  return {StoreCursor{this, bucket, added}, true};
 }
 
 std::size_t StatementStore::Erase(std::string_view key) {
   std::int32_t bucket = BucketIndex(key);
-  auto& list = buckets_[static_cast<std::size_t>(bucket)];
-  if (!list) return 0;
+  StoreEntry** link = &buckets_[static_cast<std::size_t>(bucket)];
+  if (!*link) return 0;
   std::size_t removed = 0;
-  for (auto it = list->begin(); it != list->end();) {
-    if (it->key != key) {
-      ++it;
+  while (*link) {
+    StoreEntry* entry = *link;
+    if (entry->key != key) {
+      link = &entry->next;
       continue;
     }
-    if (!cursor_.at_end() && cursor_.bucket == bucket && cursor_.entry == it) Advance(cursor_);
-    it = list->erase(it);
+    if (!cursor_.at_end() && cursor_.entry == entry) Advance(cursor_);
+    *link = entry->next;
+    // Its statements' nodes go with the group; the list lets go of them now.
+    entry->statements.clear();
     ++removed;
     --size_;
   }
-  if (list->empty()) {
-    list.reset();
-    in_use_.Remove(bucket);
-  }
+  if (!buckets_[static_cast<std::size_t>(bucket)]) in_use_.Remove(bucket);
   return removed;
 }
 
 StoreCursor StatementStore::FirstFrom(std::int32_t bucket) {
   std::int32_t found = in_use_.Next(bucket);
   if (found == BucketSet::kNone) return {};
-  return StoreCursor{this, found, buckets_[static_cast<std::size_t>(found)]->begin()};
+  return StoreCursor{this, found, buckets_[static_cast<std::size_t>(found)]};
 }
 
 StoreCursor StatementStore::Begin() { return FirstFrom(0); }
 
 void StatementStore::Advance(StoreCursor& cursor) {
   if (cursor.at_end()) return;
-  Bucket& list = *buckets_[static_cast<std::size_t>(cursor.bucket)];
-  if (std::next(cursor.entry) != list.end()) {
-    ++cursor.entry;
+  if (cursor.entry->next) {
+    cursor.entry = cursor.entry->next;
     return;
   }
   cursor = FirstFrom(cursor.bucket + 1);
@@ -100,11 +113,12 @@ void StatementStore::Advance(StoreCursor& cursor) {
 
 void StatementStore::Clear() {
   for (std::int32_t b = in_use_.Next(0); b != BucketSet::kNone; b = in_use_.Next(b + 1)) {
-    buckets_[static_cast<std::size_t>(b)].reset();
+    buckets_[static_cast<std::size_t>(b)] = nullptr;
     in_use_.Remove(b);
   }
   size_ = 0;
   cursor_ = {};
+  nodes_.release();
 }
 
 }  // namespace tavrin

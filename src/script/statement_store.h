@@ -13,51 +13,46 @@
 
 #include <cstdint>
 #include <list>
-#include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "script/bucket_set.h"
+#include "script/statement.h"
 
 namespace tavrin {
 
-/// One statement: its text, which lives in the group's TextArena, and where
-/// its line was read among the lines of the group, so that the script can
-/// replay the statements in the order the log holds them.
-struct Statement {
-  std::string_view text;
-  std::uint64_t position = 0;
-};
-
 /// The statements of one key. Filing, merging and joining append and move
-/// them; the writer sorts them by read position.
-using StatementList = std::list<Statement>;
+/// them; the writer sorts them by read position. The lists of the store's
+/// entries take their nodes from the store, which frees them all at once.
+using StatementList = std::pmr::list<Statement>;
 
+/// A key and its statements. The store keeps its own copy of both, key
+/// bytes included; `key` of an entry passed to Insert need only last as long
+/// as the call.
 struct StoreEntry {
-  std::string key;
+  std::string_view key;
   StatementList statements;
+  /// The next entry of the same bucket, in insertion order (store-owned).
+  StoreEntry* next = nullptr;
 };
 
 class StatementStore;
 
 /// A position in the store: one entry, or the end.
 struct StoreCursor {
-  using Iterator = std::list<StoreEntry>::iterator;
-
   StatementStore* store = nullptr;  // null: the end position
   std::int32_t bucket = 0;
-  Iterator entry{};
+  StoreEntry* entry = nullptr;
 
   bool at_end() const { return store == nullptr; }
   StoreEntry& operator*() const { return *entry; }
-  StoreEntry* operator->() const { return &*entry; }
+  StoreEntry* operator->() const { return entry; }
   friend bool operator==(const StoreCursor& a, const StoreCursor& b) {
     if (a.at_end() || b.at_end()) return a.at_end() == b.at_end();
-    // Iterators of two different bucket lists cannot be compared: the
-    // entries' addresses can.
-    return &*a.entry == &*b.entry;
+    return a.entry == b.entry;
   }
 };
 
@@ -77,8 +72,8 @@ class StatementStore {
   /// The entry with exactly this key, or the end position.
   StoreCursor Find(std::string_view key);
 
-  /// Adds `entry` at the end of its bucket unless its key is present already
-  /// (then nothing changes and the flag is false).
+  /// Adds a copy of `entry` at the end of its bucket unless its key is
+  /// present already (then nothing changes and the flag is false).
   std::pair<StoreCursor, bool> Insert(StoreEntry entry);
 
   /// Removes the entry with this key; returns how many were removed (0 or 1).
@@ -100,11 +95,13 @@ class StatementStore {
   StoreCursor& cursor() { return cursor_; }
 
  private:
-  using Bucket = std::list<StoreEntry>;
-
   StoreCursor FirstFrom(std::int32_t bucket);
 
-  std::vector<std::unique_ptr<Bucket>> buckets_;
+  // The entries, their keys and their statement lists, until Clear(): all
+  // freed in one step, without visiting them.
+  std::pmr::monotonic_buffer_resource nodes_;
+  // The first entry of each bucket's chain, or null.
+  std::vector<StoreEntry*> buckets_;
   BucketSet in_use_;
   std::uint32_t size_ = 0;
   StoreCursor cursor_;

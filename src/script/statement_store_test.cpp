@@ -7,7 +7,7 @@ namespace {
 
 std::vector<std::string> Walk(StatementStore& store) {
   std::vector<std::string> keys;
-  for (StoreCursor c = store.Begin(); !c.at_end(); store.Advance(c)) keys.push_back(c->key);
+  for (StoreCursor c = store.Begin(); !c.at_end(); store.Advance(c)) keys.emplace_back(c->key);
   return keys;
 }
 
@@ -80,6 +80,25 @@ TEST(StatementStore, EraseFreesBucketsAndKeepsTheSharedCursorOnALiveEntry) {
   EXPECT_EQ(store.size(), 0u);
   EXPECT_TRUE(store.Begin().at_end());
   EXPECT_TRUE(store.cursor().at_end());
+}
+
+TEST(StatementStore, KeepsItsOwnKeysAndChainsEntriesOfOneBucketInOrder) {
+  StatementStore store;
+  for (int round = 0; round < 2; ++round) {  // the second after Clear(), on reused memory
+    for (const char* key : {"identity_1000001", "identity_1", "identity_2000001"}) {
+      std::string temporary = key;
+      ASSERT_TRUE(store.Insert(StoreEntry{temporary, {{"s", 0}}}).second);
+      temporary.assign(temporary.size(), 'x');  // the store must not look at it again
+    }
+    EXPECT_EQ(Walk(store), (V{"identity_1000001", "identity_1", "identity_2000001"}));
+    EXPECT_EQ(store.Erase("identity_1"), 1u);  // from the middle of the chain
+    EXPECT_EQ(Walk(store), (V{"identity_1000001", "identity_2000001"}));
+    Add(store, "identity_1");
+    EXPECT_EQ(Walk(store), (V{"identity_1000001", "identity_2000001", "identity_1"}));
+    EXPECT_EQ(store.Find("identity_2000001")->statements.front().text, "s");
+    store.Clear();
+    EXPECT_TRUE(store.Find("identity_1").at_end());
+  }
 }
 
 }  // namespace

@@ -22,4 +22,18 @@ std::string_view FirstIdentityName(std::string_view statement);
 /// is empty or NULL; such a statement is to be dropped.
 bool RewriteStatement(std::string& statement);
 
+/// The check of RewriteStatement alone: false when the last value before the
+/// last ')' is empty or NULL.
+bool HasValidLastValue(std::string_view statement);
+
+/// Whether RewriteStatement would change a statement that passes the check.
+bool NeedsRewrite(std::string_view statement);
+
+/// The rewrite of RewriteStatement alone, for a statement that passed the check.
+void RewriteValidStatement(std::string& statement);
+
+/// A statement that passed the check as RewriteStatement leaves it: itself
+/// when nothing changes, otherwise rewritten in `scratch`.
+std::string_view Rewritten(std::string_view statement, std::string& scratch);
+
 }  // namespace tavrin

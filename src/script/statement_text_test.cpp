@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace tavrin {
 namespace {
 
@@ -76,6 +78,63 @@ TEST(RewriteStatement, LastValueMustBeAValue) {
   std::string rejected = "INSERT INTO t(a,b) VALUES (&identity_1, NULL)";
   EXPECT_FALSE(RewriteStatement(rejected));
   EXPECT_EQ(rejected, "INSERT INTO t(a,b) VALUES (&identity_1, NULL)");
+}
+
+// The rewrite as a plain loop that searches from the front every time.
+bool ReferenceRewrite(std::string& statement) {
+  if (!HasValidLastValue(statement)) return false;
+  while (statement.find("&identity") != std::string::npos) {
+    std::size_t quoted = statement.find("'&identity");
+    if (quoted != std::string::npos) {
+      statement.erase(quoted, 2);
+      std::size_t closing = statement.find('\'', quoted);
+      if (closing != std::string::npos) statement[closing] = ' ';
+    } else {
+      statement.erase(statement.find("&identity"), 1);
+    }
+    std::size_t last = statement.find_last_not_of(" \t\r");
+    if (last == std::string::npos || statement[last] != ';') statement.push_back(';');
+  }
+  std::size_t start = statement.find_first_not_of(" \t");
+  if (start != std::string::npos && statement.compare(start, 6, "SELECT") == 0) {
+    std::size_t value = std::min(statement.find(".CURRVAL"), statement.find(".NEXTVAL"));
+    if (value != std::string::npos) statement.insert(value + 8, " into");
+  }
+  return true;
+}
+
+TEST(RewriteStatement, ReferencesThatMakeNewReferencesAsTheyGo) {
+  // Each of these makes a new reference, or takes one apart, as it is
+  // rewritten; the rewrite must end as a search from the front would.
+  const std::string texts[] = {
+      "UPDATE t SET a = '&&identity_1', b = 'c'",
+      "UPDATE t SET a = '&'&identity_1' WHERE b = '&identity_2'",
+      "UPDATE t SET a = &'&identity_1 x', b = &&identity_2;",
+      "'&'&'&identity_1'''",
+      "&&&identity_1 '&identity_2 '&identity_3",
+      "x '&identity_1;'",
+      "'&identity_1' '&identity_2' &identity_3 '&identity_4'",
+      "UPDATE t SET a = x&identity5, b = '&identity'",
+      "SELECT '&identity_1' s.CURRVAL FROM DUAL",
+      "'&identity_1 SELECT s.NEXTVAL",
+  };
+  for (const std::string& text : texts) {
+    std::string expected = text;
+    std::string actual = text;
+    ASSERT_TRUE(ReferenceRewrite(expected));
+    ASSERT_TRUE(RewriteStatement(actual));
+    EXPECT_EQ(actual, expected) << text;
+  }
+}
+
+TEST(RewriteStatement, AStatementThatStaysAsItIsIsNotCopied) {
+  std::string scratch;
+  const std::string_view plain = "UPDATE t SET a = 1 WHERE b = 'identity_1'";
+  EXPECT_EQ(tavrin::Rewritten(plain, scratch).data(), plain.data());
+  EXPECT_FALSE(NeedsRewrite("UPDATE t SET a = '&identit', b = s.NEXTVAL"));
+  EXPECT_TRUE(NeedsRewrite("select s.NEXTVAL x from dual"));
+  const std::string_view reference = "UPDATE t SET a = &identity_1";
+  EXPECT_EQ(tavrin::Rewritten(reference, scratch), "UPDATE t SET a = identity_1;");
 }
 
 TEST(IdentityNames, AreThePrefixAndTheDigitsAfterIt) {
