@@ -87,6 +87,12 @@ std::unique_ptr<OutputFile> MemoryEnv::CreateNewOutput(const std::string& path, 
   return CreateOutput(path);
 }
 
+std::unique_ptr<OutputFile> MemoryEnv::OpenForAppending(const std::string& path) {
+  if (directories.count(path)) return Fail(kExists), nullptr;
+  if (!ParentExists(path)) return Fail(kNotFound), nullptr;
+  return std::make_unique<MemoryOutput>(&files[path]);
+}
+
 bool MemoryEnv::MoveNoReplace(const std::string& from, const std::string& to) {
   if (files.count(to) || directories.count(to)) return Fail(kExists);
   if (!ParentExists(to)) return Fail(kNotFound);

@@ -98,6 +98,18 @@ std::unique_ptr<OutputFile> FaultEnv::CreateNewOutput(const std::string& path, b
   return std::make_unique<FaultOutput>(*this, std::move(file));
 }
 
+std::unique_ptr<OutputFile> FaultEnv::OpenForAppending(const std::string& path) {
+  if (Due("OpenForAppending")) return Fail(kInjectedError), nullptr;
+  auto file = EnvWrapper::OpenForAppending(path);
+  if (!file) return nullptr;
+  return std::make_unique<FaultOutput>(*this, std::move(file));
+}
+
+bool FaultEnv::SyncFile(OutputFile& file) {
+  if (Due("SyncFile")) return Fail(kInjectedError);
+  return EnvWrapper::SyncFile(static_cast<FaultOutput&>(file).inner());
+}
+
 bool FaultEnv::MoveNoReplace(const std::string& from, const std::string& to) {
   return Due("MoveNoReplace") ? Fail(kInjectedError) : EnvWrapper::MoveNoReplace(from, to);
 }
