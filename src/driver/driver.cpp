@@ -6,11 +6,11 @@
 #include "driver/option_letters.h"
 #include "driver/option_scanner.h"
 #include "driver/output_lock.h"
-#include "run/run.h"
 #include "driver/usage.h"
 #include "grouping/group_file_list.h"
 #include "import/import_log_files.h"
 #include "import/move_processed_files.h"
+#include "run/run.h"
 #include "script/parse_file_list.h"
 
 namespace tavrin {
