@@ -58,8 +58,9 @@ bool MemoryEnv::ListMatches(const std::string& pattern, std::vector<std::string>
   if (!directories.count(directory)) return Fail(kNotFound);
   const std::string wildcard = pattern.substr(pattern.rfind(kPathSeparator) + 1);
   auto consider = [&](const std::string& path) {
-    if (Directory(path) != directory) return;
-    std::string name = path.substr(directory.size() + 1);
+    // The directory itself ("." holds ".") is no entry of its own.
+    if (path == directory || Directory(path) != directory) return;
+    std::string name = path.substr(path.rfind(kPathSeparator) + 1);
     if (WildcardMatch(wildcard, name)) names->push_back(name);
   };
   for (const auto& [path, bytes] : files) consider(path);

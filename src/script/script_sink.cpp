@@ -5,11 +5,13 @@
 namespace tavrin {
 namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
+// Most scripts are small; the buffer doubles from this as a script grows.
+constexpr std::size_t kFirstCapacity = 1 << 16;
 }
 
 char* ScriptSink::Extend(std::size_t size) {
   if (capacity_ - size_ < size) {
-    std::size_t capacity = capacity_ == 0 ? 2 * kFlushSize : capacity_;
+    std::size_t capacity = capacity_ == 0 ? kFirstCapacity : capacity_;
     while (capacity - size_ < size) capacity *= 2;
     std::unique_ptr<char[]> bigger(new char[capacity]);
     if (size_ > 0) std::memcpy(bigger.get(), buffer_.get(), size_);

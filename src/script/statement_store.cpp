@@ -27,7 +27,14 @@ std::int64_t ReadNumber(std::string_view text) {
 
 }  // namespace
 
-StatementStore::StatementStore() : buckets_(kBucketCount), in_use_(kBucketCount) {}
+StatementStore::StatementStore()
+    : pages_((kBucketCount + kPageSize - 1) / kPageSize), in_use_(kBucketCount) {}
+
+StoreEntry*& StatementStore::HeadSlot(std::int32_t bucket) {
+  auto& page = pages_[static_cast<std::size_t>(bucket >> kPageBits)];
+  if (!page) page = std::make_unique<StoreEntry*[]>(kPageSize);  // all null
+  return page[bucket & (kPageSize - 1)];
+}
 
 std::int32_t StatementStore::BucketIndex(std::string_view key) {
   std::size_t underscore = 0;
@@ -46,16 +53,17 @@ std::int32_t StatementStore::BucketIndex(std::string_view key) {
   return static_cast<std::int32_t>(index);
 }
 
-StoreCursor StatementStore::Find(std::string_view key) {
-  std::int32_t bucket = BucketIndex(key);
-  for (StoreEntry* entry = buckets_[static_cast<std::size_t>(bucket)]; entry; entry = entry->next)
+StoreCursor StatementStore::FindIn(std::int32_t bucket, std::string_view key) {
+  for (StoreEntry* entry = Head(bucket); entry; entry = entry->next)
     if (entry->key == key) return StoreCursor{this, bucket, entry};
   return {};
 }
 
+StoreCursor StatementStore::Find(std::string_view key) { return FindIn(BucketIndex(key), key); }
+
 std::pair<StoreCursor, bool> StatementStore::Insert(StoreEntry entry) {
-  if (!Find(entry.key).at_end()) return {StoreCursor{}, false};
-  std::int32_t bucket = BucketIndex(entry.key);
+  const std::int32_t bucket = BucketIndex(entry.key);
+  if (!FindIn(bucket, entry.key).at_end()) return {StoreCursor{}, false};
   std::pmr::polymorphic_allocator<> allocator(&nodes_);
   char* key = allocator.allocate_object<char>(entry.key.size());
   std::copy(entry.key.begin(), entry.key.end(), key);
@@ -64,7 +72,7 @@ std::pair<StoreCursor, bool> StatementStore::Insert(StoreEntry entry) {
       StoreEntry{std::string_view(key, entry.key.size()), StatementList(&nodes_), nullptr});
   added->statements.insert(added->statements.end(), entry.statements.begin(),
                            entry.statements.end());
-  StoreEntry** link = &buckets_[static_cast<std::size_t>(bucket)];
+  StoreEntry** link = &HeadSlot(bucket);
   if (!*link) in_use_.Insert(bucket);
   while (*link) link = &(*link)->next;
   *link = added;
@@ -74,8 +82,8 @@ std::pair<StoreCursor, bool> StatementStore::Insert(StoreEntry entry) {
 
 std::size_t StatementStore::Erase(std::string_view key) {
   std::int32_t bucket = BucketIndex(key);
-  StoreEntry** link = &buckets_[static_cast<std::size_t>(bucket)];
-  if (!*link) return 0;
+  if (!Head(bucket)) return 0;
+  StoreEntry** link = &HeadSlot(bucket);
   std::size_t removed = 0;
   while (*link) {
     StoreEntry* entry = *link;
@@ -90,14 +98,14 @@ std::size_t StatementStore::Erase(std::string_view key) {
     ++removed;
     --size_;
   }
-  if (!buckets_[static_cast<std::size_t>(bucket)]) in_use_.Remove(bucket);
+  if (!Head(bucket)) in_use_.Remove(bucket);
   return removed;
 }
 
 StoreCursor StatementStore::FirstFrom(std::int32_t bucket) {
   std::int32_t found = in_use_.Next(bucket);
   if (found == BucketSet::kNone) return {};
-  return StoreCursor{this, found, buckets_[static_cast<std::size_t>(found)]};
+  return StoreCursor{this, found, Head(found)};
 }
 
 StoreCursor StatementStore::Begin() { return FirstFrom(0); }
@@ -113,7 +121,7 @@ void StatementStore::Advance(StoreCursor& cursor) {
 
 void StatementStore::Clear() {
   for (std::int32_t b = in_use_.Next(0); b != BucketSet::kNone; b = in_use_.Next(b + 1)) {
-    buckets_[static_cast<std::size_t>(b)] = nullptr;
+    HeadSlot(b) = nullptr;
     in_use_.Remove(b);
   }
   size_ = 0;

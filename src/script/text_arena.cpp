@@ -1,5 +1,6 @@
 #include "script/text_arena.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tavrin {
@@ -16,9 +17,11 @@ std::string_view TextArena::Store(std::string_view text) {
       blocks_.insert(blocks_.empty() ? blocks_.end() : std::prev(blocks_.end()), std::move(block));
       return stored;
     }
-    blocks_.push_back(std::unique_ptr<char[]>(new char[kBlockSize]));
+    const std::size_t capacity =
+        std::max(text.size(), std::clamp(2 * capacity_, kFirstBlockSize, kBlockSize));
+    blocks_.push_back(std::unique_ptr<char[]>(new char[capacity]));
     used_ = 0;
-    capacity_ = kBlockSize;
+    capacity_ = capacity;
   }
   char* at = blocks_.back().get() + used_;
   std::memcpy(at, text.data(), text.size());
@@ -27,8 +30,8 @@ std::string_view TextArena::Store(std::string_view text) {
 }
 
 void TextArena::Clear() {
-  if (capacity_ == kBlockSize) {
-    // The current block is always last and of the standard size: keep it.
+  if (capacity_ > 0) {
+    // The current block is always last: keep it.
     std::unique_ptr<char[]> keep = std::move(blocks_.back());
     blocks_.clear();
     blocks_.push_back(std::move(keep));

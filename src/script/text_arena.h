@@ -18,6 +18,8 @@ class TextArena {
   void Clear();
 
  private:
+  // Blocks start small, for the many small groups, and double up to this.
+  static constexpr std::size_t kFirstBlockSize = 1 << 16;
   static constexpr std::size_t kBlockSize = 1 << 20;
 
   std::vector<std::unique_ptr<char[]>> blocks_;
