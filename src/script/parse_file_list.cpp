@@ -1,6 +1,5 @@
 #include "script/parse_file_list.h"
 
-#include <optional>
 
 #include "platform/path.h"
 #include "script/group_state.h"
@@ -82,7 +81,7 @@ class ScriptFile {
   ScriptFile& operator=(const ScriptFile&) = delete;
   ~ScriptFile() { Discard(); }
 
-  bool is_open() const { return sink_.has_value(); }
+  bool is_open() const { return sink_.is_open(); }
   /// The script's own name, the one every message gives.
   const std::string& path() const { return path_; }
 
@@ -94,18 +93,17 @@ class ScriptFile {
     temp_path_ = path_ + ".part";
     auto file = env.CreateOutput(temp_path_);
     if (!file) return false;
-    sink_.emplace(std::move(file));
+    sink_.Open(std::move(file));
     return true;
   }
 
-  ScriptSink& sink() { return *sink_; }
+  ScriptSink& sink() { return sink_; }
 
   /// Closes the script and gives it its own name, replacing a script of an
   /// earlier run; false when it could not be written completely, and then
   /// the temporary file is gone.
   bool Close() {
-    bool ok = sink_->Close();
-    sink_.reset();
+    bool ok = sink_.Close();
     if (ok && env_->RenameReplacing(temp_path_, path_)) return true;
     env_->RemoveFile(temp_path_);
     return false;
@@ -114,15 +112,15 @@ class ScriptFile {
  private:
   // A group the stage gave up on: its script is dropped, unfinished.
   void Discard() {
-    if (!sink_) return;
-    sink_.reset();  // closed first: Windows removes no open file
+    if (!sink_.is_open()) return;
+    sink_.Abandon();  // closed first: Windows removes no open file
     env_->RemoveFile(temp_path_);
   }
 
   Env* env_ = nullptr;
   std::string path_;
   std::string temp_path_;
-  std::optional<ScriptSink> sink_;
+  ScriptSink sink_;  // one for every script, its buffer kept between them
 };
 
 // Writes the group's script (when it has anything to write) and closes it.

@@ -58,7 +58,14 @@ bool ScriptSink::Close() {
   size_ = 0;
   last_line_ = 0;
   if (!file_->Close()) ok_ = false;
+  file_.reset();
   return ok_;
+}
+
+void ScriptSink::Abandon() {
+  file_.reset();
+  size_ = 0;
+  last_line_ = 0;
 }
 
 }  // namespace tavrin

@@ -1,7 +1,8 @@
 #pragma once
-// The bytes of one script on their way to its file. Lines end in CR LF on
+// The bytes of a script on their way to its file. Lines end in CR LF on
 // every system. The last line written stays in memory until the next one,
-// so the writer can take back a line it has just written.
+// so the writer can take back a line it has just written. One sink serves
+// the scripts of a whole run in turn, and keeps its buffer between them.
 
 #include <memory>
 #include <string>
@@ -13,7 +14,15 @@ namespace tavrin {
 
 class ScriptSink {
  public:
+  ScriptSink() = default;
   explicit ScriptSink(std::unique_ptr<OutputFile> file) : file_(std::move(file)) {}
+
+  /// Starts the next script, in `file`.
+  void Open(std::unique_ptr<OutputFile> file) {
+    file_ = std::move(file);
+    ok_ = true;
+  }
+  bool is_open() const { return file_ != nullptr; }
 
   /// Writes one line: the parts, then CR LF.
   void Line(std::string_view a, std::string_view b = {}, std::string_view c = {});
@@ -26,6 +35,9 @@ class ScriptSink {
   /// Writes what is left and closes the file. False when any write or the
   /// close failed: the script on disk is then not complete.
   bool Close();
+
+  /// Closes the file without writing what is left.
+  void Abandon();
 
  private:
   void FlushBeforeLastLine();

@@ -104,9 +104,13 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
       entry->statements.sort(by_position);
     blocks.push_back(&*entry);
   }
-  std::stable_sort(blocks.begin(), blocks.end(), [](const StoreEntry* a, const StoreEntry* b) {
+  // Blocks that tie keep walking order; a group whose keys were numbered in
+  // read order needs no sort at all.
+  auto by_first = [](const StoreEntry* a, const StoreEntry* b) {
     return a->statements.front().position < b->statements.front().position;
-  });
+  };
+  if (!std::is_sorted(blocks.begin(), blocks.end(), by_first))
+    std::stable_sort(blocks.begin(), blocks.end(), by_first);
 
   out.Line("SET VERIFY OFF");
   for (const StoreEntry* block : blocks) WriteEntry(*block, out);

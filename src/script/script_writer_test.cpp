@@ -145,11 +145,25 @@ TEST_F(WriterTest, StatementsThatOnlyContainTheWordsAreWrittenAsTheyAre) {
             "\tBEGIN;\r\n\tEND;\r\nEND;\r\n/\r\nEXIT");
 }
 
-TEST(ScriptSink, ReportsAFailedWrite) {
-  std::string bytes;
-  ScriptSink sink(std::make_unique<MemoryFile>(&bytes, /*fail=*/true));
+// One sink serves a run's scripts in turn: a failed or abandoned script
+// leaves nothing behind in the next one.
+TEST(ScriptSink, ReportsAFailedWriteAndStartsEachScriptAfresh) {
+  std::string failed, abandoned, written;
+  ScriptSink sink(std::make_unique<MemoryFile>(&failed, /*fail=*/true));
   sink.Line("SET VERIFY OFF");
   EXPECT_FALSE(sink.Close());
+  EXPECT_FALSE(sink.is_open());
+
+  sink.Open(std::make_unique<MemoryFile>(&abandoned));
+  sink.Line("BEGIN");
+  sink.Abandon();
+
+  sink.Open(std::make_unique<MemoryFile>(&written));
+  sink.Line("a", "b", "c");
+  sink.Text("EXIT");
+  EXPECT_TRUE(sink.Close());
+  EXPECT_EQ(abandoned, "");
+  EXPECT_EQ(written, "abc\r\nEXIT");
 }
 
 }  // namespace

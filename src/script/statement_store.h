@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "script/bucket_set.h"
+#include "script/group_memory.h"
 #include "script/statement.h"
 
 namespace tavrin {
@@ -113,7 +114,7 @@ class StatementStore {
 
   // The entries, their keys and their statement lists, until Clear(): all
   // freed in one step, without visiting them.
-  std::pmr::monotonic_buffer_resource nodes_;
+  GroupMemory nodes_;
   // The first entry of each bucket's chain, kPageSize buckets to a page.
   std::vector<std::unique_ptr<StoreEntry*[]>> pages_;
   BucketSet in_use_;

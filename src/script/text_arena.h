@@ -1,30 +1,31 @@
 #pragma once
 // Storage for the statement texts of one group. A statement never changes
 // once filed, and all of them go when the group is written, so they are
-// packed into large blocks instead of one heap block each.
+// packed into the group's memory instead of one heap block each.
 
-#include <memory>
+#include <cstring>
+#include <memory_resource>
 #include <string_view>
-#include <vector>
+
+#include "script/group_memory.h"
 
 namespace tavrin {
 
 class TextArena {
  public:
   /// Copies `text` into the arena; the view stays valid until Clear().
-  std::string_view Store(std::string_view text);
+  std::string_view Store(std::string_view text) {
+    if (text.empty()) return {};
+    char* at = static_cast<char*>(memory_.allocate(text.size(), 1));
+    std::memcpy(at, text.data(), text.size());
+    return std::string_view(at, text.size());
+  }
 
-  /// Drops every text, keeping one block for the next group.
-  void Clear();
+  /// Drops every text.
+  void Clear() { memory_.release(); }
 
  private:
-  // Blocks start small, for the many small groups, and double up to this.
-  static constexpr std::size_t kFirstBlockSize = 1 << 16;
-  static constexpr std::size_t kBlockSize = 1 << 20;
-
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t used_ = 0;      // bytes used in the last block
-  std::size_t capacity_ = 0;  // size of the last block
+  GroupMemory memory_;
 };
 
 }  // namespace tavrin
