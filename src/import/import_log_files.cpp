@@ -57,7 +57,8 @@ void Say(Diagnostics& diag, const char* format_for_log, const std::string& conso
   diag.log(format_for_log, args...);
 }
 
-// A script that sqlplus must not be given: it would wait at its prompt.
+// A script that sqlplus must not be given: empty, or cut short, it would run
+// in part.
 bool ReadyToImport(Run& run, const Script& script) {
   Diagnostics& diag = run.diag;
   bool ends = false;
@@ -146,8 +147,19 @@ bool JournalAllows(Run& run, const ImportJournal& journal, Script& script, Outco
 }
 
 // Reads back what SQL*Plus printed; true when it shows errors.
-bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path) {
+bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path,
+                     bool log_complete) {
   Diagnostics& diag = run.diag;
+  if (!log_complete) {
+    // The system lost some of what the client printed: no scan can clear it.
+    Say(diag,
+        "\n[ImportLogFiles] Warning: Unable to complete output log %s. Its errors could not be "
+        "checked.\n",
+        "\n[ImportLogFiles] Warning: Unable to complete output log " + log_path +
+            ". Its errors could not be checked.\n",
+        log_path);
+    return true;
+  }
   OutputLogErrors errors;
   if (!ScanOutputLog(run.env, log_path, &errors)) {
     // What cannot be checked must not pass for a clean import.
@@ -218,7 +230,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
     if (!journal.Withdraw()) JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
-  output_log->Close();
+  const bool log_complete = output_log->Close();
   // A failure here shows before the next client starts, or at the end.
   journal.Record(script.hash, JournalState::kEnded, script.name, false);
 
@@ -234,7 +246,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
         code, script.name, log_path);
   }
   // The client exits 0 when blocks fail: only its output tells.
-  const bool reported = ReportOutputLog(run, script, log_path);
+  const bool reported = ReportOutputLog(run, script, log_path, log_complete);
   return failed || reported ? Outcome::kReportedErrors : Outcome::kClean;
 }
 

@@ -27,7 +27,9 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   DateTime UtcNow() override { return {2026, 1, 2, 3, 4, 5}; }
   std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
     if (++creates == refuse_create) return *exists = false, Fail(28), nullptr;
-    return EnvWrapper::CreateNewOutput(path, exists);
+    auto file = EnvWrapper::CreateNewOutput(path, exists);
+    if (file && fail_output_log_close) return std::make_unique<FailingClose>(std::move(file));
+    return file;
   }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     runs.push_back(command.argv);
@@ -49,8 +51,17 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
     return EnvWrapper::SyncFile(file);
   }
 
+  // A file whose last bytes the system reports lost when it is closed.
+  struct FailingClose : OutputFile {
+    explicit FailingClose(std::unique_ptr<OutputFile> target) : file(std::move(target)) {}
+    bool Append(std::string_view data) override { return file->Append(data); }
+    bool Close() override { return file->Close() && false; }
+    std::unique_ptr<OutputFile> file;
+  };
+
   int creates = 0;
   int refuse_create = 0;
+  bool fail_output_log_close = false;
   bool refuse_output_logs = false;
   bool refuse_journal = false;
   int syncs = 0;
@@ -129,23 +140,28 @@ TEST(ImportLogFiles, OutputLogsOfTheSameSecondNeverReplaceEachOther) {
             "\n[ImportLogFiles] 1 of 1 scripts reported errors. Check their output logs.\n");
 }
 
-TEST(ImportLogFiles, OutputLogThatCannotBeReadBackIsNamedAndTheRunGoesOn) {
-  TempDir dir;
-  WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
-  WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");
-  ImportRun r(dir.path().string());
-  r.env.refuse_output_logs = true;
+TEST(ImportLogFiles, OutputLogThatCannotBeReadBackOrCompletedIsNamedAndTheRunGoesOn) {
+  for (const bool unreadable : {true, false}) {
+    TempDir dir;
+    WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
+    WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");
+    ImportRun r(dir.path().string());
+    r.env.refuse_output_logs = unreadable;
+    r.env.fail_output_log_close = !unreadable;
 
-  EXPECT_TRUE(ImportLogFiles(r.run));
-  EXPECT_EQ(r.env.runs.size(), 2u);
-  // Unchecked is not clean: both scripts count as reporting errors.
-  EXPECT_TRUE(r.run.errors_reported);
-  const std::string warning = "\n[ImportLogFiles] Warning: Unable to read output log " +
-                              JoinPath(dir.path().string(), "import1_2026_01_02_03_04_05.olog") +
-                              ". Its errors could not be checked.\n";
-  EXPECT_NE(r.out.str().find(warning), std::string::npos) << r.out.str();
-  EXPECT_TRUE(r.out.str().ends_with(
-      "\n[ImportLogFiles] 2 of 2 scripts reported errors. Check their output logs.\n"));
+    EXPECT_TRUE(ImportLogFiles(r.run));
+    EXPECT_EQ(r.env.runs.size(), 2u);
+    // Unchecked is not clean: both scripts count as reporting errors.
+    EXPECT_TRUE(r.run.errors_reported);
+    const std::string warning =
+        std::string("\n[ImportLogFiles] Warning: Unable to ") +
+        (unreadable ? "read" : "complete") + " output log " +
+        JoinPath(dir.path().string(), "import1_2026_01_02_03_04_05.olog") +
+        ". Its errors could not be checked.\n";
+    EXPECT_NE(r.out.str().find(warning), std::string::npos) << r.out.str();
+    EXPECT_TRUE(r.out.str().ends_with(
+        "\n[ImportLogFiles] 2 of 2 scripts reported errors. Check their output logs.\n"));
+  }
 }
 
 TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
