@@ -34,6 +34,7 @@ class MemoryOutput final : public OutputFile {
     return true;
   }
   bool Close() override { return true; }
+  bool Sync() override { return true; }  // memory is as durable as it gets
 
  private:
   std::string* bytes_;  // the map's nodes stay put while others come and go

@@ -23,7 +23,6 @@ class MemoryEnv final : public Env {
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override;
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override;
-  bool SyncFile(OutputFile&) override { return true; }  // memory is as durable as it gets
   bool MoveNoReplace(const std::string& from, const std::string& to) override;
   bool RenameReplacing(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;

@@ -138,6 +138,7 @@ class RefusedWrites : public FixedLocalTime {
    public:
     bool Append(std::string_view) override { return false; }
     bool Close() override { return true; }
+    bool Sync() override { return false; }
   };
   std::unique_ptr<OutputFile> CreateNewOutput(const std::string&, bool* exists) override {
     *exists = false;

@@ -141,7 +141,7 @@ bool ImportJournal::Record(const std::string& hash, JournalState state, std::str
   const std::string bytes = (ends_open_ ? "\n" : "") + line + "\n";
   if (!file_->Append(bytes)) return Fail(file_->LastError());
   ends_open_ = false;
-  if (sync && !env_.SyncFile(*file_)) return Fail();
+  if (sync && !file_->Sync()) return Fail(file_->LastError());
   lines_.push_back(std::move(line));
   last_[hash] = std::move(mark);
   return true;
@@ -167,7 +167,7 @@ bool ImportJournal::Withdraw() {
 bool ImportJournal::Close() {
   bool ok = !failed_;
   if (file_) {
-    if (ok && !env_.SyncFile(*file_)) ok = Fail();
+    if (ok && !file_->Sync()) ok = Fail(file_->LastError());
     if (!file_->Close() && ok) ok = Fail(file_->LastError());
     file_.reset();
   }
@@ -198,7 +198,7 @@ bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
   std::string bytes;
   for (const std::string& line : lines) bytes.append(line).push_back('\n');
   bool ok = file->Append(bytes) || Fail(file->LastError());
-  if (ok && !env_.SyncFile(*file)) ok = Fail();
+  if (ok && !file->Sync()) ok = Fail(file->LastError());
   if (!file->Close() && ok) ok = Fail(file->LastError());
   if (ok && !env_.RenameReplacing(temporary, path_)) ok = Fail();
   if (!ok) {

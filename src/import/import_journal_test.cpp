@@ -26,13 +26,13 @@ class JournalEnv : public test::EnvWrapper {
  public:
   JournalEnv() : EnvWrapper(Env::Default()) {}
   DateTime UtcNow() override { return {2026, 1, 2, 3, 4, 5}; }
-  bool SyncFile(OutputFile& file) override {
-    ++syncs;
-    if (refuse_syncs) return Fail(5);
-    return EnvWrapper::SyncFile(file);
+  std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
+    return sync.Wrap(EnvWrapper::OpenForAppending(path));
   }
-  int syncs = 0;
-  bool refuse_syncs = false;
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
+    return sync.Wrap(EnvWrapper::CreateOutput(path));
+  }
+  test::SyncCounter sync;
 };
 
 class ImportJournalTest : public ::testing::Test {
@@ -81,24 +81,24 @@ TEST_F(ImportJournalTest, StartedLinesAreSyncedTheOthersAtTheEnd) {
   ASSERT_TRUE(journal.Open());  // made when missing
   EXPECT_EQ(Text(), "");
   ASSERT_TRUE(journal.Record(kA, JournalState::kStarted, "Output1.tvr", true));
-  EXPECT_EQ(env_.syncs, 1);
+  EXPECT_EQ(env_.sync.syncs, 1);
   ASSERT_TRUE(journal.Record(kA, JournalState::kEnded, "Output1.tvr", false));
-  EXPECT_EQ(env_.syncs, 1);
+  EXPECT_EQ(env_.sync.syncs, 1);
   // Written at once all the same, for a run killed before the end.
   EXPECT_EQ(Text(), kA + " started 2026-01-02T03:04:05Z Output1.tvr\n" + kA +
                         " ended 2026-01-02T03:04:05Z Output1.tvr\n");
   EXPECT_EQ(journal.Find(kA)->state, JournalState::kEnded);
   EXPECT_TRUE(journal.Close());
-  EXPECT_EQ(env_.syncs, 2);
+  EXPECT_EQ(env_.sync.syncs, 2);
 }
 
 TEST_F(ImportJournalTest, AFailedWriteLeavesTheJournalUnusableForTheRun) {
   ImportJournal journal(env_, Path());
   ASSERT_TRUE(journal.Open());
-  env_.refuse_syncs = true;
+  env_.sync.refuse_all = true;
   EXPECT_FALSE(journal.Record(kA, JournalState::kStarted, "Output1.tvr", true));
   EXPECT_EQ(journal.failure(), env_.ErrorText(5));
-  env_.refuse_syncs = false;
+  env_.sync.refuse_all = false;
   EXPECT_FALSE(journal.Record(kB, JournalState::kStarted, "Output2.tvr", true));
   EXPECT_FALSE(journal.Close());
 

@@ -44,19 +44,16 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   }
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
     if (refuse_journal) return Fail(13), nullptr;
-    return EnvWrapper::OpenForAppending(path);
+    return sync.Wrap(EnvWrapper::OpenForAppending(path));
   }
-  bool SyncFile(OutputFile& file) override {
-    if (++syncs == refuse_sync) return Fail(5);
-    return EnvWrapper::SyncFile(file);
+  std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
+    return sync.Wrap(EnvWrapper::CreateOutput(path));
   }
 
   // A file whose last bytes the system reports lost when it is closed.
-  struct FailingClose : OutputFile {
-    explicit FailingClose(std::unique_ptr<OutputFile> target) : file(std::move(target)) {}
-    bool Append(std::string_view data) override { return file->Append(data); }
-    bool Close() override { return file->Close() && false; }
-    std::unique_ptr<OutputFile> file;
+  struct FailingClose : test::OutputFileWrapper {
+    using OutputFileWrapper::OutputFileWrapper;
+    bool Close() override { return OutputFileWrapper::Close() && false; }
   };
 
   int creates = 0;
@@ -64,8 +61,7 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   bool fail_output_log_close = false;
   bool refuse_output_logs = false;
   bool refuse_journal = false;
-  int syncs = 0;
-  int refuse_sync = 0;
+  test::SyncCounter sync;
   std::string printed = "ran\n";  // what each sqlplus run prints
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> inputs;  // what each run was given to read
@@ -317,7 +313,7 @@ TEST(ImportLogFiles, JournalThatCannotBeWrittenStopsBeforeTheNextClient) {
   {
     SCOPED_TRACE("cannot be synced before the second client");
     ImportRun r(dir.path().string());
-    r.env.refuse_sync = 2;
+    r.env.sync.refuse_number = 2;
     EXPECT_FALSE(ImportLogFiles(r.run));
     EXPECT_EQ(ScriptsRun(r.env), std::vector<std::string>{"Output1.tvr"});
     EXPECT_TRUE(r.err.str().starts_with(error)) << r.err.str();
@@ -327,7 +323,7 @@ TEST(ImportLogFiles, JournalThatCannotBeWrittenStopsBeforeTheNextClient) {
     SCOPED_TRACE("cannot be synced at the end");
     std::filesystem::remove(journal);
     ImportRun r(dir.path().string());
-    r.env.refuse_sync = 4;  // after three started lines
+    r.env.sync.refuse_number = 4;  // after three started lines
     EXPECT_FALSE(ImportLogFiles(r.run));
     EXPECT_EQ(r.env.runs.size(), 3u);
     EXPECT_TRUE(r.err.str().starts_with(error)) << r.err.str();

@@ -49,7 +49,11 @@ class OutputFile {
   virtual bool Append(std::string_view data) = 0;
   /// Closes the file. Returns false when the system reported an error on close.
   virtual bool Close() = 0;
-  /// The system's error number for the last Append or Close that failed
+  /// Returns only once everything written so far is on the disk (fsync on
+  /// POSIX, FlushFileBuffers on Windows); false when the system could not
+  /// make it so, or the file is closed.
+  virtual bool Sync() = 0;
+  /// The system's error number for the last Append, Close or Sync that failed
   /// (errno, GetLastError()); 0 when none has or the file cannot tell.
   virtual int LastError() const { return 0; }
 };
@@ -122,11 +126,6 @@ class Env {
   /// Opens `path` for writing at its end, creating it when no file has the
   /// name; null with LastError set on failure.
   virtual std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) = 0;
-
-  /// Returns only once everything written to `file` so far is on the disk
-  /// (fsync on POSIX, FlushFileBuffers on Windows); false with LastError set
-  /// when the system could not make it so.
-  virtual bool SyncFile(OutputFile& file) = 0;
 
   /// Moves a file or directory; never replaces an existing destination. A
   /// file bound for another file system is copied to a new file, flushed to

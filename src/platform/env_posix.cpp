@@ -68,6 +68,18 @@ class PosixOutputFile final : public OutputFile {
     error_ = errno;
     return false;
   }
+  bool Sync() override {
+    if (fd_ < 0) {
+      error_ = EBADF;
+      return false;
+    }
+    for (;;) {
+      if (::fsync(fd_) == 0) return true;
+      if (errno != EINTR) break;
+    }
+    error_ = errno;
+    return false;
+  }
   int LastError() const override { return error_; }
   int fd() const { return fd_; }
 
@@ -266,18 +278,6 @@ class PosixEnv final : public Env {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) return Fail(), nullptr;
     return std::make_unique<PosixOutputFile>(fd);
-  }
-
-  bool SyncFile(OutputFile& file) override {
-    const int fd = static_cast<PosixOutputFile&>(file).fd();
-    if (fd < 0) {
-      last_error_ = EBADF;
-      return false;
-    }
-    for (;;) {
-      if (::fsync(fd) == 0) return true;
-      if (errno != EINTR) return Fail();
-    }
   }
 
   bool MoveNoReplace(const std::string& from, const std::string& to) override {

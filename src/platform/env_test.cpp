@@ -118,11 +118,11 @@ TEST(SystemEnv, AppendsAtTheEndAndSyncs) {
     auto file = env.OpenForAppending(path);  // made by the first, kept by the second
     ASSERT_NE(file, nullptr);
     EXPECT_TRUE(file->Append(line));
-    EXPECT_TRUE(env.SyncFile(*file));
+    EXPECT_TRUE(file->Sync());
     // Readable while it is open for writing.
     EXPECT_NE(env.OpenForReading(path), nullptr);
     EXPECT_TRUE(file->Close());
-    EXPECT_FALSE(env.SyncFile(*file));
+    EXPECT_FALSE(file->Sync());
   }
   EXPECT_EQ(ReadFile(path), "one\ntwo\n");
   EXPECT_EQ(env.OpenForAppending(dir.path().string()), nullptr);

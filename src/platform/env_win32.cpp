@@ -114,15 +114,6 @@ class Win32Env final : public Env {
     return std::make_unique<Win32OutputFile>(std::move(file));
   }
 
-  bool SyncFile(OutputFile& file) override {
-    HANDLE handle = static_cast<Win32OutputFile&>(file).handle();
-    if (!handle) {
-      last_error_ = ERROR_INVALID_HANDLE;
-      return false;
-    }
-    return ::FlushFileBuffers(handle) || Fail();
-  }
-
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     // To another volume the system copies, flushed to disk before the call
     // returns, and then deletes the original.

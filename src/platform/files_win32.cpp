@@ -47,4 +47,14 @@ bool Win32OutputFile::Close() {
   return false;
 }
 
+bool Win32OutputFile::Sync() {
+  if (!handle_.valid()) {
+    error_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  if (::FlushFileBuffers(handle_.get())) return true;
+  error_ = static_cast<int>(::GetLastError());
+  return false;
+}
+
 }  // namespace tavrin

@@ -21,6 +21,7 @@ class Win32OutputFile final : public OutputFile {
   explicit Win32OutputFile(ScopedHandle handle) : handle_(std::move(handle)) {}
   bool Append(std::string_view data) override;
   bool Close() override;
+  bool Sync() override;
   int LastError() const override { return error_; }
 
   /// The open handle (not inheritable), or null once closed.

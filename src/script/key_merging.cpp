@@ -17,27 +17,32 @@ void WarnMissingKey(Diagnostics& diag, const std::string& key, const char* endin
 
 // Follows earlier merges from `key` to the key that holds its statements now:
 // while the key is not in the store and was merged away, goes on with the key
-// it went into. Returns the key where that ends and stores its entry (the end
-// position when that key is not in the store either) in `*entry`.
+// it went into. Returns the entry of the key where that ends (the end
+// position when that key is not in the store either); `resolved`, when given,
+// gets that key.
 //
 // Every step leads to a key merged away later, so a chain ends; the bound
 // only guards against a map that was corrupted. The records walked are then
 // pointed at the end of the chain, so a long chain is walked once.
-std::string Resolve(GroupState& state, std::string_view key, StoreCursor* entry) {
-  *entry = state.store.Find(key);
-  if (!entry->at_end()) return std::string(key);
-  std::string resolved(key);
+StoreCursor Resolve(GroupState& state, std::string_view key, std::string* resolved = nullptr) {
+  StoreCursor entry = state.store.Find(key);
+  if (!entry.at_end() || state.merge_map.empty()) {
+    if (resolved) resolved->assign(key);
+    return entry;
+  }
+  std::string end(key);
   std::vector<MergeMap::iterator> walked;
   for (;;) {
-    auto record = state.merge_map.find(resolved);
+    auto record = state.merge_map.find(end);
     if (record == state.merge_map.end() || walked.size() > state.merge_map.size()) break;
     walked.push_back(record);
-    resolved = record->second;
-    *entry = state.store.Find(resolved);
-    if (!entry->at_end()) break;
+    end = record->second;
+    entry = state.store.Find(end);
+    if (!entry.at_end()) break;
   }
-  for (auto record : walked) record->second = resolved;
-  return resolved;
+  for (auto record : walked) record->second = end;
+  if (resolved) *resolved = std::move(end);
+  return entry;
 }
 
 struct Merge {
@@ -83,9 +88,8 @@ bool JoinWalk(GroupState& state) {
       const std::string_view text = it->text;
       for (std::size_t at = it->FirstIdentityAt(); at != std::string_view::npos;) {
         const std::string_view name = IdentityNameAt(text, at);
-        StoreCursor holder;
         // Most statements name the block's own key, which holds itself.
-        if (name != block->key) Resolve(state, name, &holder);
+        const StoreCursor holder = name != block->key ? Resolve(state, name) : StoreCursor{};
         if (!holder.at_end() && holder != block) {
           Join(state, block, holder);
           joined = true;
@@ -117,14 +121,13 @@ void MergePass(GroupState& state, Diagnostics& diag) {
 
 void MergeKeys(GroupState& state, Diagnostics& diag, const std::string& target,
                const std::string& merged) {
-  StoreCursor from;
-  const std::string moving = Resolve(state, merged, &from);
+  std::string moving, staying;
+  const StoreCursor from = Resolve(state, merged, &moving);
   if (from.at_end()) {
     WarnMissingKey(diag, moving, "in the map Key Merging aborted");
     return;
   }
-  StoreCursor to;
-  const std::string staying = Resolve(state, target, &to);
+  const StoreCursor to = Resolve(state, target, &staying);
   if (to.at_end()) {
     WarnMissingKey(diag, staying, "in the map. Key merging aborted");
     return;

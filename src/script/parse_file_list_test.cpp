@@ -21,6 +21,7 @@ class FullDiskEnv : public test::EnvWrapper {
     struct FullFile : OutputFile {
       bool Append(std::string_view) override { return false; }
       bool Close() override { return true; }
+      bool Sync() override { return false; }
     };
     return std::make_unique<FullFile>();
   }

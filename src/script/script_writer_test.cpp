@@ -20,6 +20,7 @@ class MemoryFile : public OutputFile {
     return true;
   }
   bool Close() override { return !fail_; }
+  bool Sync() override { return !fail_; }
 
  private:
   std::string* bytes_;

@@ -3,9 +3,53 @@
 // overrides the one or two calls it wants to fail or to pin down (a clock, a
 // move, a write), leaving the rest to the real system.
 
+#include <memory>
+#include <string_view>
+
 #include "platform/env.h"
 
 namespace tavrin::test {
+
+/// An output file that forwards every call to another one; a test overrides
+/// the call it wants to fail or to count.
+class OutputFileWrapper : public OutputFile {
+ public:
+  explicit OutputFileWrapper(std::unique_ptr<OutputFile> target) : target_(std::move(target)) {}
+  bool Append(std::string_view data) override { return target_->Append(data); }
+  bool Close() override { return target_->Close(); }
+  bool Sync() override { return target_->Sync(); }
+  int LastError() const override { return target_->LastError(); }
+
+ protected:
+  OutputFile& target() { return *target_; }
+
+ private:
+  std::unique_ptr<OutputFile> target_;
+};
+
+/// Counts the syncs of the files it wraps and can refuse them, with error 5.
+struct SyncCounter {
+  int syncs = 0;
+  int refuse_number = 0;    // refuses the sync with this number (from 1) only
+  bool refuse_all = false;  // refuses every sync
+
+  std::unique_ptr<OutputFile> Wrap(std::unique_ptr<OutputFile> file) {
+    struct Counted final : OutputFileWrapper {
+      Counted(std::unique_ptr<OutputFile> target, SyncCounter& counter)
+          : OutputFileWrapper(std::move(target)), counter_(counter) {}
+      bool Sync() override {
+        const int number = ++counter_.syncs;
+        refused_ = counter_.refuse_all || number == counter_.refuse_number;
+        return !refused_ && OutputFileWrapper::Sync();
+      }
+      int LastError() const override { return refused_ ? 5 : OutputFileWrapper::LastError(); }
+      SyncCounter& counter_;
+      bool refused_ = false;
+    };
+    if (!file) return nullptr;
+    return std::make_unique<Counted>(std::move(file), *this);
+  }
+};
 
 class EnvWrapper : public Env {
  public:
@@ -32,7 +76,6 @@ class EnvWrapper : public Env {
     injected_error_ = 0;
     return target_->OpenForAppending(path);
   }
-  bool SyncFile(OutputFile& file) override { return Track(target_->SyncFile(file)); }
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     return Track(target_->MoveNoReplace(from, to));
   }

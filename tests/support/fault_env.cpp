@@ -20,26 +20,36 @@ class FaultReadable final : public ReadableFile {
   std::unique_ptr<ReadableFile> file_;
 };
 
-class FaultOutput final : public OutputFile {
+class FaultOutput final : public OutputFileWrapper {
  public:
   FaultOutput(FaultEnv& env, std::unique_ptr<OutputFile> file)
-      : env_(env), file_(std::move(file)) {}
+      : OutputFileWrapper(std::move(file)), env_(env) {}
   bool Append(std::string_view data) override {
-    if (!env_.Due("Append")) return file_->Append(data);
+    if (!Injected("Append")) return OutputFileWrapper::Append(data);
     // A full disk takes part of a write before it refuses the rest.
-    file_->Append(data.substr(0, data.size() / 2));
+    OutputFileWrapper::Append(data.substr(0, data.size() / 2));
     return false;
   }
   bool Close() override {
-    bool closed = file_->Close();
-    return !env_.Due("Close") && closed;
+    bool closed = OutputFileWrapper::Close();
+    return !Injected("Close") && closed;
   }
-  OutputFile& inner() { return *file_; }
+  bool Sync() override { return !Injected("Sync") && OutputFileWrapper::Sync(); }
+  int LastError() const override { return injected_ ? kInjectedError : OutputFileWrapper::LastError(); }
+  // The real file, for the stand-in client's output, which is not ours.
+  OutputFile& inner() { return target(); }
 
  private:
+  bool Injected(const char* call) { return injected_ = env_.Due(call); }
+
   FaultEnv& env_;
-  std::unique_ptr<OutputFile> file_;
+  bool injected_ = false;
 };
+
+std::unique_ptr<OutputFile> Wrap(FaultEnv& env, std::unique_ptr<OutputFile> file) {
+  if (!file) return nullptr;
+  return std::make_unique<FaultOutput>(env, std::move(file));
+}
 
 std::string ReadWhole(Env& env, const std::string& path) {
   std::string bytes;
@@ -83,9 +93,7 @@ std::unique_ptr<ReadableFile> FaultEnv::OpenForReading(const std::string& path) 
 
 std::unique_ptr<OutputFile> FaultEnv::CreateOutput(const std::string& path) {
   if (Due("CreateOutput")) return Fail(kInjectedError), nullptr;
-  auto file = EnvWrapper::CreateOutput(path);
-  if (!file) return nullptr;
-  return std::make_unique<FaultOutput>(*this, std::move(file));
+  return Wrap(*this, EnvWrapper::CreateOutput(path));
 }
 
 std::unique_ptr<OutputFile> FaultEnv::CreateNewOutput(const std::string& path, bool* exists) {
@@ -93,22 +101,14 @@ std::unique_ptr<OutputFile> FaultEnv::CreateNewOutput(const std::string& path, b
     *exists = false;
     return Fail(kInjectedError), nullptr;
   }
-  auto file = EnvWrapper::CreateNewOutput(path, exists);
-  if (!file) return nullptr;
-  return std::make_unique<FaultOutput>(*this, std::move(file));
+  return Wrap(*this, EnvWrapper::CreateNewOutput(path, exists));
 }
 
 std::unique_ptr<OutputFile> FaultEnv::OpenForAppending(const std::string& path) {
   if (Due("OpenForAppending")) return Fail(kInjectedError), nullptr;
-  auto file = EnvWrapper::OpenForAppending(path);
-  if (!file) return nullptr;
-  return std::make_unique<FaultOutput>(*this, std::move(file));
+  return Wrap(*this, EnvWrapper::OpenForAppending(path));
 }
 
-bool FaultEnv::SyncFile(OutputFile& file) {
-  if (Due("SyncFile")) return Fail(kInjectedError);
-  return EnvWrapper::SyncFile(static_cast<FaultOutput&>(file).inner());
-}
 
 bool FaultEnv::MoveNoReplace(const std::string& from, const std::string& to) {
   return Due("MoveNoReplace") ? Fail(kInjectedError) : EnvWrapper::MoveNoReplace(from, to);

@@ -36,8 +36,6 @@ class FaultEnv : public EnvWrapper {
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override;
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override;
-  /// Syncs the file this Env handed out: the real one inside its wrapper.
-  bool SyncFile(OutputFile& file) override;
   bool MoveNoReplace(const std::string& from, const std::string& to) override;
   bool RenameReplacing(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
