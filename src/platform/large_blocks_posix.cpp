@@ -8,11 +8,15 @@
 namespace tavrin {
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-}
 
-void* AllocateLargeBlock(std::size_t size) {
-  // Map a huge page more than asked and trim both ends, so that the block
-  // starts on a huge-page boundary and every whole huge page of it can be one.
+// Whole huge pages: the ends to trim then lie on page boundaries too.
+std::size_t Rounded(std::size_t size) { return (size + kHugePage - 1) & ~(kHugePage - 1); }
+}  // namespace
+
+void* AllocateLargeBlock(std::size_t asked) {
+  // Map a huge page more than needed and trim both ends, so that the block
+  // starts on a huge-page boundary and each of its huge pages can be one.
+  const std::size_t size = Rounded(asked);
   const std::size_t mapped = size + kHugePage;
   void* region = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (region == MAP_FAILED) throw std::bad_alloc();
@@ -28,6 +32,6 @@ void* AllocateLargeBlock(std::size_t size) {
   return block;
 }
 
-void FreeLargeBlock(void* block, std::size_t size) { ::munmap(block, size); }
+void FreeLargeBlock(void* block, std::size_t size) { ::munmap(block, Rounded(size)); }
 
 }  // namespace tavrin
