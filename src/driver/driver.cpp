@@ -97,6 +97,7 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
   // Held until the backup is done; before anything is read or written.
   std::unique_ptr<HeldLock> lock;
   if (!LockOutputDirectory(run, &lock)) return false;
+  FinishStoppedBackup(run);
 
   if (s.parse) {
     if (!s.input_directory)

@@ -1,7 +1,9 @@
 #include "import/move_processed_files.h"
 
+#include <algorithm>
 #include <vector>
 
+#include "import/backup_record.h"
 #include "import/sha256.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
@@ -105,9 +107,15 @@ bool MoveProcessedFiles(Run& run) {
   diag.log("\nMoving INPUT SQL files...\n");
   const std::string destination = WithSeparator(backup);
   const std::string input = WithSeparator(run.settings.input_directory.value_or(""));
-  for (const InputFile& file : run.files) MoveOne(run, input, destination, file.name);
-
   const std::string output = WithSeparator(run.settings.output_directory.value_or(""));
+  // Without the record (an output directory that cannot hold it) the moves
+  // go on as they always did; only a stop half-way would cost more.
+  BackupRecord record{input, destination, {}};
+  for (const InputFile& file : run.files) record.names.push_back(file.name);
+  const bool recorded = WriteBackupRecord(run.env, output + kBackupRecordName, record);
+  for (const InputFile& file : run.files) MoveOne(run, input, destination, file.name);
+  if (recorded) run.env.RemoveFile(output + kBackupRecordName);
+
   // No journal, nothing to forget: no run has imported from here.
   ImportJournal journal(run.env, output + kImportJournalName);
   const bool journaled = journal.OpenExisting();
@@ -123,6 +131,27 @@ bool MoveProcessedFiles(Run& run) {
              journal.path(), reason);
   }
   return true;
+}
+
+void FinishStoppedBackup(Run& run) {
+  if (!run.settings.output_directory) return;
+  const std::string path = WithSeparator(*run.settings.output_directory) + kBackupRecordName;
+  BackupRecord record;
+  if (!ReadBackupRecord(run.env, path, &record)) return;
+  Diagnostics& diag = run.diag;
+  diag.out() << "\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its input "
+                "files to "
+             << record.destination_prefix << ". Moving the rest there first." << std::endl;
+  diag.log("\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its input files "
+           "to %s. Moving the rest there first.\n",
+           record.destination_prefix);
+  // Those already moved are no longer listed; none left is no error.
+  std::vector<std::string> present;
+  run.env.ListMatches(record.input_prefix + "*.sql", &present);
+  for (const std::string& name : record.names)
+    if (std::binary_search(present.begin(), present.end(), name))
+      MoveOne(run, record.input_prefix, record.destination_prefix, name);
+  run.env.RemoveFile(path);
 }
 
 }  // namespace tavrin

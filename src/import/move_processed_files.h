@@ -20,7 +20,14 @@ namespace tavrin {
 /// which is then rewritten without the scripts that are gone: the same bytes
 /// arriving later are a new transaction. A directory not made, a file not
 /// moved or a journal not written sets the run's errors_reported.
+/// While it moves the input files, the stage keeps a record of them in the
+/// output directory (see backup_record.h).
 bool MoveProcessedFiles(Run& run);
+
+/// When a run stopped while moving its input files, moves those still in
+/// its input directory to its backup directory, reporting each move, and
+/// forgets the record. Does nothing, and says nothing, otherwise.
+void FinishStoppedBackup(Run& run);
 
 /// Moves every entry of `source_prefix` + `pattern` to `destination_prefix` +
 /// its bare name. Both prefixes end in the path separator. Reports each move

@@ -7,6 +7,7 @@
 
 #include <sstream>
 
+#include "import/backup_record.h"
 #include "import/import_journal.h"
 #include "import/sha256.h"
 #include "platform/path.h"
@@ -40,6 +41,7 @@ class PinnedEnv : public test::EnvWrapper {
     return true;
   }
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
+    if (!watched.empty()) seen_at_moves.push_back(ReadFile(watched));
     if (EnvWrapper::MoveNoReplace(from, to)) return true;
     move_errors.push_back(LastError());
     return false;
@@ -49,6 +51,8 @@ class PinnedEnv : public test::EnvWrapper {
     return EnvWrapper::RenameReplacing(from, to);
   }
   std::string squatter;
+  std::string watched;  // a file whose bytes each move records
+  std::vector<std::string> seen_at_moves;
   int refuse_renames = 0;
   int refuse_directories = 0;
   std::vector<std::string> made;
@@ -194,6 +198,43 @@ TEST_F(MoveProcessedFilesTest, MovedScriptsLeaveTheJournalAndWhatWaitsStays) {
   ASSERT_TRUE(Move(env, {"b.sql"}));
   EXPECT_EQ(ReadFile(journal), waiting);
   EXPECT_FALSE(errors_reported_);
+}
+
+// A run stopped between two input moves leaves the record of them, and
+// the next run moves what is left before it reads any input.
+TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNext) {
+  PinnedEnv env;
+  const fs::path in = dir_.path() / "in", out = dir_.path() / "out";
+  const fs::path record = out / kBackupRecordName;
+  env.watched = record.string();
+  for (const char* name : {"a.sql", "b.sql"}) WriteFile(in / name, name);
+  fs::create_directory(out);
+  ASSERT_TRUE(Move(env, {"a.sql", "b.sql"}));
+  const std::string backup = std::string(kBackup) + kPathSeparator;
+  const std::string written = in.string() + kPathSeparator + "\n" + backup + "\na.sql\nb.sql\n";
+  EXPECT_EQ(env.seen_at_moves, std::vector<std::string>(2, written));  // on the disk throughout
+  EXPECT_FALSE(fs::exists(record));
+
+  // Stopped after a.sql: b.sql waits, c.sql came later and is not the
+  // record's.
+  fs::rename(dir_.path() / kBackup / "b.sql", in / "b.sql");
+  WriteFile(in / "c.sql", "c.sql");
+  WriteFile(record, written);
+  tavrin::Run run(env, out_, err_);
+  run.settings.output_directory = out.string();
+  out_.str("");
+  err_.str("");
+  FinishStoppedBackup(run);
+  EXPECT_EQ(out_.str(), "\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its "
+                        "input files to " + backup + ". Moving the rest there first.\n"
+                        "\tMoved File :b.sql to " + backup + "\n");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(ReadFile(dir_.path() / kBackup / "b.sql"), "b.sql");
+  EXPECT_EQ(ReadFile(in / "c.sql"), "c.sql");
+  EXPECT_FALSE(fs::exists(record));
+  out_.str("");
+  FinishStoppedBackup(run);  // nothing left to finish: not a word
+  EXPECT_EQ(out_.str(), "");
 }
 
 }  // namespace

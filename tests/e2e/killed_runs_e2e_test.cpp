@@ -1,0 +1,196 @@
+// Runs killed with SIGKILL at 50 points of a -p -I -m run of a generated
+// batch, each followed by a second run. The points are C library calls,
+// counted by a preloaded library (kill_shim/kill_at_call.cpp), never times:
+// a clean run names every call, and a seeded draw picks among them.
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "e2e/stand_in.h"
+#include "import/backup_record.h"
+#include "import/import_journal.h"
+#include "import/sha256.h"
+#include "platform/env.h"
+
+namespace tavrin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Calls at which a kill leaves the most to recover: around the client's
+// start and end, the journal's syncs, and the moves.
+const std::set<std::string> kTurningPoints = {"fsync",  "mkdir",       "rename",
+                                              "unlink", "renameat2",   "posix_spawn",
+                                              "waitpid"};
+
+std::string HashOf(std::string_view bytes) {
+  Sha256 sha;
+  sha.Update(bytes);
+  return sha.HexDigest();
+}
+
+class KilledRunsTest : public StandInTest {
+ protected:
+  // Runs tavrin -pIme over `round`'s in/ and out/ (from its work/), with
+  // `kill` for the preloaded library. Its exit code is 137 when killed; it
+  // returns only when the client it started has ended too, since the
+  // client's standard error is the pipe that cat reads to its end.
+  E2eResult Run(const fs::path& round, EnvVars kill) {
+    static const std::string script = R"sh(
+      shim=$1 status=$2; shift 2
+      { ( LD_PRELOAD=$shim ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+            "$@" 3>&-; echo $? >"$status" ) 2>&1 >&3 | cat >&2; } 3>&1
+      exit "$(cat "$status")"
+    )sh";
+    E2eTarget target;
+    target.launcher = {"/bin/sh", "-c", script, "sh", TAVRIN_KILL_AT_CALL, (round / "status").string()};
+    target.binary = E2eTarget::Get().binary;
+    kill.emplace_back("TAVRIN_STAND_IN_RECORD", (round / "record").string());
+    return RunTarget(target, {"-pIme", "-i", (round / "in").string(), "-o", (round / "out").string(),
+                              "-U", "u", "-P", "p", "-S", "h"},
+                     round / "work", WithStandIn(kill));
+  }
+
+  // A fresh round: the batch in in/, empty out/ and work/.
+  fs::path NewRound(const std::string& name) {
+    const fs::path round = dir() / name;
+    fs::create_directories(round / "out");
+    fs::create_directories(round / "work");
+    fs::copy(dir() / "batch", round / "in");
+    return round;
+  }
+
+  // Each input file of the batch, unchanged, exactly once in in/ or a
+  // backup directory: an empty text, or what is wrong.
+  std::string Misplaced(const fs::path& round) const {
+    std::vector<fs::path> places = {round / "in"};
+    for (const auto& entry : fs::directory_iterator(round / "work"))
+      if (entry.path().filename().string().starts_with("Processed_")) places.push_back(entry.path());
+    std::string wrong;
+    for (const auto& [name, bytes] : batch_) {
+      int copies = 0;
+      for (const fs::path& place : places) {
+        if (!fs::exists(place / name)) continue;
+        ++copies;
+        if (ReadFile(place / name) != bytes) wrong += name + " changed in " + place.string() + "\n";
+      }
+      if (copies != 1) wrong += name + ": " + std::to_string(copies) + " copies\n";
+    }
+    return wrong;
+  }
+
+  // The hashes of the scripts the stand-in was handed, in order.
+  static std::vector<std::string> Handed(const fs::path& round) {
+    const std::string record = ReadFile(round / "record");
+    static const std::regex kEnd("--- end of \\S+ ---\n");
+    std::vector<std::string> hashes;
+    std::size_t from = 0;
+    for (std::sregex_iterator it(record.begin(), record.end(), kEnd), end; it != end; ++it) {
+      hashes.push_back(HashOf(std::string_view(record).substr(from, it->position() - from)));
+      from = it->position() + it->length();
+    }
+    return hashes;
+  }
+
+  // The scripts whose last journal line is "started": cut short.
+  static std::set<std::string> CutShort(const fs::path& round) {
+    const std::string journal = ReadFile(round / "out" / kImportJournalName);
+    std::map<std::string, std::string> last;
+    static const std::regex kLine("([0-9a-f]{64}) (\\w+) \\S+ \\S+\n");
+    for (std::sregex_iterator it(journal.begin(), journal.end(), kLine), end; it != end; ++it)
+      last[(*it)[1]] = (*it)[2];
+    std::set<std::string> cut;
+    for (const auto& [hash, state] : last)
+      if (state == "started") cut.insert(hash);
+    return cut;
+  }
+
+  std::map<std::string, std::string> batch_;  // input file name -> bytes
+};
+
+TEST_F(KilledRunsTest, NoKillLosesAnInputOrImportsAScriptTwice) {
+  if (E2eTarget::Get().windows) GTEST_SKIP() << "SIGKILL and a preloaded library: Linux only";
+  ChildCommand generate;
+  generate.argv = {TAVRIN_BATCHGEN, "--shape", "realistic", "--size", "400K", "--seed", "3",
+                   (dir() / "batch").string()};
+  auto report = Env::Default()->CreateOutput((dir() / "batch.txt").string());
+  generate.stdout_file = report.get();
+  ChildExit generated;
+  ASSERT_TRUE(Env::Default()->RunChild(generate, &generated) && !generated.signaled &&
+              generated.code == 0);
+  for (const auto& entry : fs::directory_iterator(dir() / "batch"))
+    batch_[entry.path().filename().string()] = ReadFile(entry.path());
+
+  // The clean run names the calls and shows which scripts the batch makes.
+  const fs::path clean = NewRound("clean");
+  ASSERT_EQ(Run(clean, {{"TAVRIN_KILL_TRACE", (clean / "trace").string()}}).exit_code, 0);
+  std::vector<std::string> calls;
+  std::istringstream trace(ReadFile(clean / "trace"));
+  for (std::string call; std::getline(trace, call);) calls.push_back(call);
+  const std::vector<std::string> scripts = Handed(clean);
+  const std::set<std::string> clean_scripts(scripts.begin(), scripts.end());
+  ASSERT_GE(clean_scripts.size(), 3u);
+  ASSERT_EQ(clean_scripts.size(), scripts.size());
+  ASSERT_EQ(Misplaced(clean), "");
+
+  // 20 calls anywhere, 30 at or next to a turning point; the same every run.
+  std::vector<std::size_t> turning;
+  for (std::size_t i = 0; i < calls.size(); ++i)
+    if (kTurningPoints.count(calls[i])) turning.push_back(i + 1);
+  ASSERT_FALSE(turning.empty());
+  std::mt19937 draw(20261209);
+  std::set<std::size_t> points;
+  for (int i = 0; i < 20; ++i) points.insert(draw() % calls.size() + 1);
+  for (int i = 0; i < 30; ++i)
+    points.insert(std::clamp<std::size_t>(turning[draw() % turning.size()] + draw() % 3 - 1, 1,
+                                          calls.size()));
+
+  for (std::size_t k : points) {
+    SCOPED_TRACE("killed before call " + std::to_string(k) + ", " + calls[k - 1]);
+    const fs::path round = NewRound("k" + std::to_string(k));
+    ASSERT_EQ(Run(round, {{"TAVRIN_KILL_AT", std::to_string(k)}}).exit_code, 128 + 9);
+    EXPECT_EQ(Misplaced(round), "");
+    const std::set<std::string> cut = CutShort(round);
+    EXPECT_LE(cut.size(), 1u);
+
+    // The second run finishes the batch; a script cut short is reported and
+    // skipped (with -e, exit code 2), never imported again. A run stopped
+    // while moving its inputs left a record of them, and the next one
+    // moves the rest first; with no input left it ends as over any empty
+    // input directory.
+    const bool inputs_left = !fs::exists(round / "out" / kBackupRecordName) &&
+                             !Entries(round / "in").empty();
+    const E2eResult again = Run(round, {});
+    if (inputs_left) {
+      EXPECT_EQ(again.exit_code, cut.empty() ? 0 : 2) << again.out << again.err;
+    } else {
+      EXPECT_EQ(again.exit_code, 1);
+      EXPECT_NE(again.err.find("[GroupFileList]Error: Unable to find target sql files"),
+                std::string::npos) << again.err;
+    }
+    EXPECT_EQ(again.out.find("was being imported when an earlier run stopped") != std::string::npos,
+              !cut.empty());
+    EXPECT_EQ(Misplaced(round), "");
+    EXPECT_EQ(Entries(round / "in"), std::vector<std::string>{});
+
+    // Over both runs the client had each script of the batch once, or, for
+    // the one cut short, at most once; and no other script.
+    std::map<std::string, int> seen;
+    for (const std::string& hash : Handed(round)) ++seen[hash];
+    for (const auto& [hash, times] : seen) {
+      EXPECT_TRUE(clean_scripts.count(hash)) << "a script the batch does not make: " << hash;
+      EXPECT_EQ(times, 1) << hash;
+    }
+    for (const std::string& hash : clean_scripts)
+      EXPECT_TRUE(seen.count(hash) || cut.count(hash)) << "never imported: " << hash;
+    if (HasFailure()) break;
+    fs::remove_all(round);
+  }
+}
+
+}  // namespace
+}  // namespace tavrin::test
