@@ -139,12 +139,14 @@ void FinishStoppedBackup(Run& run) {
   BackupRecord record;
   if (!ReadBackupRecord(run.env, path, &record)) return;
   Diagnostics& diag = run.diag;
+  std::string backup = record.destination_prefix;
+  if (!backup.empty()) backup.pop_back();  // the separator
   diag.out() << "\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its input "
                 "files to "
-             << record.destination_prefix << ". Moving the rest there first." << std::endl;
+             << backup << ". Moving the rest there first." << std::endl;
   diag.log("\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its input files "
            "to %s. Moving the rest there first.\n",
-           record.destination_prefix);
+           backup);
   // Those already moved are no longer listed; none left is no error.
   std::vector<std::string> present;
   run.env.ListMatches(record.input_prefix + "*.sql", &present);

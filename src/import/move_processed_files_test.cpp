@@ -226,8 +226,9 @@ TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNe
   err_.str("");
   FinishStoppedBackup(run);
   EXPECT_EQ(out_.str(), "\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its "
-                        "input files to " + backup + ". Moving the rest there first.\n"
-                        "\tMoved File :b.sql to " + backup + "\n");
+                        "input files to " + std::string(kBackup) +
+                            ". Moving the rest there first.\n\tMoved File :b.sql to " + backup +
+                            "\n");
   EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "b.sql"), "b.sql");
   EXPECT_EQ(ReadFile(in / "c.sql"), "c.sql");

@@ -63,9 +63,9 @@ void Count(const char* name) {
 
 // Each one counts itself, then hands over to the next definition (the C
 // library's, or a sanitizer's interceptor).
-#define TAVRIN_PASS(name, type, ...)                   \
-  Count(#name);                                        \
-  static const auto real = Real<type>(#name);          \
+#define TAVRIN_PASS(name, type, ...)          \
+  Count(#name);                               \
+  static const auto real = Real<type>(#name); \
   return real(__VA_ARGS__)
 
 extern "C" {
@@ -81,7 +81,9 @@ int open(const char* path, int flags, ...) {
   TAVRIN_PASS(open, OpenFn, path, flags, mode);
 }
 
-ssize_t write(int fd, const void* data, size_t size) { TAVRIN_PASS(write, WriteFn, fd, data, size); }
+ssize_t write(int fd, const void* data, size_t size) {
+  TAVRIN_PASS(write, WriteFn, fd, data, size);
+}
 
 int close(int fd) { TAVRIN_PASS(close, int (*)(int), fd); }
 
@@ -117,7 +119,7 @@ int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* 
 }
 
 pid_t waitpid(pid_t pid, int* status, int options) {
-  TAVRIN_PASS(waitpid, pid_t (*)(pid_t, int*, int), pid, status, options);
+  TAVRIN_PASS(waitpid, pid_t(*)(pid_t, int*, int), pid, status, options);
 }
 
 }  // extern "C"
