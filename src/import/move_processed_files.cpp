@@ -1,6 +1,6 @@
 #include "import/move_processed_files.h"
 
-#include <algorithm>
+#include <set>
 #include <vector>
 
 #include "import/backup_record.h"
@@ -148,11 +148,11 @@ void FinishStoppedBackup(Run& run) {
            "to %s. Moving the rest there first.\n",
            backup);
   // Those already moved are no longer listed; none left is no error.
-  std::vector<std::string> present;
-  run.env.ListMatches(record.input_prefix + "*.sql", &present);
+  std::vector<std::string> listed;
+  run.env.ListMatches(record.input_prefix + "*.sql", &listed);
+  const std::set<std::string> present(listed.begin(), listed.end());
   for (const std::string& name : record.names)
-    if (std::binary_search(present.begin(), present.end(), name))
-      MoveOne(run, record.input_prefix, record.destination_prefix, name);
+    if (present.count(name)) MoveOne(run, record.input_prefix, record.destination_prefix, name);
   run.env.RemoveFile(path);
 }
 
