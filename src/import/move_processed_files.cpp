@@ -147,12 +147,18 @@ void FinishStoppedBackup(Run& run) {
   diag.log("\n[MoveProcessedFiles] Notice: An earlier run stopped while moving its input files "
            "to %s. Moving the rest there first.\n",
            backup);
-  // Those already moved are no longer listed; none left is no error.
-  std::vector<std::string> listed;
+  // Those already moved are no longer listed; none left is no error. A name
+  // the backup holds already was moved: a file of that name in the input
+  // directory now came later (the record outlived its moves) and is this
+  // run's to read.
+  std::vector<std::string> listed, moved;
   run.env.ListMatches(record.input_prefix + "*.sql", &listed);
+  run.env.ListMatches(record.destination_prefix + "*.sql", &moved);
   const std::set<std::string> present(listed.begin(), listed.end());
+  const std::set<std::string> gone(moved.begin(), moved.end());
   for (const std::string& name : record.names)
-    if (present.count(name)) MoveOne(run, record.input_prefix, record.destination_prefix, name);
+    if (present.count(name) && !gone.count(name))
+      MoveOne(run, record.input_prefix, record.destination_prefix, name);
   run.env.RemoveFile(path);
 }
 

@@ -236,6 +236,15 @@ TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNe
   out_.str("");
   FinishStoppedBackup(run);  // nothing left to finish: not a word
   EXPECT_EQ(out_.str(), "");
+
+  // A record that outlived its moves: a later a.sql is not the one it names.
+  WriteFile(in / "a.sql", "a later a.sql");
+  WriteFile(record, written);
+  FinishStoppedBackup(run);
+  EXPECT_EQ(ReadFile(in / "a.sql"), "a later a.sql");
+  EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "a.sql");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_FALSE(fs::exists(record));
 }
 
 }  // namespace

@@ -8,14 +8,16 @@
 namespace tavrin {
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kPage = 4096;
 
-// Whole huge pages: the ends to trim then lie on page boundaries too.
-std::size_t Rounded(std::size_t size) { return (size + kHugePage - 1) & ~(kHugePage - 1); }
+// Whole pages, so the ends to trim lie on page boundaries; not whole huge
+// pages, which a user of the block's last bytes would fill for nothing.
+std::size_t Rounded(std::size_t size) { return (size + kPage - 1) & ~(kPage - 1); }
 }  // namespace
 
 void* AllocateLargeBlock(std::size_t asked) {
   // Map a huge page more than needed and trim both ends, so that the block
-  // starts on a huge-page boundary and each of its huge pages can be one.
+  // starts on a huge-page boundary and each whole huge page in it can be one.
   const std::size_t size = Rounded(asked);
   const std::size_t mapped = size + kHugePage;
   void* region = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

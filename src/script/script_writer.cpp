@@ -96,6 +96,7 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
   // blocks by the first of them. Blocks never interleave.
   std::vector<StoreEntry*> blocks;
   StatementStore& store = state.store;
+  blocks.reserve(store.size());  // a million entries: no copy at the peak
   for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry)) {
     if (entry->statements.empty()) continue;
     // Most blocks are in read order already; sorting costs more than looking.
