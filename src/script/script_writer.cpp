@@ -57,6 +57,37 @@ void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
   if (!entry.statements.empty()) WriteBlock(entry.statements, out);
 }
 
+// More runs than this are sorted instead: merging looks at every run's
+// next block for each block it writes.
+constexpr std::size_t kMaxMergedRuns = 16;
+
+// The next block of a run after `cursor`, or the end when the run ends at
+// `run_end` (the next run's first block) or at the end of the store.
+void NextInRun(StatementStore& store, StoreCursor& cursor, const StoreCursor& run_end) {
+  do {
+    store.Advance(cursor);
+  } while (!cursor.at_end() && cursor != run_end && cursor->statements.empty());
+  if (cursor == run_end) cursor = StoreCursor{};
+}
+
+// Writes the blocks of ascending runs of the walk, each run's blocks in read
+// order, by their first statements; a tie goes to the run walked first.
+void MergeRuns(StatementStore& store, const std::vector<StoreCursor>& runs, ScriptSink& out) {
+  std::vector<StoreCursor> next = runs;
+  for (;;) {
+    std::size_t pick = next.size();
+    for (std::size_t i = 0; i < next.size(); ++i) {
+      if (next[i].at_end()) continue;
+      if (pick == next.size() || next[i]->statements.front().position <
+                                     next[pick]->statements.front().position)
+        pick = i;
+    }
+    if (pick == next.size()) return;
+    WriteEntry(*next[pick], out);
+    NextInRun(store, next[pick], pick + 1 < runs.size() ? runs[pick + 1] : StoreCursor{});
+  }
+}
+
 }  // namespace
 
 void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
@@ -93,28 +124,38 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
   JoinToClosure(state);
 
   // The log's order: each block's statements as they were read, and the
-  // blocks by the first of them. Blocks never interleave.
-  std::vector<StoreEntry*> blocks;
+  // blocks by the first of them, blocks that tie in walking order. Blocks
+  // never interleave. The walk is in that order already, or nearly: key
+  // numbers that wrap round start a second run. So the walk is cut into its
+  // ascending runs, and those are merged, which needs no list of a million
+  // blocks at the group's peak of memory; only a walk of many runs is sorted.
   StatementStore& store = state.store;
-  blocks.reserve(store.size());  // a million entries: no copy at the peak
+  auto by_position = [](const Statement& a, const Statement& b) { return a.position < b.position; };
+  std::vector<StoreCursor> runs;  // the first block of each run
+  std::uint64_t last_first = 0;
   for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry)) {
     if (entry->statements.empty()) continue;
     // Most blocks are in read order already; sorting costs more than looking.
-    auto by_position = [](const Statement& a, const Statement& b) { return a.position < b.position; };
     if (!std::is_sorted(entry->statements.begin(), entry->statements.end(), by_position))
       entry->statements.sort(by_position);
-    blocks.push_back(&*entry);
+    const std::uint64_t first = entry->statements.front().position;
+    if (runs.empty() || first < last_first) runs.push_back(entry);
+    last_first = first;
   }
-  // Blocks that tie keep walking order; a group whose keys were numbered in
-  // read order needs no sort at all.
-  auto by_first = [](const StoreEntry* a, const StoreEntry* b) {
-    return a->statements.front().position < b->statements.front().position;
-  };
-  if (!std::is_sorted(blocks.begin(), blocks.end(), by_first))
-    std::stable_sort(blocks.begin(), blocks.end(), by_first);
 
   out.Line("SET VERIFY OFF");
-  for (const StoreEntry* block : blocks) WriteEntry(*block, out);
+  if (runs.size() <= kMaxMergedRuns) {
+    MergeRuns(store, runs, out);
+  } else {
+    std::vector<const StoreEntry*> blocks;
+    blocks.reserve(store.size());
+    for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry))
+      if (!entry->statements.empty()) blocks.push_back(&*entry);
+    std::stable_sort(blocks.begin(), blocks.end(), [](const StoreEntry* a, const StoreEntry* b) {
+      return a->statements.front().position < b->statements.front().position;
+    });
+    for (const StoreEntry* block : blocks) WriteEntry(*block, out);
+  }
   out.Text("EXIT");
 
   state.Clear();

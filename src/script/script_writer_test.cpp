@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+
 #include "script/script_test_support.h"
 
 namespace tavrin {
@@ -144,6 +147,36 @@ TEST_F(WriterTest, StatementsThatOnlyContainTheWordsAreWrittenAsTheyAre) {
   EXPECT_EQ(Write(),
             "SET VERIFY OFF\r\nBEGIN\r\n\tDECLARE x NUMBER;\r\n\tBEGIN NULL; END;\r\n"
             "\tBEGIN;\r\n\tEND;\r\nEND;\r\n/\r\nEXIT");
+}
+
+// The walk cut into ascending runs, blocks tying across runs: merged when
+// the runs are few, sorted when they are many, the same order either way.
+TEST(WriterOrder, BlocksFollowTheirFirstStatementsAndTiesTheWalk) {
+  for (const int runs : {3, 20}) {
+    GroupState state;
+    const int length = 4;
+    std::vector<std::uint64_t> first;  // by walk position
+    for (int i = 0; i < runs * length; ++i) {
+      const int run = i / length;
+      first.push_back(static_cast<std::uint64_t>((i % length) * 10 + run % 2));
+      test::FillAt(state, {{"identity_" + std::to_string(i),
+                            {{"-- block " + std::to_string(i) + ";", first.back()}}}});
+    }
+    std::vector<int> expected(first.size());
+    std::iota(expected.begin(), expected.end(), 0);
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](int a, int b) { return first[a] < first[b]; });
+
+    std::string bytes;
+    ScriptSink sink(std::make_unique<MemoryFile>(&bytes));
+    test::CapturedDiagnostics captured;
+    WriteScript(state, captured.diag, sink);
+    ASSERT_TRUE(sink.Close());
+    std::vector<int> written;
+    for (std::size_t at = 0; (at = bytes.find("-- block ", at)) != std::string::npos; at += 9)
+      written.push_back(std::stoi(bytes.substr(at + 9)));
+    EXPECT_EQ(written, expected) << runs << " runs";
+  }
 }
 
 // One sink serves a run's scripts in turn: a failed or abandoned script
