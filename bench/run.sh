@@ -200,7 +200,9 @@ for shape in "${shapes[@]}"; do
       goals+=("| realistic batch, \`-p\`, against \`cat\` of the same files | ${cat_ratio}x | ≤ 4x |")
     fi
     x_real=$( [ -n "$realistic_per_byte" ] && ratio "$per_byte" "$realistic_per_byte" || echo -)
-    if [ "$shape" != realistic ] && [ "$x_real" != - ] &&
+    # many-groups has a goal of its own, against cp -r: its cost is making
+    # 10,000 files, not parsing.
+    if [ "$shape" != realistic ] && [ "$shape" != many-groups ] && [ "$x_real" != - ] &&
        awk -v a="$x_real" -v b="$worst_per_byte" 'BEGIN { exit !(a > b) }'; then
       worst_per_byte=$x_real; worst_shape=$shape
     fi
