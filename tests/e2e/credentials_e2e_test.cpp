@@ -29,18 +29,22 @@ class CredentialsTest : public StandInTest {
     return text.substr(0, text.find("--- script ---"));
   }
 
+  // Two fresh scripts, for the next case of a loop.
+  void Reset() {
+    fs::remove_all(out_);
+    SetUp();
+  }
+  // The output logs of a run that imported both scripts and had nothing to
+  // report.
+  std::vector<std::pair<std::string, std::string>> CleanImportOfBoth(const E2eResult& r) {
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(MaskElapsed(r.out),
+              Banner() + ImportingLine("Output1.tvr") + ImportingLine("Output2.tvr") + kElapsed);
+    return OutputLogs(out_);
+  }
+
   const fs::path out_ = dir() / "out";
 };
-
-std::string Windows(const std::string& lf) {
-  if (!E2eTarget::Get().windows) return lf;
-  std::string crlf;
-  for (char c : lf) {
-    if (c == '\n') crlf.push_back('\r');
-    crlf.push_back(c);
-  }
-  return crlf;
-}
 
 TEST_F(CredentialsTest, PasswordIsInNoArgumentConsoleLineLogOrOutputLog) {
   const std::string secret = "S3cr3t-Pw";
@@ -48,8 +52,7 @@ TEST_F(CredentialsTest, PasswordIsInNoArgumentConsoleLineLogOrOutputLog) {
   for (const char* expected : {"S3cr3t-Pw", "another"}) {
     SCOPED_TRACE(expected);
     TempDir cwd;
-    fs::remove_all(out_);
-    SetUp();
+    Reset();
     E2eResult r = RunTavrin(Import({"-U", "scott", "-P", secret}), cwd.path(),
                             WithStandIn({{"TAVRIN_STAND_IN_PASSWORD", expected}}));
     EXPECT_EQ(r.exit_code, 0);
@@ -82,23 +85,18 @@ TEST_F(CredentialsTest, EnvironmentGivesThePasswordWhenMinusPDoesNot) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reaches_client + " " + std::to_string(c.credentials.size()));
     TempDir cwd;
-    fs::remove_all(out_);
-    SetUp();
+    Reset();
     E2eResult r = RunTavrin(Import(c.credentials), cwd.path(),
                             WithStandIn({{"TAVRIN_PASSWORD", c.from_environment},
                                          {"TAVRIN_STAND_IN_PASSWORD", c.reaches_client}}));
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(MaskElapsed(r.out),
-              Banner() + ImportingLine("Output1.tvr") + ImportingLine("Output2.tvr") + kElapsed);
-    const auto logs = OutputLogs(out_);
+    const auto logs = CleanImportOfBoth(r);
     ASSERT_EQ(logs.size(), 2u);
     EXPECT_EQ(logs[0].second,
               StandInOutput("u@orcl", out_ / "Output1.tvr", ExitScript("one"), "matched"));
   }
 
   // An empty variable is no password: the user alone is not enough.
-  fs::remove_all(out_);
-  SetUp();
+  Reset();
   E2eResult r = RunTavrin(Import({"-U", "u"}), dir(), WithStandIn({{"TAVRIN_PASSWORD", ""}}));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "\n\n[Tavrin] Error: Invalid username/password specified.\n");
@@ -124,7 +122,7 @@ TEST_F(CredentialsTest, RefusedLogonEndsTheClientWhileTheConsoleWaits) {
     // The client tried once, and never ran the script.
     EXPECT_EQ(logs[i].second,
               LogonPart(name, "scott@orcl", "wrong") +
-                  Windows("ERROR:\nORA-01017: invalid username/password; logon denied\n\n\n"
+                  AsStandInWrites("ERROR:\nORA-01017: invalid username/password; logon denied\n\n\n"
                           "SP2-0751: Unable to connect to Oracle.  Exiting SQL*Plus\n"));
   }
   EXPECT_EQ(MaskElapsed(r.out), out + Summary(2, 2) + kElapsed);
@@ -136,10 +134,7 @@ TEST_F(CredentialsTest, ClientThatReadsItsInputToTheEndAfterTheScriptEnds) {
   E2eResult r = RunTavrinWithIdleConsole(Import({"-U", "scott", "-P", "tiger"}), dir(),
                                          WithStandIn({{"TAVRIN_STAND_IN_PASSWORD", "tiger"},
                                                       {"TAVRIN_STAND_IN_READ_TO_END", "1"}}));
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(MaskElapsed(r.out),
-            Banner() + ImportingLine("Output1.tvr") + ImportingLine("Output2.tvr") + kElapsed);
-  const auto logs = OutputLogs(out_);
+  const auto logs = CleanImportOfBoth(r);
   ASSERT_EQ(logs.size(), 2u);
   EXPECT_EQ(logs[1].second,
             StandInOutput("scott@orcl", out_ / "Output2.tvr", ExitScript("two"), "matched"));
@@ -153,12 +148,9 @@ TEST_F(CredentialsTest, ClientThatLeavesWithoutReadingGivesWayToTheNextScript) {
       WithStandIn({{"TAVRIN_PASSWORD", password},
                    {"TAVRIN_STAND_IN_PASSWORD", password},
                    {"TAVRIN_STAND_IN_SHAPES", "Output1.tvr=leave"}}));
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(MaskElapsed(r.out),
-            Banner() + ImportingLine("Output1.tvr") + ImportingLine("Output2.tvr") + kElapsed);
-  const auto logs = OutputLogs(out_);
+  const auto logs = CleanImportOfBoth(r);
   ASSERT_EQ(logs.size(), 2u);
-  EXPECT_EQ(logs[0].second, Windows("argv[0]=sqlplus\nargv[1]=-L\nargv[2]=u@orcl\nargv[3]=@" +
+  EXPECT_EQ(logs[0].second, AsStandInWrites("argv[0]=sqlplus\nargv[1]=-L\nargv[2]=u@orcl\nargv[3]=@" +
                                     Path(out_ / "Output1.tvr") + "\n"));
   EXPECT_EQ(logs[1].second,
             StandInOutput("u@orcl", out_ / "Output2.tvr", ExitScript("two"), "matched"));
@@ -172,8 +164,7 @@ TEST_F(CredentialsTest, OwnCommandLineShowsNoPasswordWhileTheClientRuns) {
   for (const auto& form : forms) {
     SCOPED_TRACE(form[2]);
     TempDir cwd;
-    fs::remove_all(out_);
-    SetUp();
+    Reset();
     const fs::path seen = cwd.path() / "cmdline";
     E2eResult r = RunTavrin(Import(form), cwd.path(),
                             WithStandIn({{"TAVRIN_STAND_IN_PASSWORD", secret},

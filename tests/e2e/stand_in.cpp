@@ -60,10 +60,13 @@ std::string StandInTest::StandInOutput(const std::string& login, const fs::path&
   std::string text = "argv[0]=sqlplus\nargv[1]=-L\nargv[2]=" + login + "\nargv[3]=@" +
                      Path(script) + "\nEnter password: \npassword=" + password +
                      "\n--- script ---\n" + content;
-  if (!E2eTarget::Get().windows) return text;
-  // On Windows the stand-in writes in text mode: every LF byte goes out as CR LF.
+  return AsStandInWrites(text);
+}
+
+std::string StandInTest::AsStandInWrites(const std::string& lf) {
+  if (!E2eTarget::Get().windows) return lf;
   std::string crlf;
-  for (char c : text) {
+  for (char c : lf) {
     if (c == '\n') crlf.push_back('\r');
     crlf.push_back(c);
   }

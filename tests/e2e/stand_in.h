@@ -32,6 +32,9 @@ class StandInTest : public E2eTest {
   static std::string StandInOutput(const std::string& login, const std::filesystem::path& script,
                                    const std::string& content,
                                    const std::string& password = "unchecked");
+  /// `lf` as the stand-in writes it: on Windows in text mode, where every LF
+  /// byte goes out as CR LF.
+  static std::string AsStandInWrites(const std::string& lf);
 
   /// The output logs (import*.olog) in `where`: name -> bytes, by sequence
   /// number.
