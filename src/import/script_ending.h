@@ -1,7 +1,7 @@
 #pragma once
-// Whether a script ends with the line EXIT. Without it sqlplus, having run
-// the script, waits at its prompt for console input and the run hangs; an
-// empty script left by a failed parse is the common case.
+// Whether a script ends with the line EXIT. A script without it was cut
+// short, or is the empty one a failed parse leaves; sqlplus would run
+// whatever part of it is there.
 
 #include <string>
 #include <string_view>
