@@ -14,12 +14,23 @@
 namespace tavrin {
 
 /// Where each key that was merged away went: merged key -> key it went into.
-using MergeMap = std::unordered_map<std::string, std::string>;
+/// Both are views of the store's own key bytes (or of texts that outlive the
+/// group), which last until the store is cleared with the map.
+using MergeMap = std::unordered_map<std::string_view, std::string_view>;
+
+/// How many statements the merge pass and the joins looked at in the group:
+/// each should see a statement a bounded number of times, whatever the
+/// shape of the references. Tests read them; nothing else does.
+struct WalkCounts {
+  std::uint64_t merge_pass = 0;
+  std::uint64_t joins = 0;
+};
 
 struct GroupState {
   StatementStore store;
   TextArena texts;
   MergeMap merge_map;
+  WalkCounts walked;
   /// The statements of "others_-2" that contain "tbl_Transactions", oldest
   /// first, so a declaration finds the latest one without scanning the rest.
   std::vector<StatementList::iterator> transaction_rows;
@@ -41,6 +52,7 @@ struct GroupState {
   void Clear() {
     store.Clear();
     merge_map.clear();
+    walked = {};
     transaction_rows.clear();
     texts.Clear();
     line_position = 0;

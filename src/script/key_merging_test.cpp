@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+#include <random>
+#include <set>
+
 #include "script/script_test_support.h"
 
 namespace tavrin {
@@ -157,14 +161,93 @@ TEST_F(MergeTest, JoinsGatherEveryIdentityABlockNames) {
 TEST_F(MergeTest, JoiningAMergedNameTakesTheBlockThatHoldsIt) {
   // identity_1 went into identity_2 by the pass; identity_9's row names
   // identity_1, so identity_2 joins identity_9, recorded as identity_2's move.
+  // identity_2 was walked already, so its rows go in front, not looked at again.
   Fill(state, {{"identity_2", {"tbl_Actions(identity_2, identity_1)"}},
                {"identity_1", {"s1"}},
                {"identity_9", {"u identity_1"}}});
   Pass();
   JoinToClosure(state);
   EXPECT_EQ(Contents(state),
-            (Entries{{"identity_9", {"u identity_1", "tbl_Actions(identity_2, identity_1)", "s1"}}}));
+            (Entries{{"identity_9", {"tbl_Actions(identity_2, identity_1)", "s1", "u identity_1"}}}));
   EXPECT_EQ(state.merge_map.at("identity_2"), "identity_9");
+}
+
+// A group whose transactions name each other freely, filed as the parse
+// stage files it: identity k holds its transaction row, its declaration and
+// SELECT, a detail row and up to two action rows, half of which name an
+// earlier identity too.
+struct Web {
+  std::uint64_t statements = 0;
+  std::vector<std::pair<int, int>> ties;
+};
+
+Web FillWeb(GroupState& state, int n, unsigned seed) {
+  std::mt19937 random(seed);
+  Web web;
+  Entries entries;
+  for (int k = 1; k <= n; ++k) {
+    const std::string me = "identity_" + std::to_string(k);
+    std::vector<std::string> rows = {"INSERT INTO tbl_Transactions(ID) VALUES (seq.NEXTVAL);",
+                                     "COLUMN " + me + " NEW_VALUE " + me,
+                                     "SELECT seq.CURRVAL into " + me + " FROM DUAL;",
+                                     "INSERT INTO tbl_Details(ID) VALUES (" + me + ");"};
+    for (auto actions = random() % 3; actions > 0; --actions) {
+      if (k > 1 && random() % 2 == 0) {
+        const int j = 1 + static_cast<int>(random() % static_cast<unsigned>(k - 1));
+        rows.push_back("INSERT INTO tbl_Actions(ID, Other) VALUES (" + me + ", identity_" +
+                       std::to_string(j) + ");");
+        web.ties.emplace_back(k, j);
+      } else {
+        rows.push_back("INSERT INTO tbl_Actions(ID) VALUES (" + me + ");");
+      }
+    }
+    web.statements += rows.size();
+    entries.emplace_back(me, std::move(rows));
+  }
+  Fill(state, entries);
+  return web;
+}
+
+// How many groups the ties make of identities 1 to n.
+std::size_t Components(int n, const std::vector<std::pair<int, int>>& ties) {
+  std::vector<int> parent(static_cast<std::size_t>(n) + 1);
+  std::iota(parent.begin(), parent.end(), 0);
+  auto root = [&](int i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  std::size_t components = static_cast<std::size_t>(n);
+  for (auto [a, b] : ties)
+    if (root(a) != root(b)) parent[root(a)] = root(b), --components;
+  return components;
+}
+
+TEST(ClosureGrowthTest, AWebOfTiesIsWalkedAFewTimesAndEndsAsItsComponents) {
+  for (int n : {2'000, 20'000}) {
+    SCOPED_TRACE(n);
+    GroupState state;
+    test::CapturedDiagnostics captured;
+    const Web web = FillWeb(state, n, 17);
+    MergePass(state, captured.diag);
+    JoinToClosure(state);
+    EXPECT_LT(state.walked.merge_pass, 3 * web.statements);
+    EXPECT_LT(state.walked.joins, 3 * web.statements);
+
+    // Every block holds the declaration of each identity its rows name, and
+    // there are as many blocks as the ties make groups: each is one of them.
+    EXPECT_EQ(state.store.size(), Components(n, web.ties));
+    for (StoreCursor block = state.store.Begin(); !block.at_end(); state.store.Advance(block)) {
+      std::set<std::string_view> declared, named;
+      for (const Statement& s : block->statements) {
+        if (s.Has(Statement::kColumnIdentity)) declared.insert(s.FirstIdentity());
+        for (std::size_t at = s.text.find("identity_"); at != std::string_view::npos;
+             at = s.text.find("identity_", at + 1))
+          named.insert(s.text.substr(at, s.text.find_first_not_of("0123456789", at + 9) - at));
+      }
+      ASSERT_EQ(named, declared) << block->key;
+    }
+    EXPECT_EQ(captured.out.str(), "");
+  }
 }
 
 }  // namespace
