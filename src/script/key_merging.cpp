@@ -80,26 +80,75 @@ void Join(GroupState& state, StoreCursor to, StatementList::iterator where, Stor
   state.merge_map.try_emplace(removed, to->key);
 }
 
-}  // namespace
+// The pass looks at an entry's list once, when its walk reaches it. A list
+// that moves into an entry the walk has yet to reach would be looked at again
+// there, and a chain of such moves would look at the same rows once per
+// link. So the front of such a list that its own key found no merge in is
+// kept as a stretch: none of its rows asks that key for a merge, so the only
+// ones that can ask another key for one are its transaction and login rows
+// that name an identity (that key), and the first of them is the one.
+struct Stretch {
+  StatementList::iterator last;
+  StatementList::iterator ask;
+  bool asks;  // false: no row of it can ask any key, and `ask` means nothing
+};
+// By the first statement of each stretch; the list nodes never move during
+// the pass, only whole lists do.
+using Stretches = std::unordered_map<const Statement*, Stretch>;
 
-void MergePass(GroupState& state, Diagnostics& diag) {
-  StatementStore& store = state.store;
-  StoreCursor& cursor = store.cursor();
-  cursor = store.Begin();
-  while (!cursor.at_end()) {
-    std::optional<Merge> merge;
-    for (const Statement& statement : cursor->statements) {
-      ++state.walked.merge_pass;
-      merge = MergeFor(statement, cursor->key);
-      if (merge) break;
-    }
-    store.Advance(cursor);
-    if (merge) MergeKeys(state, diag, merge->target, merge->merged);
-  }
+bool MayAskAnotherKey(const Statement& statement) {
+  return (statement.Has(Statement::kTransactions) || statement.Has(Statement::kAuthentications)) &&
+         statement.FirstIdentityAt() != std::string_view::npos;
 }
 
-void MergeKeys(GroupState& state, Diagnostics& diag, std::string_view target,
-               std::string_view merged) {
+struct Look {
+  std::optional<Merge> merge;
+  StatementList::iterator stop;  // the statement that asked, or the end
+  StatementList::iterator ask;   // the first passed row that may ask another key
+  bool asks = false;
+};
+
+// The first merge that `list` asks `key` for, from its front, passing over
+// the stretches in it whole.
+Look FirstMerge(GroupState& state, const Stretches& stretches, StatementList& list,
+                std::string_view key) {
+  Look look;
+  auto it = list.begin();
+  for (; it != list.end(); ++it) {
+    ++state.walked.merge_pass;
+    if (!stretches.empty()) {
+      const auto stretch = stretches.find(&*it);
+      if (stretch != stretches.end()) {
+        const Stretch& passed = stretch->second;
+        if (!passed.asks) {
+          it = passed.last;
+          continue;
+        }
+        if ((look.merge = MergeFor(*passed.ask, key))) {
+          look.stop = passed.ask;
+          return look;
+        }
+        // The stretch's own key: look at its rows one by one after all.
+      }
+    }
+    if ((look.merge = MergeFor(*it, key))) break;
+    if (!look.asks && MayAskAnotherKey(*it)) look.ask = it, look.asks = true;
+  }
+  look.stop = it;
+  return look;
+}
+
+// True when the walk at `cursor` has yet to pass `entry`.
+bool Ahead(const StoreCursor& entry, const StoreCursor& cursor) {
+  if (cursor.at_end()) return false;
+  if (entry.bucket != cursor.bucket) return entry.bucket > cursor.bucket;
+  for (const StoreEntry* e = cursor.entry; e; e = e->next)
+    if (e == entry.entry) return true;
+  return false;
+}
+
+void MergeInto(GroupState& state, Diagnostics& diag, std::string_view target,
+               std::string_view merged, Stretches* stretches) {
   std::string_view moving, staying;
   const StoreCursor from = Resolve(state, merged, &moving);
   if (from.at_end()) {
@@ -111,7 +160,35 @@ void MergeKeys(GroupState& state, Diagnostics& diag, std::string_view target,
     WarnMissingKey(diag, staying, "in the map. Key merging aborted");
     return;
   }
-  if (to != from) Join(state, to, to->statements.end(), from);
+  if (to == from) return;
+  const StoreCursor& cursor = state.store.cursor();
+  StatementList& moved = from->statements;
+  if (stretches && !moved.empty() && Ahead(to, cursor) && !Ahead(from, cursor)) {
+    const Look look = FirstMerge(state, *stretches, moved, from->key);
+    if (look.stop != moved.begin())
+      (*stretches)[&moved.front()] = Stretch{std::prev(look.stop), look.ask, look.asks};
+  }
+  Join(state, to, to->statements.end(), from);
+}
+
+}  // namespace
+
+void MergePass(GroupState& state, Diagnostics& diag) {
+  StatementStore& store = state.store;
+  StoreCursor& cursor = store.cursor();
+  Stretches stretches;
+  cursor = store.Begin();
+  while (!cursor.at_end()) {
+    const std::optional<Merge> merge =
+        FirstMerge(state, stretches, cursor->statements, cursor->key).merge;
+    store.Advance(cursor);
+    if (merge) MergeInto(state, diag, merge->target, merge->merged, &stretches);
+  }
+}
+
+void MergeKeys(GroupState& state, Diagnostics& diag, std::string_view target,
+               std::string_view merged) {
+  MergeInto(state, diag, target, merged, nullptr);
 }
 
 // One walk over the store in walking order. Every block behind the walk is

@@ -172,6 +172,34 @@ TEST_F(MergeTest, JoiningAMergedNameTakesTheBlockThatHoldsIt) {
   EXPECT_EQ(state.merge_map.at("identity_2"), "identity_9");
 }
 
+TEST(MergePassTest, AWalkedListMovedAheadOfTheWalkAsksWhatItsRowsWouldAsk) {
+  // identity_3 moves identity_2, already walked, into identity_8, ahead of
+  // the walk; identity_5 then moves identity_6 in behind it. identity_8's
+  // one merge is the first row of its list that asks it for one: identity_2's
+  // transaction row when there is one (a merge into itself, nothing more),
+  // else identity_6's action row, whose identity_99 is missing.
+  struct Case {
+    std::vector<std::string> identity_2;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {{"d2", "tbl_Transactions(x) identity_2"}, ""},
+      {{"d2", "e2"},
+       "[MergeKeys] Warning : Could not find key indentity identity_99in the map Key Merging aborted\n"},
+  };
+  for (const Case& c : cases) {
+    GroupState state;
+    test::CapturedDiagnostics captured;
+    Fill(state, {{"identity_2", c.identity_2},
+                 {"identity_3", {"tbl_Actions identity_8 identity_2"}},
+                 {"identity_5", {"tbl_Actions identity_8 identity_6"}},
+                 {"identity_6", {"tbl_Actions identity_6 identity_99"}},
+                 {"identity_8", {"d8"}}});
+    MergePass(state, captured.diag);
+    EXPECT_EQ(captured.out.str(), c.out) << c.identity_2[1];
+  }
+}
+
 // A group whose transactions name each other freely, filed as the parse
 // stage files it: identity k holds its transaction row, its declaration and
 // SELECT, a detail row and up to two action rows, half of which name an
@@ -247,6 +275,32 @@ TEST(ClosureGrowthTest, AWebOfTiesIsWalkedAFewTimesAndEndsAsItsComponents) {
       ASSERT_EQ(named, declared) << block->key;
     }
     EXPECT_EQ(captured.out.str(), "");
+  }
+}
+
+TEST(ClosureGrowthTest, AChainOfMovesAheadOfTheWalkLooksAtEachRowAFewTimes) {
+  // identity_2k+1 moves identity_2k, which holds every even identity below
+  // it, into identity_2k+2, which the walk reaches next.
+  for (int n : {2'000, 20'000}) {
+    SCOPED_TRACE(n);
+    GroupState state;
+    test::CapturedDiagnostics captured;
+    Entries entries;
+    std::uint64_t statements = 0;
+    for (int k = 1; k <= n; ++k) {
+      const std::string me = "identity_" + std::to_string(2 * k);
+      entries.push_back({me, {"d " + me, "e " + me, "f " + me}});
+      entries.push_back({"identity_" + std::to_string(2 * k + 1),
+                         {"tbl_Actions identity_" + std::to_string(2 * k + 2) + " " + me}});
+      statements += 4;
+    }
+    Fill(state, entries);
+    MergePass(state, captured.diag);
+    EXPECT_LT(state.walked.merge_pass, 3 * statements);
+    // The last move finds no identity_2n+2; every even identity ends in identity_2n.
+    EXPECT_EQ(state.store.size(), static_cast<std::size_t>(n) + 1);
+    EXPECT_EQ(state.store.Find("identity_" + std::to_string(2 * n))->statements.size(),
+              3u * static_cast<std::size_t>(n));
   }
 }
 
