@@ -8,6 +8,9 @@ namespace {
 constexpr std::size_t kHashDigits = 64;
 constexpr std::size_t kTimeChars = 20;  // YYYY-MM-DDTHH:MM:SSZ
 constexpr std::size_t kReadBytes = 64 * 1024;
+constexpr std::size_t kTagDigits = 16;
+constexpr std::string_view kTagField = "group=";
+constexpr std::size_t kNoImport = static_cast<std::size_t>(-1);
 
 const char* StateWord(JournalState state) {
   switch (state) {
@@ -18,12 +21,13 @@ const char* StateWord(JournalState state) {
   return "";
 }
 
-bool IsHash(std::string_view text) {
-  if (text.size() != kHashDigits) return false;
+bool IsLowerHex(std::string_view text) {
   for (char c : text)
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   return true;
 }
+
+bool IsHash(std::string_view text) { return text.size() == kHashDigits && IsLowerHex(text); }
 
 bool IsTime(std::string_view text) {
   static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:ddZ";
@@ -35,26 +39,39 @@ bool IsTime(std::string_view text) {
   return true;
 }
 
-// Splits one line (without its line end) into its hash and mark; false when
-// it is not a journal line.
-bool ParseLine(std::string_view line, std::string_view* hash, JournalMark* mark) {
+struct ParsedLine {
+  std::string_view hash;
+  std::string_view tag;  // empty when the line has none
+  JournalMark mark;
+};
+
+// Splits one line (without its line end) into its fields; false when it is
+// not a journal line.
+bool ParseLine(std::string_view line, ParsedLine* parsed) {
   if (line.ends_with('\r')) line.remove_suffix(1);  // an editor's CR LF
   if (line.size() <= kHashDigits || line[kHashDigits] != ' ') return false;
-  *hash = line.substr(0, kHashDigits);
-  if (!IsHash(*hash)) return false;
+  parsed->hash = line.substr(0, kHashDigits);
+  if (!IsHash(parsed->hash)) return false;
   line.remove_prefix(kHashDigits + 1);
   const std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos) return false;
   const std::string_view word = line.substr(0, blank);
-  if (word == "started") mark->state = JournalState::kStarted;
-  else if (word == "ended") mark->state = JournalState::kEnded;
-  else if (word == "moved") mark->state = JournalState::kMoved;
+  JournalMark& mark = parsed->mark;
+  if (word == "started") mark.state = JournalState::kStarted;
+  else if (word == "ended") mark.state = JournalState::kEnded;
+  else if (word == "moved") mark.state = JournalState::kMoved;
   else return false;
   line.remove_prefix(blank + 1);
   if (line.size() <= kTimeChars + 1 || line[kTimeChars] != ' ') return false;
   if (!IsTime(line.substr(0, kTimeChars))) return false;
-  mark->time = line.substr(0, kTimeChars);
-  return true;  // the rest is the name, for people only
+  mark.time = line.substr(0, kTimeChars);
+  line.remove_prefix(kTimeChars + 1);
+  // The rest is the name, for people only, after the group tag if there is one.
+  constexpr std::size_t kTagChars = kTagField.size() + kTagDigits;
+  if (line.size() > kTagChars + 1 && line.starts_with(kTagField) && line[kTagChars] == ' ' &&
+      IsLowerHex(line.substr(kTagField.size(), kTagDigits)))
+    parsed->tag = line.substr(kTagField.size(), kTagDigits);
+  return true;
 }
 
 // A name is for the reader of the journal; a line end inside it would tear
@@ -112,16 +129,61 @@ bool ImportJournal::Read() {
     }
     const std::string_view line = rest.substr(0, end);
     rest.remove_prefix(end + 1);
-    std::string_view hash;
-    JournalMark mark;
-    if (!ParseLine(line, &hash, &mark)) {
+    ParsedLine parsed;
+    if (!ParseLine(line, &parsed)) {
       ++unreadable_;
       continue;
     }
-    last_[std::string(hash)] = std::move(mark);
     lines_.emplace_back(line);
+    Apply(lines_.size() - 1);
   }
   return true;
+}
+
+void ImportJournal::Apply(std::size_t index) {
+  ParsedLine line;
+  ParseLine(lines_[index], &line);  // only journal lines are kept
+  const std::string hash(line.hash);
+  std::vector<std::size_t>& of_hash = imports_of_[hash];
+  std::size_t owner = kNoImport;
+  switch (line.mark.state) {
+    case JournalState::kStarted:
+      owner = imports_.size();
+      imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, false});
+      of_hash.push_back(owner);
+      break;
+    case JournalState::kEnded:
+      for (auto i = of_hash.rbegin(); i != of_hash.rend(); ++i) {
+        JournalImport& import = imports_[*i];
+        if (import.tag == line.tag && import.ended.empty()) {
+          import.ended = line.mark.time;
+          owner = *i;
+          break;
+        }
+      }
+      break;
+    case JournalState::kMoved:
+      // What a copy of this hash and tag finds: the latest import of both,
+      // else (and for a line without a tag) the first one by order.
+      if (!line.tag.empty())
+        for (auto i = of_hash.rbegin(); i != of_hash.rend() && owner == kNoImport; ++i)
+          if (imports_[*i].tag == line.tag && !imports_[*i].moved) owner = *i;
+      for (auto i = of_hash.begin(); i != of_hash.end() && owner == kNoImport; ++i)
+        if ((line.tag.empty() || imports_[*i].tag.empty()) && !imports_[*i].moved) owner = *i;
+      if (owner != kNoImport) imports_[owner].moved = true;
+      break;
+  }
+  owner_.resize(lines_.size(), kNoImport);
+  owner_[index] = owner;
+  last_[hash] = std::move(line.mark);
+}
+
+void ImportJournal::Rebuild() {
+  last_.clear();
+  imports_.clear();
+  imports_of_.clear();
+  owner_.clear();
+  for (std::size_t i = 0; i < lines_.size(); ++i) Apply(i);
 }
 
 const JournalMark* ImportJournal::Find(const std::string& hash) const {
@@ -130,37 +192,28 @@ const JournalMark* ImportJournal::Find(const std::string& hash) const {
 }
 
 bool ImportJournal::Record(const std::string& hash, JournalState state, std::string_view name,
-                           bool sync) {
+                           bool sync, std::string_view tag) {
   if (failed_) return false;
   if (!file_) {
     file_ = env_.OpenForAppending(path_);
     if (!file_) return Fail();
   }
-  JournalMark mark{state, JournalTime(env_.UtcNow())};
-  std::string line = hash + " " + StateWord(state) + " " + mark.time + " " + OneLine(name);
+  std::string line = hash + " " + StateWord(state) + " " + JournalTime(env_.UtcNow()) + " ";
+  if (!tag.empty()) line.append(kTagField).append(tag).push_back(' ');
+  line += OneLine(name);
   const std::string bytes = (ends_open_ ? "\n" : "") + line + "\n";
   if (!file_->Append(bytes)) return Fail(file_->LastError());
   ends_open_ = false;
   if (sync && !file_->Sync()) return Fail(file_->LastError());
   lines_.push_back(std::move(line));
-  last_[hash] = std::move(mark);
+  Apply(lines_.size() - 1);
   return true;
 }
 
 bool ImportJournal::Withdraw() {
   if (lines_.empty()) return true;
-  const std::string hash = lines_.back().substr(0, kHashDigits);
   lines_.pop_back();
-  // The hash's mark is again its line before this one, if it has one.
-  last_.erase(hash);
-  for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
-    std::string_view line_hash;
-    JournalMark mark;
-    if (line->starts_with(hash) && ParseLine(*line, &line_hash, &mark)) {
-      last_[hash] = std::move(mark);
-      break;
-    }
-  }
+  Rebuild();
   return Rewrite(lines_);
 }
 
@@ -175,16 +228,25 @@ bool ImportJournal::Close() {
 }
 
 bool ImportJournal::DropMoved() {
+  // By hash: whether an import stays, and whether one was moved away.
+  std::unordered_map<std::string_view, std::pair<bool, bool>> imports;
+  for (const JournalImport& import : imports_)
+    (import.moved ? imports[import.hash].second : imports[import.hash].first) = true;
   std::vector<std::string> kept;
-  for (const std::string& line : lines_) {
-    const JournalMark* mark = Find(line.substr(0, kHashDigits));
-    if (mark && mark->state != JournalState::kMoved) kept.push_back(line);
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    bool keep;
+    if (owner_[i] != kNoImport) {
+      keep = !imports_[owner_[i]].moved;
+    } else {
+      const auto [stays, moved] = imports[std::string_view(lines_[i]).substr(0, kHashDigits)];
+      keep = stays || !moved;
+    }
+    if (keep) kept.push_back(lines_[i]);
   }
   if (kept.size() == lines_.size() && unreadable_ == 0) return Close();
   if (!Rewrite(kept)) return false;
   lines_ = std::move(kept);
-  for (auto mark = last_.begin(); mark != last_.end();)
-    mark = mark->second.state == JournalState::kMoved ? last_.erase(mark) : std::next(mark);
+  Rebuild();
   return true;
 }
 
@@ -217,5 +279,38 @@ bool ImportJournal::Fail(int error) {
   failed_ = true;
   return false;
 }
+
+CopyMatch CopyMatcher::Of(const JournalImport& import) {
+  if (import.ended.empty()) return {CopyMatch::kCutShort, {}};
+  return {CopyMatch::kEnded, import.ended};
+}
+
+CopyMatcher::CopyMatcher(const ImportJournal& journal) {
+  for (const JournalImport& import : journal.imports()) {
+    if (import.moved) continue;
+    of_hash_[import.hash].push_back(import);
+    if (!import.tag.empty()) tagged_.insert(import.tag);
+  }
+}
+
+CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
+  const auto found = of_hash_.find(hash);
+  static const std::vector<JournalImport> kNone;
+  const std::vector<JournalImport>& imports = found == of_hash_.end() ? kNone : found->second;
+  if (!tag.empty()) {
+    for (auto import = imports.rbegin(); import != imports.rend(); ++import)
+      if (import->tag == tag) return Of(*import);
+    // Its tag under another hash only: this one found none above.
+    if (tagged_.count(std::string(tag))) return {CopyMatch::kOtherBytes, {}};
+  }
+  // By order: the k-th copy that gets here, the k-th import left.
+  std::size_t k = by_order_[hash]++;
+  for (const JournalImport& import : imports) {
+    if (!tag.empty() && !import.tag.empty()) continue;
+    if (k-- == 0) return Of(import);
+  }
+  return {};
+}
+
 
 }  // namespace tavrin

@@ -3,12 +3,15 @@
 // a script's bytes, when it went to sqlplus, when sqlplus ended, and when the
 // backup moved it away. It is what keeps a run that was stopped half-way from
 // importing the same script twice. One line per event:
-//   <sha256, 64 lowercase hex> <started|ended|moved> <YYYY-MM-DDTHH:MM:SSZ> <bare name>
+//   <sha256, 64 lowercase hex> <started|ended|moved> <YYYY-MM-DDTHH:MM:SSZ> [group=<tag>] <bare name>
+// A script that a -p run wrote carries its group's tag: two groups whose
+// scripts have the same bytes are two transactions, each imported once.
 
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/env.h"
@@ -25,6 +28,15 @@ enum class JournalState { kStarted, kEnded, kMoved };
 struct JournalMark {
   JournalState state = JournalState::kStarted;
   std::string time;  // as the line holds it, UTC
+};
+
+/// One import: a started line, and what closed it or moved it away since.
+struct JournalImport {
+  std::string hash;
+  std::string tag;      // the group tag; empty for a line without one
+  std::string started;  // the started line's time
+  std::string ended;    // the ended line's time; empty while none closed it
+  bool moved = false;
 };
 
 class ImportJournal {
@@ -48,10 +60,20 @@ class ImportJournal {
   /// Lines that could not be read (a torn last line, say); they are ignored.
   int unreadable_lines() const { return unreadable_; }
 
-  /// Appends one line stamped with the current UTC time; with `sync` it is on
-  /// the disk before this returns. False once any write has failed: the
-  /// journal can no longer be trusted for this run.
-  bool Record(const std::string& hash, JournalState state, std::string_view name, bool sync);
+  /// Appends one line stamped with the current UTC time, with the group tag
+  /// when `tag` is not empty; with `sync` it is on the disk before this
+  /// returns. False once any write has failed: the journal can no longer be
+  /// trusted for this run.
+  ///
+  /// A started line is a new import. An ended line closes the latest import
+  /// of its hash and tag that nothing closed yet. A moved line moves away the
+  /// import that a copy of its hash and tag would find: the latest of both,
+  /// else the first untagged one of its hash; untagged, the first of its hash.
+  bool Record(const std::string& hash, JournalState state, std::string_view name, bool sync,
+              std::string_view tag = {});
+
+  /// Every import, oldest first.
+  const std::vector<JournalImport>& imports() const { return imports_; }
 
   /// Takes back the line just recorded (its client never started), by
   /// rewriting the journal without it.
@@ -61,8 +83,10 @@ class ImportJournal {
   /// any write has failed.
   bool Close();
 
-  /// Rewrites the journal without the hashes whose last line is `moved`, and
-  /// without unreadable lines, through a temporary file renamed over it.
+  /// Rewrites the journal without the imports that were moved away and their
+  /// lines, and without unreadable lines, through a temporary file renamed
+  /// over it. A line that belongs to no import stays unless its hash had
+  /// imports and every one of them was moved away.
   /// Does nothing when there is nothing to leave out.
   bool DropMoved();
 
@@ -72,6 +96,10 @@ class ImportJournal {
 
  private:
   bool Read();
+  /// Takes the line at `index` of lines_ into the imports.
+  void Apply(std::size_t index);
+  /// The imports again, from lines_.
+  void Rebuild();
   bool Fail();  // with the Env's last error
   bool Fail(int error);
   bool Rewrite(const std::vector<std::string>& lines);
@@ -81,10 +109,46 @@ class ImportJournal {
   std::unique_ptr<OutputFile> file_;  // open for appending once written to
   std::vector<std::string> lines_;    // the usable lines, without line ends
   std::unordered_map<std::string, JournalMark> last_;
+  std::vector<JournalImport> imports_;
+  std::unordered_map<std::string, std::vector<std::size_t>> imports_of_;  // by hash
+  std::vector<std::size_t> owner_;  // of each line of lines_: its import, or kNoImport
   int unreadable_ = 0;
   bool ends_open_ = false;  // the file's last line lacks its line end
   bool failed_ = false;
   std::string failure_;
+};
+
+/// What one copy of a script finds in the journal.
+struct CopyMatch {
+  enum Kind {
+    kNone,        // no import: import it
+    kEnded,       // imported before
+    kCutShort,    // started, and never ended
+    kOtherBytes,  // its group was imported as other bytes
+  } kind = kNone;
+  std::string time;  // kEnded: when its import ended
+};
+
+/// Finds the import each copy of a run matches, the copies taken in the
+/// run's order. A copy with a tag matches the latest import of its hash and
+/// tag; failing that, when its tag has an import under another hash, its
+/// group was imported as other bytes; failing that, the k-th copy of its hash
+/// that got this far matches the k-th untagged import of the hash. A copy
+/// without a tag: the k-th of its hash matches the k-th import of the hash.
+/// Imports moved away match nothing. It looks at the imports as they were
+/// when it was made.
+class CopyMatcher {
+ public:
+  explicit CopyMatcher(const ImportJournal& journal);
+
+  CopyMatch Match(const std::string& hash, std::string_view tag);
+
+ private:
+  static CopyMatch Of(const JournalImport& import);
+
+  std::unordered_map<std::string, std::vector<JournalImport>> of_hash_;  // imports not moved
+  std::unordered_set<std::string> tagged_;  // the tags of the imports not moved
+  std::unordered_map<std::string, std::size_t> by_order_;  // copies of a hash matched by order
 };
 
 /// "YYYY-MM-DDTHH:MM:SSZ".

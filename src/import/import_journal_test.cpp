@@ -155,6 +155,41 @@ TEST_F(ImportJournalTest, DropMovedLeavesOnlyWhatStillWaits) {
             1);
 }
 
+TEST_F(ImportJournalTest, CopiesOfOneHashAreImportsOfTheirOwnByTagOrOrder) {
+  const std::string t1 = "0123456789abcdef", t2 = "fedcba9876543210";
+  WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z group=" + t1 + " Output1.tvr\n" +
+                        kA + " started 2026-01-01T10:00:01Z group=" + t2 + " Output2.tvr\n" +
+                        kA + " ended 2026-01-01T10:00:02Z group=" + t1 + " Output1.tvr\n" +
+                        kA + " started 2026-01-01T10:00:03Z Output1.tvr\n" +
+                        kA + " moved 2026-01-01T10:00:04Z group=" + t2 + " Output2.tvr\n" +
+                        kA + " started 2026-01-01T10:00:05Z group=" + t2 + " Output2.tvr\n");
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.Open());
+  EXPECT_EQ(journal.unreadable_lines(), 0);
+  ASSERT_EQ(journal.imports().size(), 4u);
+  // The ended line closes its own tag's import; the moved line the one before it.
+  EXPECT_EQ(journal.imports()[0].ended, "2026-01-01T10:00:02Z");
+  EXPECT_TRUE(journal.imports()[1].moved);
+  EXPECT_FALSE(journal.imports()[3].moved);
+
+  CopyMatcher copies(journal);
+  EXPECT_EQ(copies.Match(kA, t1).kind, CopyMatch::kEnded);
+  EXPECT_EQ(copies.Match(kA, t2).kind, CopyMatch::kCutShort);  // the latest, not the moved one
+  EXPECT_EQ(copies.Match(kB, t1).kind, CopyMatch::kOtherBytes);
+  // A new tag takes the untagged imports by order, the second one none.
+  EXPECT_EQ(copies.Match(kA, "1111111111111111").kind, CopyMatch::kCutShort);
+  EXPECT_EQ(copies.Match(kA, "2222222222222222").kind, CopyMatch::kNone);
+  // Without a tag, the k-th copy takes the k-th import left, whatever its tag.
+  CopyMatcher untagged(journal);
+  EXPECT_EQ(untagged.Match(kA, "").kind, CopyMatch::kEnded);
+  EXPECT_EQ(untagged.Match(kA, "").kind, CopyMatch::kCutShort);
+
+  ASSERT_TRUE(journal.Record(kA, JournalState::kMoved, "Output1.tvr", false, t1));
+  ASSERT_TRUE(journal.Record(kA, JournalState::kMoved, "Copy.tvr", false));  // the first left
+  ASSERT_TRUE(journal.DropMoved());
+  EXPECT_EQ(Text(), kA + " started 2026-01-01T10:00:05Z group=" + t2 + " Output2.tvr\n");
+}
+
 TEST_F(ImportJournalTest, OpenExistingNeverMakesOne) {
   ImportJournal journal(env_, Path());
   EXPECT_FALSE(journal.OpenExisting());

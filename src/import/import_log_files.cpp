@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "import/group_tags.h"
 #include "import/import_journal.h"
 #include "import/output_log_scan.h"
 #include "import/script_ending.h"
@@ -20,6 +21,8 @@ struct Script {
   std::string path;
   std::string name;  // bare, as the messages show it
   std::string hash;  // of its bytes, once read
+  std::string tag;   // of its group, when this run wrote it
+  std::string from;  // its group's first input file, with the tag
 };
 
 enum class Outcome { kClean, kReportedErrors, kAbort };
@@ -109,11 +112,18 @@ bool OpenJournal(Run& run, ImportJournal& journal) {
   return true;
 }
 
-// Hashes the script and looks it up: true when it is to be imported. A
-// script the journal shows as imported is passed over without error; one
-// whose import an earlier run left unfinished is passed over as an error,
-// since part of it may be in the database. -F imports either.
-bool JournalAllows(Run& run, const ImportJournal& journal, Script& script, Outcome* outcome) {
+// The script's name for messages, and the input file it came from when
+// this run wrote it.
+std::string Named(const Script& script) {
+  return script.tag.empty() ? script.name : script.name + " (from " + script.from + ")";
+}
+
+// Hashes the script and looks up the import its copy matches: true when it
+// is to be imported. A script the journal shows as imported is passed over
+// without error; one whose import an earlier run left unfinished, or whose
+// group went in as other bytes, is passed over as an error, since part of it
+// may be in the database. -F imports any of them.
+bool JournalAllows(Run& run, CopyMatcher& journal, Script& script, Outcome* outcome) {
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
   if (!HashFile(run.env, script.path, &script.hash)) {
@@ -124,25 +134,56 @@ bool JournalAllows(Run& run, const ImportJournal& journal, Script& script, Outco
     return false;
   }
   if (run.settings.force) return true;
-  const JournalMark* mark = journal.Find(script.hash);
-  if (!mark || mark->state == JournalState::kMoved) return true;
-  if (mark->state == JournalState::kEnded) {
-    *outcome = Outcome::kClean;
-    Say(diag,
-        "\n[ImportLogFiles] Notice: %s was imported on %s; skipped. Use -F to import it "
-        "again.\n",
-        "\n[ImportLogFiles] Notice: " + script.name + " was imported on " + mark->time +
-            "; skipped. Use -F to import it again.\n",
-        script.name, mark->time);
-    return false;
+  const CopyMatch match = journal.Match(script.hash, script.tag);
+  switch (match.kind) {
+    case CopyMatch::kNone:
+      return true;
+    case CopyMatch::kEnded:
+      *outcome = Outcome::kClean;
+      if (script.tag.empty())
+        Say(diag,
+            "\n[ImportLogFiles] Notice: %s was imported on %s; skipped. Use -F to import it "
+            "again.\n",
+            "\n[ImportLogFiles] Notice: " + script.name + " was imported on " + match.time +
+                "; skipped. Use -F to import it again.\n",
+            script.name, match.time);
+      else
+        Say(diag,
+            "\n[ImportLogFiles] Notice: %s (from %s) was imported on %s; skipped. Use -F to "
+            "import it again.\n",
+            "\n[ImportLogFiles] Notice: " + Named(script) + " was imported on " + match.time +
+                "; skipped. Use -F to import it again.\n",
+            script.name, script.from, match.time);
+      return false;
+    case CopyMatch::kOtherBytes:
+      Say(diag,
+          "\n[ImportLogFiles] Warning: %s (from %s) was imported before as other bytes; "
+          "skipped. Use -F to import it again.\n",
+          "\n[ImportLogFiles] Warning: " + Named(script) +
+              " was imported before as other bytes; skipped. Use -F to import it again.\n",
+          script.name, script.from);
+      return false;
+    case CopyMatch::kCutShort:
+      break;
   }
-  Say(diag,
-      "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may be "
-      "partly in the database. Skipped: check the database, then use -F to import it again.\n",
-      "\n[ImportLogFiles] Warning: " + script.name +
-          " was being imported when an earlier run stopped; it may be partly in the database. "
-          "Skipped: check the database, then use -F to import it again.\n",
-      script.name);
+  if (script.tag.empty())
+    Say(diag,
+        "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may "
+        "be partly in the database. Skipped: check the database, then use -F to import it "
+        "again.\n",
+        "\n[ImportLogFiles] Warning: " + script.name +
+            " was being imported when an earlier run stopped; it may be partly in the database. "
+            "Skipped: check the database, then use -F to import it again.\n",
+        script.name);
+  else
+    Say(diag,
+        "\n[ImportLogFiles] Warning: %s (from %s) was being imported when an earlier run "
+        "stopped; it may be partly in the database. Skipped: check the database, then use -F "
+        "to import it again.\n",
+        "\n[ImportLogFiles] Warning: " + Named(script) +
+            " was being imported when an earlier run stopped; it may be partly in the database. "
+            "Skipped: check the database, then use -F to import it again.\n",
+        script.name, script.from);
   return false;
 }
 
@@ -202,7 +243,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
   }
   // On the disk before the client starts: whatever stops this run from here
   // on, the next one will not import the script again unasked.
-  if (!journal.Record(script.hash, JournalState::kStarted, script.name, true)) {
+  if (!journal.Record(script.hash, JournalState::kStarted, script.name, true, script.tag)) {
     JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
@@ -232,7 +273,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
   }
   const bool log_complete = output_log->Close();
   // A failure here shows before the next client starts, or at the end.
-  journal.Record(script.hash, JournalState::kEnded, script.name, false);
+  journal.Record(script.hash, JournalState::kEnded, script.name, false, script.tag);
 
   const bool failed = exit.signaled || exit.code != 0;
   if (failed) {
@@ -255,8 +296,13 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
 // never imported again.
 std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) {
   std::vector<Script> scripts;
-  for (const std::string& path : run.scripts_written)
-    scripts.push_back({path, BareName(path, directory), {}});
+  const auto tags = GroupTags(run.files);
+  for (const WrittenScript& written : run.scripts_written) {
+    const auto tag = tags.find(written.group);
+    scripts.push_back({written.path, BareName(written.path, directory), {},
+                       tag == tags.end() ? std::string() : tag->second.tag,
+                       tag == tags.end() ? std::string() : tag->second.first_file});
+  }
 
   std::vector<std::string> present;
   if (!run.env.ListMatches(JoinPath(directory, "*.tvr"), &present)) return scripts;
@@ -313,17 +359,18 @@ bool ImportLogFiles(Run& run) {
       return false;
     }
     SortScriptNames(&names);
-    for (const std::string& name : names) scripts.push_back({JoinPath(directory, name), name, {}});
+    for (const std::string& name : names) scripts.push_back({JoinPath(directory, name), name, {}, {}, {}});
   }
 
   ImportJournal journal(run.env, JoinPath(directory, kImportJournalName));
   if (!scripts.empty() && !OpenJournal(run, journal)) return false;
 
+  CopyMatcher copies(journal);
   int sequence = 0;
   int with_errors = 0;
   for (Script& script : scripts) {
     Outcome outcome = Outcome::kReportedErrors;
-    if (ReadyToImport(run, script) && JournalAllows(run, journal, script, &outcome))
+    if (ReadyToImport(run, script) && JournalAllows(run, copies, script, &outcome))
       outcome = ImportScript(run, script, ++sequence, journal);
     if (outcome == Outcome::kAbort) return false;
     if (outcome == Outcome::kReportedErrors) ++with_errors;

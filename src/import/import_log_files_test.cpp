@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "import/group_tags.h"
 #include "import/import_journal.h"
 #include "import/sha256.h"
 #include "platform/path.h"
@@ -168,7 +169,7 @@ TEST(ImportLogFiles, ParseRunImportsTheScriptsItWroteInTheOrderWritten) {
   ImportRun r(output);
   r.run.settings.parse = true;
   r.run.files.push_back({"a.sql", 3});
-  r.run.scripts_written = {JoinPath(output, "Output3.tvr"), JoinPath(output, "Output2.tvr")};
+  r.run.scripts_written = {{JoinPath(output, "Output3.tvr"), 3}, {JoinPath(output, "Output2.tvr"), 2}};
 
   EXPECT_TRUE(ImportLogFiles(r.run));
   ASSERT_EQ(r.env.runs.size(), 2u);
@@ -185,7 +186,7 @@ TEST(ImportLogFiles, WrittenScriptThatIsGoneIsNotRunAndCountsAsAnError) {
   ImportRun r(output);
   r.run.settings.parse = true;
   r.run.files.push_back({"a.sql", 1});
-  r.run.scripts_written = {JoinPath(output, "Output1.tvr"), JoinPath(output, "Output2.tvr")};
+  r.run.scripts_written = {{JoinPath(output, "Output1.tvr"), 1}, {JoinPath(output, "Output2.tvr"), 2}};
 
   EXPECT_TRUE(ImportLogFiles(r.run));
   ASSERT_EQ(r.env.runs.size(), 1u);
@@ -218,7 +219,8 @@ std::string JournalLine(int script, const char* state, const char* time) {
 
 std::vector<std::string> ScriptsRun(const FakeSqlPlusEnv& env) {
   std::vector<std::string> names;
-  for (const auto& argv : env.runs) names.push_back(argv.back().substr(argv.back().size() - 11));
+  for (const auto& argv : env.runs)
+    names.push_back(argv.back().substr(argv.back().rfind(kPathSeparator) + 1));
   return names;
 }
 
@@ -278,19 +280,135 @@ TEST(ImportLogFiles, ForceImportsWhateverTheJournalSaysAndStillWritesIt) {
   EXPECT_EQ(ReadFile(journal), after);
 }
 
-TEST(ImportLogFiles, ScriptsAreKnownByTheirBytesNeverByTheirNames) {
+TEST(ImportLogFiles, ScriptsAreKnownByTheirBytesAndEachCopyIsItsOwnImport) {
   TempDir dir;
   WriteFile(dir.path() / "Output1.tvr", "-- 1\nEXIT\n");
   WriteFile(dir.path() / "Output2.tvr", "-- 2\nEXIT\n");   // one byte apart
   WriteFile(dir.path() / "Output3.tvr", "-- 1\nEXIT\n");   // the same bytes again
+  // An earlier -I alone imported the first copy only.
+  WriteFile(dir.path() / kImportJournalName, JournalLine(1, "started", "2026-01-01T10:00:00Z") +
+                                                 JournalLine(1, "ended", "2026-01-01T10:00:09Z"));
   ImportRun r(dir.path().string());
 
   EXPECT_TRUE(ImportLogFiles(r.run));
-  EXPECT_EQ(ScriptsRun(r.env), (std::vector<std::string>{"Output1.tvr", "Output2.tvr"}));
-  EXPECT_TRUE(r.out.str().ends_with(
-      "\n[ImportLogFiles] Notice: Output3.tvr was imported on 2026-01-02T03:04:05Z; skipped. "
+  EXPECT_EQ(ScriptsRun(r.env), (std::vector<std::string>{"Output2.tvr", "Output3.tvr"}));
+  EXPECT_TRUE(r.out.str().starts_with(
+      "\n[ImportLogFiles] Notice: Output1.tvr was imported on 2026-01-01T10:00:09Z; skipped. "
       "Use -F to import it again.\n"))
       << r.out.str();
+
+  // Every copy has its import now.
+  ImportRun again(dir.path().string());
+  EXPECT_TRUE(ImportLogFiles(again.run));
+  EXPECT_TRUE(again.env.runs.empty());
+  EXPECT_FALSE(again.run.errors_reported);
+}
+
+// Groups whose scripts have the same bytes, as a -p run leaves them: the
+// k-th file given is group k, with its script Output<k>.tvr.
+constexpr const char* kCopy = "UPDATE stock SET n = n - 1;\nEXIT\n";
+
+void WriteCopies(ImportRun& r, const std::filesystem::path& dir,
+                 const std::vector<std::string>& files) {
+  r.run.settings.parse = true;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const auto group = static_cast<std::int32_t>(i + 1);
+    const std::string path = JoinPath(dir.string(), "Output" + std::to_string(group) + ".tvr");
+    WriteFile(path, kCopy);
+    r.run.files.push_back({files[i], group});
+    r.run.scripts_written.push_back({path, group});
+  }
+}
+
+// A journal line of the copy that file `file`'s one-file group wrote as
+// Output<script>.tvr; `file` empty: a line without a tag.
+std::string CopyLine(const std::string& file, int script, const char* state,
+                     const std::string& bytes = kCopy) {
+  std::string line = HashOf(bytes) + " " + state + " 2026-01-01T10:00:00Z ";
+  if (!file.empty()) line += "group=" + GroupTags({{file, 1}}).at(1).tag + " ";
+  return line + "Output" + std::to_string(script) + ".tvr\n";
+}
+
+std::vector<std::string> Files(int first, int last) {
+  std::vector<std::string> files;
+  for (int i = first; i <= last; ++i) files.push_back((i < 10 ? "t0" : "t") + std::to_string(i) + ".sql");
+  return files;
+}
+
+// What an earlier run left: copies first..last imported, and `cut` started.
+std::string Imported(int first, int last, int cut = 0, bool tagged = true) {
+  std::string journal;
+  for (int i = first; i <= last; ++i) {
+    const std::string file = tagged ? Files(i, i)[0] : std::string();
+    journal += CopyLine(file, i, "started") + CopyLine(file, i, "ended");
+  }
+  if (cut) journal += CopyLine(tagged ? Files(cut, cut)[0] : std::string(), cut, "started");
+  return journal;
+}
+
+std::vector<std::string> Scripts(std::vector<int> numbers) {
+  std::vector<std::string> names;
+  for (int n : numbers) names.push_back("Output" + std::to_string(n) + ".tvr");
+  return names;
+}
+
+TEST(ImportLogFiles, IdenticalTransactionsAreImportedOnceEachAcrossStopsAndNewArrivals) {
+  const std::string cut_short =
+      " was being imported when an earlier run stopped; it may be partly in the database. "
+      "Skipped: check the database, then use -F to import it again.\n";
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // one group each, in order
+    std::string journal;             // before the run
+    std::vector<std::string> run;    // the scripts imported
+    std::vector<std::string> said;   // in what the run printed
+    bool errors;
+  };
+  const std::vector<Case> cases = {
+      {"twelve copies", Files(1, 12), "",
+       Scripts({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), {}, false},
+      {"the same twelve again", Files(1, 12), Imported(1, 12), {},
+       {"\n[ImportLogFiles] Notice: Output12.tvr (from t12.sql) was imported on "
+        "2026-01-01T10:00:00Z; skipped. Use -F to import it again.\n"},
+       false},
+      {"stopped in the sixth", Files(1, 12), Imported(1, 5, 6), Scripts({7, 8, 9, 10, 11, 12}),
+       {"\n[ImportLogFiles] Warning: Output6.tvr (from t06.sql)" + cut_short}, true},
+      {"a new copy sorts first", Files(0, 12), Imported(1, 5, 6),
+       Scripts({1, 8, 9, 10, 11, 12, 13}),
+       {"\n[ImportLogFiles] Warning: Output7.tvr (from t06.sql)" + cut_short}, true},
+      {"-I alone stopped in the third", Files(1, 5), Imported(1, 2, 3, false), Scripts({4, 5}),
+       {"\n[ImportLogFiles] Notice: Output2.tvr (from t02.sql) was imported on "
+        "2026-01-01T10:00:00Z; skipped. Use -F to import it again.\n",
+        "\n[ImportLogFiles] Warning: Output3.tvr (from t03.sql)" + cut_short},
+       true},
+      {"the first copy cut short", Files(1, 2), CopyLine("t01.sql", 1, "started"), Scripts({2}),
+       {"\n[ImportLogFiles] Warning: Output1.tvr (from t01.sql)" + cut_short}, true},
+      {"imported as other bytes", Files(1, 2),
+       CopyLine("t01.sql", 1, "started", "-- older\nEXIT\n") +
+           CopyLine("t01.sql", 1, "ended", "-- older\nEXIT\n"),
+       Scripts({2}),
+       {"\n[ImportLogFiles] Warning: Output1.tvr (from t01.sql) was imported before as other "
+        "bytes; skipped. Use -F to import it again.\n"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    if (!c.journal.empty()) WriteFile(dir.path() / kImportJournalName, c.journal);
+    ImportRun r(dir.path().string());
+    WriteCopies(r, dir.path(), c.files);
+    EXPECT_TRUE(ImportLogFiles(r.run));
+    EXPECT_EQ(ScriptsRun(r.env), c.run);
+    for (const std::string& text : c.said)
+      EXPECT_NE(r.out.str().find(text), std::string::npos) << r.out.str();
+    EXPECT_EQ(r.run.errors_reported, c.errors);
+
+    // Whatever was left, a second run over the same copies imports nothing.
+    ImportRun again(dir.path().string());
+    WriteCopies(again, dir.path(), c.files);
+    EXPECT_TRUE(ImportLogFiles(again.run));
+    EXPECT_TRUE(again.env.runs.empty()) << again.out.str();
+  }
 }
 
 TEST(ImportLogFiles, JournalThatCannotBeWrittenStopsBeforeTheNextClient) {

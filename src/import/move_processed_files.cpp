@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "import/backup_record.h"
+#include "import/group_tags.h"
 #include "import/sha256.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
@@ -31,15 +32,36 @@ bool MoveOne(Run& run, const std::string& source_prefix, const std::string& dest
   return false;
 }
 
+// The journal, and how to tell the copies of a script apart as they move.
+struct MovedScripts {
+  MovedScripts(ImportJournal& journal, const Run& run);
+
+  ImportJournal& journal;
+  CopyMatcher copies;
+  std::unordered_map<std::string, std::string> tags;  // by bare name: this run's scripts
+};
+
+MovedScripts::MovedScripts(ImportJournal& j, const Run& run) : journal(j), copies(j) {
+  const auto groups = GroupTags(run.files);
+  for (const WrittenScript& written : run.scripts_written) {
+    const auto group = groups.find(written.group);
+    if (group == groups.end()) continue;
+    const std::size_t cut = written.path.rfind(kPathSeparator);
+    tags[written.path.substr(cut == std::string::npos ? 0 : cut + 1)] = group->second.tag;
+  }
+}
+
 // A script that has left the output directory: its bytes, should they come
-// again, are a new transaction. Only scripts the journal knows are marked.
-void MarkMoved(Run& run, ImportJournal& journal, const std::string& path,
-               const std::string& name) {
+// again, are a new transaction. Only copies the journal has an import of are
+// marked, with the tag of their group when this run wrote them.
+void MarkMoved(Run& run, MovedScripts& moved, const std::string& path, const std::string& name) {
   std::string hash;
-  if (journal.empty() || !HashFile(run.env, path, &hash)) return;
-  const JournalMark* mark = journal.Find(hash);
-  if (mark && mark->state != JournalState::kMoved)
-    journal.Record(hash, JournalState::kMoved, name, false);  // failures show at the rewrite
+  if (moved.journal.empty() || !HashFile(run.env, path, &hash)) return;
+  const auto tag = moved.tags.find(name);
+  const std::string_view group = tag == moved.tags.end() ? std::string_view() : tag->second;
+  const CopyMatch match = moved.copies.Match(hash, group);
+  if (match.kind == CopyMatch::kEnded || match.kind == CopyMatch::kCutShort)
+    moved.journal.Record(hash, JournalState::kMoved, name, false, group);  // failures show at the rewrite
 }
 
 // Makes the backup directory, or when a run of the same second has taken the
@@ -62,10 +84,9 @@ std::string WithSeparator(std::string directory) {
   return directory;
 }
 
-}  // namespace
-
-void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string destination_prefix,
-                           std::string_view pattern, ImportJournal* journal) {
+// Moves the matches of a pattern; with `scripts`, marks the scripts moved.
+void MoveMatches(Run& run, const std::string& source_prefix, const std::string& destination_prefix,
+                 std::string_view pattern, MovedScripts* scripts) {
   Diagnostics& diag = run.diag;
   std::vector<std::string> names;
   if (!run.env.ListMatches(source_prefix + std::string(pattern), &names)) {
@@ -75,9 +96,17 @@ void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string dest
     return;
   }
   for (const std::string& name : names)
-    if (MoveOne(run, source_prefix, destination_prefix, name) && journal)
-      MarkMoved(run, *journal, destination_prefix + name, name);
+    if (MoveOne(run, source_prefix, destination_prefix, name) && scripts)
+      MarkMoved(run, *scripts, destination_prefix + name, name);
 }
+
+}  // namespace
+
+void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string destination_prefix,
+                           std::string_view pattern) {
+  MoveMatches(run, source_prefix, destination_prefix, pattern, nullptr);
+}
+
 
 bool MoveProcessedFiles(Run& run) {
   Diagnostics& diag = run.diag;
@@ -119,7 +148,8 @@ bool MoveProcessedFiles(Run& run) {
   // No journal, nothing to forget: no run has imported from here.
   ImportJournal journal(run.env, output + kImportJournalName);
   const bool journaled = journal.OpenExisting();
-  EnumerateAndMoveFiles(run, output, destination, "*.tvr", journaled ? &journal : nullptr);
+  MovedScripts scripts(journal, run);
+  MoveMatches(run, output, destination, "*.tvr", journaled ? &scripts : nullptr);
   EnumerateAndMoveFiles(run, output, destination, "*.olog");
   if (journaled && !journal.DropMoved()) {
     run.errors_reported = true;

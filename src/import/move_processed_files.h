@@ -31,9 +31,8 @@ void FinishStoppedBackup(Run& run);
 
 /// Moves every entry of `source_prefix` + `pattern` to `destination_prefix` +
 /// its bare name. Both prefixes end in the path separator. Reports each move
-/// and each refusal; reports a search that finds nothing. With a `journal`,
-/// each file moved that it knows by its bytes is marked `moved` there.
+/// and each refusal; reports a search that finds nothing.
 void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string destination_prefix,
-                           std::string_view pattern, ImportJournal* journal = nullptr);
+                           std::string_view pattern);
 
 }  // namespace tavrin

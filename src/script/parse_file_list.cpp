@@ -155,7 +155,7 @@ bool ParseFileList(Run& run) {
         diag.log("[ParseFileList]Error: Unable to create ouput log: %s. Process aborted\n", path);
         return false;
       }
-      run.scripts_written.push_back(path);
+      run.scripts_written.push_back({path, file.group});
       diag.out() << "\nCreating output log:" << path << std::endl;
       diag.log("\n[ParseFileList]Creating output log: %s\n", path);
       current_group = file.group;

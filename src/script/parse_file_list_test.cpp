@@ -82,7 +82,10 @@ TEST(ParseFileList, ScriptsTakeTheirNamesOnlyWhenComplete) {
       EXPECT_EQ(env.created, (std::vector<std::string>{one + ".part", two + ".part"}));
       EXPECT_EQ(env.renamed, (std::vector<std::string>{one + ".part -> " + one,
                                                        two + ".part -> " + two}));
-      EXPECT_EQ(run.scripts_written, (std::vector<std::string>{one, two}));
+      ASSERT_EQ(run.scripts_written.size(), 2u);
+      EXPECT_EQ(run.scripts_written[0].path, one);
+      EXPECT_EQ(run.scripts_written[1].path, two);
+      EXPECT_EQ(run.scripts_written[1].group, 2);
       EXPECT_NE(test::ReadFile(two).find("COLUMN identity_1 y"), std::string::npos);
       EXPECT_EQ(err.str(), "");
     } else {

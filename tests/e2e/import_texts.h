@@ -36,12 +36,18 @@ inline std::string StaleNotice(const std::string& path) {
   return "\n[ImportLogFiles] Notice: Script " + path +
          " was not written by this run. It is not imported.\n";
 }
-inline std::string ImportedNotice(const std::string& name, const std::string& time) {
-  return "\n[ImportLogFiles] Notice: " + name + " was imported on " + time +
+/// A script as the journal's messages name it: with the input file its
+/// group came from, when the run wrote it.
+inline std::string Copy(const std::string& name, const std::string& from) {
+  return from.empty() ? name : name + " (from " + from + ")";
+}
+inline std::string ImportedNotice(const std::string& name, const std::string& time,
+                                  const std::string& from = "") {
+  return "\n[ImportLogFiles] Notice: " + Copy(name, from) + " was imported on " + time +
          "; skipped. Use -F to import it again.\n";
 }
-inline std::string CutShortWarning(const std::string& name) {
-  return "\n[ImportLogFiles] Warning: " + name +
+inline std::string CutShortWarning(const std::string& name, const std::string& from = "") {
+  return "\n[ImportLogFiles] Warning: " + Copy(name, from) +
          " was being imported when an earlier run stopped; it may be partly in the database. "
          "Skipped: check the database, then use -F to import it again.\n";
 }
