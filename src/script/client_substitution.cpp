@@ -1,5 +1,6 @@
 #include "script/client_substitution.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "script/statement_text.h"
@@ -44,6 +45,39 @@ std::size_t ClosingQuote(std::string_view text, std::size_t open) {
     if (at == kNone || at + 1 == text.size() || text[at + 1] != '\'') return at;
     at += 2;  // a doubled quote stays inside the text
   }
+}
+
+// Finds the quotes and '&'s of a text in order, each kind by memchr from
+// one to the next.
+class QuotesAndAmpersands {
+ public:
+  explicit QuotesAndAmpersands(std::string_view text)
+      : text_(text), quote_(Find('\'', 0)), ampersand_(Find('&', 0)) {}
+
+  /// Where the first quote or '&' at or after `from` stands, or npos.
+  std::size_t Next(std::size_t from) {
+    if (quote_ < from) quote_ = Find('\'', from);
+    if (ampersand_ < from) ampersand_ = Find('&', from);
+    return std::min(quote_, ampersand_);
+  }
+
+ private:
+  std::size_t Find(char c, std::size_t from) const {
+    if (from >= text_.size()) return kNone;
+    const void* hit = std::memchr(text_.data() + from, c, text_.size() - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data()) : kNone;
+  }
+
+  std::string_view text_;
+  std::size_t quote_;
+  std::size_t ampersand_;
+};
+
+// Where the first '&' in [from, end) stands, or `end`.
+std::size_t AmpersandBefore(std::string_view text, std::size_t from, std::size_t end) {
+  if (from >= end) return end;
+  const void* hit = std::memchr(text.data() + from, '&', end - from);
+  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : end;
 }
 
 bool DotAt(std::string_view text, std::size_t at) { return at < text.size() && text[at] == '.'; }
@@ -105,9 +139,37 @@ void AppendText(std::string& out, std::string_view statement, std::size_t open, 
 }  // namespace
 
 SubstitutionForm ReadSubstitution(std::string_view statement) {
+  // Most references stand before the line's first quote. A position after
+  // an even number of quotes (a doubled quote adds two) lies outside every
+  // text, whatever follows; only a reference after an odd number needs the
+  // texts read one by one.
+  SubstitutionForm form = SubstitutionForm::kClassic;
+  std::size_t quote = statement.find('\'');
+  bool odd = false;
+  for (std::size_t at = statement.find('&'); at != kNone; at = statement.find('&', at)) {
+    const Reference reference = ReferenceAt(statement, at);
+    if (!reference.found()) {
+      ++at;
+      continue;
+    }
+    for (; quote < at; quote = statement.find('\'', quote + 1)) odd = !odd;
+    if (odd) return ReadSubstitutionByTexts(statement);
+    const std::size_t end = reference.end;
+    if (DotAt(statement, end)) {
+      if (end + 1 < statement.size() && IsWordCharacter(statement[end + 1]))
+        return SubstitutionForm::kJoined;
+      form = SubstitutionForm::kInText;
+    }
+    at = end;
+  }
+  return form;
+}
+
+SubstitutionForm ReadSubstitutionByTexts(std::string_view statement) {
   if (statement.find('&') == kNone) return SubstitutionForm::kClassic;
   SubstitutionForm form = SubstitutionForm::kClassic;
-  for (std::size_t at = 0; (at = statement.find_first_of("'&", at)) != kNone;) {
+  QuotesAndAmpersands marks(statement);
+  for (std::size_t at = 0; (at = marks.Next(at)) != kNone;) {
     if (statement[at] == '&') {
       const Reference reference = ReferenceAt(statement, at);
       if (!reference.found()) {
@@ -128,7 +190,7 @@ SubstitutionForm ReadSubstitution(std::string_view statement) {
       ++at;
       continue;
     }
-    for (std::size_t inside = at + 1; (inside = statement.find('&', inside)) < close;) {
+    for (std::size_t inside = at + 1; (inside = AmpersandBefore(statement, inside, close)) < close;) {
       const Reference reference = ReferenceAt(statement, inside);
       if (!reference.found()) {
         ++inside;
@@ -147,7 +209,8 @@ void SubstituteAsClient(std::string& statement) {
   std::string out;
   out.reserve(in.size() + 16);
   std::size_t copied = 0;  // what lies before this is in `out` already
-  for (std::size_t at = 0; (at = in.find_first_of("'&", at)) != kNone;) {
+  QuotesAndAmpersands marks(in);
+  for (std::size_t at = 0; (at = marks.Next(at)) != kNone;) {
     if (in[at] == '&') {
       const Reference reference = ReferenceAt(in, at);
       if (reference.found()) {

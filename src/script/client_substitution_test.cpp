@@ -104,3 +104,27 @@ TEST(ClientSubstitution, LinesThatMakeOrHideReferencesLeaveNoneForTheClient) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(ClientSubstitution, CountingQuotesReadsAsTextByText) {
+  // Lines made of the pieces that matter, with a fixed seed: counting quotes
+  // must say what reading text by text says.
+  const std::string_view pieces[] = {"'", "''", "&identity_1", "&&identity_23", "&identity_",
+                                     "&", ".", ".5", "x", " ", ",", "&identity_4.", "'&identity_2'"};
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    const std::uint32_t length = 1 + next() % 12;
+    for (std::uint32_t i = 0; i < length; ++i) line += pieces[next() % std::size(pieces)];
+    ASSERT_EQ(ReadSubstitution(line), ReadSubstitutionByTexts(line)) << line;
+  }
+}
+
+}  // namespace
+}  // namespace tavrin
