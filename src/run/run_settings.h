@@ -18,6 +18,7 @@ struct RunSettings {
   bool discard_last_group = false;              // -D
   bool fail_on_reported_errors = false;         // -e
   bool force = false;                           // -F: import whatever the journal says
+  bool read_order = false;                      // -R: each group as one block, in the log's order
 };
 
 }  // namespace tavrin

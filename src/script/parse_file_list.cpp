@@ -52,19 +52,24 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string_view line, std:
 
   // A reference line joins an identity declared before it; it never makes a key.
   const std::string_view key = ReferenceKey(line, at);
-  if (!HasValidLastValue(line)) {
+  auto report_invalid = [&] {
     diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << line << ". Skipped."
                << std::endl;
     diag.log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", line);
     return true;
-  }
+  };
+  if (!HasValidLastValue(line)) return report_invalid();
   StoreCursor& cursor = state.store.cursor();
   cursor = state.store.Find(key);
   if (cursor.at_end()) {
     WarnUnknownIdentity(diag, key);
     return true;
   }
-  const Statement stored = state.Keep(Rewritten(line, scratch), line, markers);
+  // A reference the client would join to what follows it (&identity_1.5)
+  // has no rewrite: the line is skipped as invalid.
+  const std::optional<std::string_view> text = Rewritten(line, scratch);
+  if (!text) return report_invalid();
+  const Statement stored = state.Keep(*text, line, markers);
   cursor->statements.push_back(stored);
   if (stored.Has(Statement::kGroups) && !EntryStartsWithAuthentication(state, key))
     AttachAuthentication(state, diag, *cursor);
@@ -124,8 +129,8 @@ class ScriptFile {
 };
 
 // Writes the group's script (when it has anything to write) and closes it.
-bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script) {
-  if (state.store.size() != 0) WriteScript(state, diag, script.sink());
+bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script, ScriptLayout layout) {
+  if (state.store.size() != 0) WriteScript(state, diag, script.sink(), layout);
   if (!script.is_open() || script.Close()) return true;
   diag.err() << "\n[ParseFileList]Error: Unable to write output log file:" << script.path()
              << std::endl;
@@ -145,9 +150,10 @@ bool ParseFileList(Run& run) {
   ScriptFile script;
   std::string scratch;  // one buffer for every line that is rewritten
   std::int32_t current_group = -1;
+  const ScriptLayout layout = run.settings.read_order ? ScriptLayout::kReadOrder : ScriptLayout::kBlocks;
   for (const InputFile& file : run.files) {
     if (file.group != current_group) {
-      if (!FinishScript(state, diag, script)) return false;
+      if (!FinishScript(state, diag, script, layout)) return false;
       std::string path = JoinPath(output, "Output" + std::to_string(file.group) + ".tvr");
       if (!script.Open(run.env, path)) {
         diag.err() << "\n[ParseFileList]Error: Unable to create output log file:" << path
@@ -185,7 +191,7 @@ bool ParseFileList(Run& run) {
       return false;
     }
   }
-  if (!FinishScript(state, diag, script)) return false;
+  if (!FinishScript(state, diag, script, layout)) return false;
   diag.log("[ParseFileList]************Parsing Ends******************\n");
   return true;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diag/diagnostics.h"
+#include "platform/env.h"
 #include "script/group_state.h"
 
 namespace tavrin::test {
@@ -15,6 +16,21 @@ namespace tavrin::test {
 struct CapturedDiagnostics {
   std::ostringstream out, err;
   Diagnostics diag{out, err};
+};
+
+/// Keeps what is written to it in `bytes`.
+class StringFile : public OutputFile {
+ public:
+  explicit StringFile(std::string* bytes) : bytes_(bytes) {}
+  bool Append(std::string_view data) override {
+    bytes_->append(data);
+    return true;
+  }
+  bool Close() override { return true; }
+  bool Sync() override { return true; }
+
+ private:
+  std::string* bytes_;
 };
 
 /// Keys with their statements, in order.

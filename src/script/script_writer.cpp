@@ -3,53 +3,29 @@
 #include <algorithm>
 #include <vector>
 
+#include "script/block_lines.h"
+#include "script/currval_readers.h"
 #include "script/key_merging.h"
+#include "script/read_order_script.h"
 #include "script/statement_filing.h"
 #include "script/statement_text.h"
 
 namespace tavrin {
 namespace {
 
-constexpr std::string_view kDeclareLine = "\tDECLARE\r\n";
-constexpr std::string_view kBeginLine = "\tBEGIN\r\n";
-
-// One BEGIN ... END; block for the statements of one entry. A statement that
-// is exactly DECLARE followed by one with BEGIN drops the DECLARE line; one
-// that is exactly BEGIN followed by one with END drops the BEGIN line, that
-// statement and the two after it.
+// One BEGIN ... END; block for the statements of one entry.
 void WriteBlock(const StatementList& statements, ScriptSink& out) {
   out.Line("BEGIN");
-  std::string_view previous;
-  bool previous_line_is_last = false;  // the previous statement's line was written last
-  for (auto it = statements.begin(); it != statements.end();) {
-    std::string_view current = it->text;
-    if (previous_line_is_last && previous == "DECLARE" && marker::kBegin.IsIn(current)) {
-      out.DropLastLine(kDeclareLine.size());
-    } else if (previous_line_is_last && previous == "BEGIN" && marker::kEnd.IsIn(current)) {
-      out.DropLastLine(kBeginLine.size());
-      previous_line_is_last = false;
-      for (int skip = 0; skip < 3 && it != statements.end(); ++skip) ++it;
-      continue;
-    }
-    out.Line("\t", it->Has(Statement::kColumnIdentity) ? "--" : "", current);
-    previous = current;
-    previous_line_is_last = true;
-    ++it;
-  }
+  ForEachWrittenStatement(
+      statements, [&](const Statement& statement) { WriteStatementLine(statement, out); },
+      // The line taken back is a tab, the statement and CR LF.
+      [&](const Statement& statement) { out.DropLastLine(statement.text.size() + 3); });
   out.Line("END;");
   out.Line("/");
 }
 
 void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
-  // Declarations in byte order of their names, each once.
-  std::vector<std::string_view> names;
-  for (const Statement& statement : entry.statements) {
-    std::string_view name = statement.FirstIdentity();
-    // Runs of one name are common (an identity's own rows): keep one of each run.
-    if (!name.empty() && (names.empty() || names.back() != name)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  names.erase(std::unique(names.begin(), names.end()), names.end());
+  const std::vector<std::string_view> names = DeclaredNames(entry.statements);
   if (!names.empty()) {
     out.Line("DECLARE");
     for (std::string_view name : names) out.Line("\t", name, " NUMBER;");
@@ -90,6 +66,10 @@ void MergeRuns(StatementStore& store, const std::vector<StoreCursor>& runs, Scri
 
 }  // namespace
 
+void WriteStatementLine(const Statement& statement, ScriptSink& out) {
+  out.Line("\t", statement.Has(Statement::kColumnIdentity) ? "--" : "", statement.text);
+}
+
 void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
   StatementStore& store = state.store;
   StoreCursor authentications = store.Find(kAuthenticationsKey);
@@ -116,12 +96,20 @@ void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
   store.Erase(kAuthenticationsKey);
 }
 
-void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out) {
+void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLayout layout) {
   diag.out() << "\n\n\tDumping memory contents to a file";
   diag.log("\n[ParseFileList]Dumping memory contents to output file\n\n");
   DistributeAuthentications(state, diag);
+  JoinCurrvalReaders(state);
   MergePass(state, diag);
   JoinToClosure(state);
+  if (layout == ScriptLayout::kReadOrder) {
+    out.Line("SET VERIFY OFF");
+    WriteReadOrderBlock(state.store, out);
+    out.Text("EXIT");
+    state.Clear();
+    return;
+  }
 
   // The log's order: each block's statements as they were read, and the
   // blocks by the first of them, blocks that tie in walking order. Blocks

@@ -16,7 +16,18 @@ namespace tavrin {
 /// reported and dropped.
 void DistributeAuthentications(GroupState& state, Diagnostics& diag);
 
+/// How a script holds its group's statements.
+enum class ScriptLayout {
+  kBlocks,     // one block per entry, the blocks in the order of their first statements
+  kReadOrder,  // one block of every statement in read order (-R)
+};
+
 /// Writes the whole script for the group in `state` and empties `state`.
-void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out);
+void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out,
+                 ScriptLayout layout = ScriptLayout::kBlocks);
+
+/// Writes one statement's line of a block: a tab, "--" before a COLUMN
+/// line of an identity, the statement.
+void WriteStatementLine(const Statement& statement, ScriptSink& out);
 
 }  // namespace tavrin

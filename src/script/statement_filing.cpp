@@ -16,7 +16,9 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
                     std::string_view statement, const TextMarkers& markers, std::string& scratch) {
   if (statement.empty()) return;
   // A rejected statement is reported as it was read.
-  if (!HasValidLastValue(statement)) {
+  std::optional<std::string_view> text;
+  if (HasValidLastValue(statement)) text = Rewritten(statement, scratch);
+  if (!text) {
     diag.log("\t[AddRecordToKey]Found an invalid SQL statement %s. Skipped.\n", statement);
     diag.out() << "\t[AddRecordToKey]Found an invalid SQL statement " << statement << ". Skipped."
                << std::endl;
@@ -25,7 +27,7 @@ void AddRecordToKey(GroupState& state, Diagnostics& diag, std::string_view key,
   StatementStore& store = state.store;
   StoreCursor& cursor = store.cursor();
   cursor = store.Find(key);
-  const Statement stored = state.Keep(Rewritten(statement, scratch), statement, markers);
+  const Statement stored = state.Keep(*text, statement, markers);
   const bool transaction_row = key == kOthersKey && stored.Has(Statement::kTransactions);
   if (cursor.at_end()) {
     cursor = store.Insert(StoreEntry{key, {stored}}).first;

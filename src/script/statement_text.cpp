@@ -3,36 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "script/client_substitution.h"
 #include "text/digits.h"
 
 namespace tavrin {
 namespace {
-
-// Whether the statement already ends in ";", blanks, tabs and CRs after it
-// aside: a second ";" would be an empty statement.
-bool EndsWithSemicolon(std::string_view statement) {
-  std::size_t last = statement.find_last_not_of(" \t\r");
-  return last != std::string_view::npos && statement[last] == ';';
-}
-
-bool IsWordCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// Whether the statement's first word, in any case, is SELECT.
-bool IsSelect(std::string_view statement) {
-  std::size_t start = 0;
-  while (start < statement.size() && (statement[start] == ' ' || statement[start] == '\t')) ++start;
-  constexpr std::string_view kSelect = "SELECT";
-  if (statement.size() - start < kSelect.size()) return false;
-  for (std::size_t i = 0; i < kSelect.size(); ++i) {
-    char c = statement[start + i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != kSelect[i]) return false;
-  }
-  std::size_t after = start + kSelect.size();
-  return after == statement.size() || !IsWordCharacter(statement[after]);
-}
 
 // Where the first ".CURRVAL" or ".NEXTVAL" ends, or npos.
 std::size_t FirstSequenceValue(std::string_view statement) {
@@ -104,6 +79,29 @@ void RewriteReferences(std::string& statement) {
 
 }  // namespace
 
+bool EndsWithSemicolon(std::string_view statement) {
+  std::size_t last = statement.find_last_not_of(" \t\r");
+  return last != std::string_view::npos && statement[last] == ';';
+}
+
+bool IsWordCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsSelect(std::string_view statement) {
+  std::size_t start = 0;
+  while (start < statement.size() && (statement[start] == ' ' || statement[start] == '\t')) ++start;
+  constexpr std::string_view kSelect = "SELECT";
+  if (statement.size() - start < kSelect.size()) return false;
+  for (std::size_t i = 0; i < kSelect.size(); ++i) {
+    char c = statement[start + i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != kSelect[i]) return false;
+  }
+  std::size_t after = start + kSelect.size();
+  return after == statement.size() || !IsWordCharacter(statement[after]);
+}
+
 bool HasValidLastValue(std::string_view statement) {
   // The last ')' by memchr from one to the next: most statements hold few,
   // and many none at all.
@@ -129,20 +127,25 @@ bool NeedsRewrite(std::string_view statement) {
          (IsSelect(statement) && FirstSequenceValue(statement) != std::string_view::npos);
 }
 
-std::string_view Rewritten(std::string_view statement, std::string& scratch) {
+std::optional<std::string_view> Rewritten(std::string_view statement, std::string& scratch) {
   if (!NeedsRewrite(statement)) return statement;
   scratch.assign(statement);
-  RewriteValidStatement(scratch);
-  return scratch;
+  if (!RewriteValidStatement(scratch)) return std::nullopt;
+  return std::string_view(scratch);
 }
 
-void RewriteValidStatement(std::string& statement) {
-  RewriteReferences(statement);
+bool RewriteValidStatement(std::string& statement) {
+  switch (ReadSubstitution(statement)) {
+    case SubstitutionForm::kJoined: return false;
+    case SubstitutionForm::kInText: SubstituteAsClient(statement); break;
+    case SubstitutionForm::kClassic: RewriteReferences(statement); break;
+  }
   // A sequence value read inside a block must land in a variable.
   if (IsSelect(statement)) {
     std::size_t value = FirstSequenceValue(statement);
     if (value != std::string::npos) statement.insert(value, " into");
   }
+  return true;
 }
 
 std::string_view IdentityNameAt(std::string_view statement, std::size_t at) {
@@ -157,9 +160,7 @@ std::string_view FirstIdentityName(std::string_view statement) {
 }
 
 bool RewriteStatement(std::string& statement) {
-  if (!HasValidLastValue(statement)) return false;
-  RewriteValidStatement(statement);
-  return true;
+  return HasValidLastValue(statement) && RewriteValidStatement(statement);
 }
 
 }  // namespace tavrin

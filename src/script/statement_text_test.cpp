@@ -105,14 +105,12 @@ bool ReferenceRewrite(std::string& statement) {
 
 TEST(RewriteStatement, ReferencesThatMakeNewReferencesAsTheyGo) {
   // Each of these makes a new reference, or takes one apart, as it is
-  // rewritten; the rewrite must end as a search from the front would.
+  // rewritten; the rewrite must end as a search from the front would. Those
+  // with a reference inside a longer text are substituted as the client does
+  // it instead (client_substitution_test.cpp).
   const std::string texts[] = {
       "UPDATE t SET a = '&&identity_1', b = 'c'",
       "UPDATE t SET a = '&'&identity_1' WHERE b = '&identity_2'",
-      "UPDATE t SET a = &'&identity_1 x', b = &&identity_2;",
-      "'&'&'&identity_1'''",
-      "&&&identity_1 '&identity_2 '&identity_3",
-      "x '&identity_1;'",
       "'&identity_1' '&identity_2' &identity_3 '&identity_4'",
       "UPDATE t SET a = x&identity5, b = '&identity'",
       "SELECT '&identity_1' s.CURRVAL FROM DUAL",
@@ -130,11 +128,11 @@ TEST(RewriteStatement, ReferencesThatMakeNewReferencesAsTheyGo) {
 TEST(RewriteStatement, AStatementThatStaysAsItIsIsNotCopied) {
   std::string scratch;
   const std::string_view plain = "UPDATE t SET a = 1 WHERE b = 'identity_1'";
-  EXPECT_EQ(tavrin::Rewritten(plain, scratch).data(), plain.data());
+  EXPECT_EQ(tavrin::Rewritten(plain, scratch)->data(), plain.data());
   EXPECT_FALSE(NeedsRewrite("UPDATE t SET a = '&identit', b = s.NEXTVAL"));
   EXPECT_TRUE(NeedsRewrite("select s.NEXTVAL x from dual"));
   const std::string_view reference = "UPDATE t SET a = &identity_1";
-  EXPECT_EQ(tavrin::Rewritten(reference, scratch), "UPDATE t SET a = identity_1;");
+  EXPECT_EQ(*tavrin::Rewritten(reference, scratch), "UPDATE t SET a = identity_1;");
 }
 
 TEST(IdentityNames, AreThePrefixAndTheDigitsAfterIt) {

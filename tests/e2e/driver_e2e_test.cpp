@@ -23,6 +23,7 @@ const std::string kFullUsageTail =
     "  -m\t Move processed files to a backup directory\n"
     "  -D\t Leave the last group for the next run (takes one argument, not used)\n"
     "  -F\t Import scripts again that the import journal shows as imported\n"
+    "  -R\t Write each group as one block, in the order of its log\n"
     "  TAVRIN_PASSWORD\t Environment variable holding the password when -P is not given\n";
 
 using DriverE2eTest = E2eTest;

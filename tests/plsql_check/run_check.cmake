@@ -2,7 +2,8 @@
 #
 # With SELF_TEST: Node's test runner over the checker's own tests.
 # Otherwise: tavrin -p over the examples batch and over well-formed batches
-# of the generator, for several seeds and every line-end variant, then
+# of the generator, for several seeds and every line-end variant (the first
+# seed of each also with -R), then
 # check.js over all the scripts written. Every script must show no syntax
 # error and no block problem, and every row of a generated batch must reach
 # its scripts.
@@ -32,11 +33,11 @@ endif()
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 
-# tavrin -p from `input` into WORK_DIR/`name`.
+# tavrin -p from `input` into WORK_DIR/`name`, with any further switches.
 function(write_scripts name input)
   set(output ${WORK_DIR}/${name})
   file(MAKE_DIRECTORY ${output})
-  execute_process(COMMAND ${TAVRIN} -p -i ${input} -o ${output}
+  execute_process(COMMAND ${TAVRIN} -p ${ARGN} -i ${input} -o ${output}
     RESULT_VARIABLE result OUTPUT_VARIABLE console ERROR_VARIABLE console)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "tavrin -p -i ${input} failed (${result}):\n${console}")
@@ -77,6 +78,11 @@ foreach(variant IN LISTS variants)
     write_scripts(${name}-seed${seed} ${input})
     # Every line of a well-formed batch is a statement that must reach a script.
     list(APPEND checked --rows-of ${input} ${WORK_DIR}/${name}-seed${seed})
+    # The first batch of each variant also as one block per group.
+    if(round EQUAL 1)
+      write_scripts(${name}-seed${seed}-R ${input} -R)
+      list(APPEND checked --rows-of ${input} ${WORK_DIR}/${name}-seed${seed}-R)
+    endif()
   endforeach()
 endforeach()
 
