@@ -13,6 +13,7 @@ with TAVRIN_REQUIRE_DATABASE=1 it fails instead.
 """
 
 import argparse
+import glob
 import os
 import re
 import shutil
@@ -125,32 +126,38 @@ class Batches:
 
 
 def import_end_to_end(state, state_file, args):
-    """tavrin -p -I -m -e over a generated batch, its client the stand-in that
-    runs each script in the database; the tables must equal the replay's."""
-    started = time.monotonic()
-    work = os.path.join(args.work, "import")
-    if os.path.exists(work):
-        shutil.rmtree(work)
-    os.makedirs(work)
-    batch = os.path.join(work, "in")
-    schema_sql = open(generate(args.batchgen, "well-formed", "100K", 7, [], batch)).read()
-    tavrin_db.create_schema(state, "import_replay", schema_sql)
-    tavrin_db.create_schema(state, "import_scripts", schema_sql)
-    problems = tavrin_db.Problems()
-    tavrin_db.replay(state, "import_replay", batch, problems)
-    os.makedirs(os.path.join(work, "out"))
-    env = dict(os.environ, PATH=STAND_IN_DIR + os.pathsep + os.environ.get("PATH", ""),
-               TAVRIN_DB_STATE=os.path.abspath(state_file))
-    env.pop("TAVRIN_PASSWORD", None)
-    code, console = run_tavrin(args.tavrin, ["-p", "-I", "-m", "-e", "-i", "in", "-o", "out",
-                                             "-U", state["import_user"],
-                                             "-P", state["import_password"],
-                                             "-S", "import_scripts"], cwd=work, env=env)
-    if code != 0:
-        problems.add("tavrin -p -I -m -e ended with %d:\n%s" % (code, console))
-    tavrin_db.compare(state, "import_replay", "import_scripts", problems)
+    """tavrin -p -I -m -e over generated batches, its client the stand-in
+    that runs each script in the database; the tables must equal the
+    replay's."""
     batches = Batches(state, args)
-    batches.report("import", problems, started)
+    for shape, size, seed in (("realistic", "150K", 5), ("well-formed", "100K", 7)):
+        started = time.monotonic()
+        name = "import-" + shape
+        work = os.path.join(args.work, name)
+        if os.path.exists(work):
+            shutil.rmtree(work)
+        os.makedirs(os.path.join(work, "out"))
+        batch = os.path.join(work, "in")
+        schema_sql = open(generate(args.batchgen, shape, size, seed, [], batch)).read()
+        replayed, scripted = schema_name(name) + "_replay", schema_name(name) + "_scripts"
+        tavrin_db.create_schema(state, replayed, schema_sql)
+        tavrin_db.create_schema(state, scripted, schema_sql)
+        problems = tavrin_db.Problems()
+        tavrin_db.replay(state, replayed, batch, problems)
+        env = dict(os.environ, PATH=STAND_IN_DIR + os.pathsep + os.environ.get("PATH", ""),
+                   TAVRIN_DB_STATE=os.path.abspath(state_file))
+        env.pop("TAVRIN_PASSWORD", None)
+        code, console = run_tavrin(args.tavrin, ["-p", "-I", "-m", "-e", "-i", "in", "-o", "out",
+                                                 "-U", state["import_user"],
+                                                 "-P", state["import_password"],
+                                                 "-S", scripted], cwd=work, env=env)
+        if code != 0:
+            problems.add("tavrin -p -I -m -e ended with %d:\n%s" % (code, console))
+        if "successfully completed" not in "".join(
+                open(p).read() for p in glob.glob(os.path.join(work, "Processed_*", "*.olog"))):
+            problems.add("no output log shows a block that ran")
+        tavrin_db.compare(state, replayed, scripted, problems)
+        batches.report(name, problems, started)
     return batches.result()
 
 

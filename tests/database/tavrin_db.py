@@ -566,6 +566,14 @@ def compare(state, replay_schema, scripts_schema, problems, limit=20, excused=()
     replay_tables, columns = _table_rows(state, replay_schema)
     script_tables, _ = _table_rows(state, scripts_schema)
     sequences = _sequence_numbers(state, replay_schema)
+    return compare_tables(replay_tables, script_tables, columns, sequences, problems, limit,
+                          excused)
+
+
+def compare_tables(replay_tables, script_tables, columns, sequences, problems, limit=20,
+                   excused=()):
+    """compare() on rows read already: {table: [(cells, group)]} for each
+    side, {table: [column names]}, and the numbers of the sequences."""
     sides = [_structured(replay_tables, sequences), _structured(script_tables, sequences)]
     colour, signature = _refine(sides)
     by_colour = [collections.defaultdict(list), collections.defaultdict(list)]
