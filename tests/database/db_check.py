@@ -21,7 +21,8 @@ import subprocess
 import sys
 import time
 
-import tavrin_db
+sys.dont_write_bytecode = True  # nothing written into the source tree
+import tavrin_db  # noqa: E402
 
 STAND_IN_DIR = os.path.join(os.path.dirname(os.path.realpath(__file__)), "stand_in")
 

@@ -7,6 +7,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
+sys.dont_write_bytecode = True  # nothing written into the source tree
 import tavrin_db  # noqa: E402
 
 T1, T2, T3 = 1000000000001, 1000000000002, 1000000000003
