@@ -311,9 +311,12 @@ def main():
         batch = os.path.join(args.examples, "batch")
         batches.check("examples", batch, batch + ".schema")
     elif args.command == "well-formed":
-        # Every line-end variant, and one larger batch.
-        batches.generated("well-formed", [1], "60K", LINE_ENDS)
-        batches.generated("well-formed", [2], "300K")
+        # The PL/SQL check's batches: each line-end variant with two seeds of
+        # its own, the first batch larger.
+        for i, variant in enumerate(LINE_ENDS):
+            for seed in (2 * i + 1, 2 * i + 2):
+                batches.generated("well-formed", [seed], "300K" if seed == 1 else "60K",
+                                  [variant])
     elif args.command == "text-references":
         batches.generated("text-references", [1, 2, 3], "150K")
         batches.generated("text-references", [4], "60K", LINE_ENDS[1:3])
