@@ -48,7 +48,7 @@ def missing_reason():
     return ""
 
 
-def _as_server_user(directory):
+def _as_server_user():
     """How to start a PostgreSQL tool: it refuses to run as root, so root
     runs it as nobody. Returns (command prefix, uid, gid)."""
     if os.geteuid() != 0:
@@ -72,8 +72,10 @@ def start_cluster(state_file):
     a Unix socket only. Writes what the tests need to `state_file`."""
     stop_cluster(state_file)  # one left by a run that was interrupted
     bin_dir = _postgres_bin()
-    base = tempfile.mkdtemp(prefix="tavrin-pg-")
-    prefix, uid, gid = _as_server_user(base)
+    prefix, uid, gid = _as_server_user()
+    # The server's user must reach its directory: not through a private
+    # TMPDIR of root's.
+    base = tempfile.mkdtemp(prefix="tavrin-pg-", dir="/tmp" if uid is not None else None)
     password = secrets.token_hex(12)
     pwfile = os.path.join(base, "password")
     with open(pwfile, "w") as out:
@@ -98,8 +100,15 @@ def start_cluster(state_file):
                    "listen_addresses = ''\n"
                    "unix_socket_directories = '%s'\n"
                    "fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n" % base)
-    _run_tool(prefix, [os.path.join(bin_dir, "pg_ctl"), "-D", data, "-l",
-                       os.path.join(base, "server.log"), "-w", "-t", "60", "start"], base)
+    server_log = os.path.join(base, "server.log")
+    try:
+        _run_tool(prefix, [os.path.join(bin_dir, "pg_ctl"), "-D", data, "-l", server_log,
+                           "-w", "-t", "60", "start"], base)
+    except RuntimeError as error:
+        if os.path.exists(server_log):
+            with open(server_log) as log:
+                raise RuntimeError("%s\nThe server's log:\n%s" % (error, log.read())) from None
+        raise
     conn = connect(state, "postgres")
     conn.autocommit = True
     conn.cursor().execute("CREATE DATABASE tavrin")
@@ -118,7 +127,7 @@ def stop_cluster(state_file):
         state = json.load(f)
     base = state.get("base")
     if base and os.path.isdir(state["data"]):
-        prefix, _, _ = _as_server_user(base)
+        prefix, _, _ = _as_server_user()
         subprocess.run(prefix + [os.path.join(state["bin"], "pg_ctl"), "-D", state["data"],
                                  "-m", "fast", "-w", "stop"], cwd=base,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
