@@ -2,12 +2,15 @@
 //
 //   tavrin_batchgen --shape NAME [--size BYTES] [--seed N] [--lf]
 //                   [--line-end lf|crlf|crcrlf] [--last-line none|cr]
-//                   [--blanks-after-semicolon] DIRECTORY
+//                   [--blanks-after-semicolon] [--schema FILE] DIRECTORY
 //
 // DIRECTORY is created if missing and must be empty. On success the batch's
-// figures go to standard output as key=value lines.
+// figures go to standard output as key=value lines. --schema also writes the
+// tables and sequences that the rows use to FILE, as SQL, for the tests that
+// run a batch in a database; FILE must lie outside DIRECTORY.
 
 #include <charconv>
+#include <fstream>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +20,7 @@
 
 #include "batchgen/batch_writer.h"
 #include "batchgen/random.h"
+#include "batchgen/rows.h"
 #include "batchgen/shapes.h"
 
 namespace {
@@ -27,7 +31,7 @@ int Usage(std::string_view problem) {
   if (!problem.empty()) std::cerr << "tavrin_batchgen: " << problem << "\n\n";
   std::cerr << "usage: tavrin_batchgen --shape NAME [--size BYTES] [--seed N] [--lf]\n"
                "                       [--line-end lf|crlf|crcrlf] [--last-line none|cr]\n"
-               "                       [--blanks-after-semicolon] DIRECTORY\n"
+               "                       [--blanks-after-semicolon] [--schema FILE] DIRECTORY\n"
                "  --size   about how many bytes to write; K, M, G multiply by 10^3, 10^6,\n"
                "           10^9 (default 200M)\n"
                "  --seed   the same seed gives the same batch (default 1)\n"
@@ -35,6 +39,7 @@ int Usage(std::string_view problem) {
                "  --line-end   how lines end (default crlf)\n"
                "  --last-line  each file's last line ends in nothing or a lone CR\n"
                "  --blanks-after-semicolon  blanks, tabs or a CR after some closing \";\"\n"
+               "  --schema  also write the tables and sequences of the rows to FILE, as SQL\n"
                "The line-end options change no row: one seed gives the same rows with each.\n"
                "shapes:\n"
             << batchgen::ShapeHelp();
@@ -65,6 +70,7 @@ bool ParseCount(std::string_view text, std::uint64_t* value) {
 int main(int argc, char** argv) {
   std::string shape_name;
   std::string directory;
+  std::string schema;
   std::uint64_t size = kDefaultSize;
   std::uint64_t seed = 1;
   batchgen::LineEnds ends;
@@ -90,6 +96,8 @@ int main(int argc, char** argv) {
       if (value == "none") ends.last = "";
       else if (value == "cr") ends.last = "\r";
       else return Usage("bad --last-line");
+    } else if (arg == "--schema" && has_value) {
+      schema = argv[++i];
     } else if (arg == "--blanks-after-semicolon") {
       ends.blanks_after_semicolon = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -121,6 +129,15 @@ int main(int argc, char** argv) {
   if (!out.Finish(&failure)) {
     std::cerr << "tavrin_batchgen: " << failure << '\n';
     return 1;
+  }
+  if (!schema.empty()) {
+    std::ofstream file(schema, std::ios::binary | std::ios::trunc);
+    file << batchgen::RowMaker::Schema();
+    file.close();
+    if (!file) {
+      std::cerr << "tavrin_batchgen: cannot write the schema " << schema << '\n';
+      return 1;
+    }
   }
   const batchgen::BatchStats& stats = out.stats();
   std::cout << "shape=" << shape_name << "\nseed=" << seed << "\nfiles=" << stats.files

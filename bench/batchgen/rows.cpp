@@ -182,3 +182,73 @@ std::string RowMaker::Plain(std::size_t length) {
 }
 
 }  // namespace batchgen
+
+namespace batchgen {
+
+std::string RowMaker::KindTransaction(std::string_view kind) {
+  return "INSERT INTO tbl_Transactions(TransactionID, StartedAt, Node, Client, Kind) VALUES "
+         "(seq_Transactions.NEXTVAL, '" + Stamp() + "', '" + Node() + "', 'client-" +
+         Number(random_.Between(1000, 9999)) + "', '" + std::string(kind) + "');";
+}
+
+std::string RowMaker::TouchingPlain() {
+  if (random_.Between(0, 2) == 0)
+    return "UPDATE tbl_Actions SET ActionType='SEEN' WHERE ActionType='VIEW';";
+  return "UPDATE tbl_Transactions SET Kind='SEEN' WHERE Kind='UPD';";
+}
+
+std::string RowMaker::TextReferenceDetail(std::uint64_t id, std::uint64_t other) {
+  const std::string self = "&identity_" + Number(id);
+  const std::string earlier = "&identity_" + Number(other);
+  std::string text;
+  switch (random_.Between(0, 9)) {
+    case 0: text = self + " ok"; break;
+    case 1: text = "Approved by " + self; break;
+    case 2: text = "T" + self + ".X"; break;
+    case 3: text = self + "/" + earlier; break;
+    case 4: text = earlier + self; break;
+    case 5: text = "it''s " + self; break;
+    case 6: text = "&" + self + " done"; break;             // &&identity_N
+    case 7: text = "''" + self + "'' by &" + earlier + "."; break;
+    case 8: text = "ref " + self + ". and " + earlier + ".x"; break;
+    default: text = "from " + earlier + " to " + self + ", " +
+                     std::string(kWords[random_.Between(0, kWords.size() - 1)]);
+  }
+  return "INSERT INTO tbl_Details(TransactionID, Field, Value) VALUES (" + self + ", 'note', '" +
+         text + "');";
+}
+
+std::string RowMaker::TerminatedReferenceDetail(std::uint64_t id) {
+  return "INSERT INTO tbl_Details(TransactionID, Field, Value) VALUES (&identity_" + Number(id) +
+         ".,'terminated', '" + Stamp() + "');";
+}
+
+std::string RowMaker::JoinedReferenceDetail(std::uint64_t id) {
+  return "INSERT INTO tbl_Details(TransactionID, Field, Value) VALUES (&identity_" + Number(id) +
+         ".5, 'joined', '" + Stamp() + "');";
+}
+
+std::string RowMaker::Schema() {
+  return "-- The tables and sequences of tavrin_batchgen's rows.\n"
+         "CREATE SEQUENCE seq_Transactions START WITH 1000000000001;\n"
+         "CREATE SEQUENCE seq_Authentications START WITH 2000000000001;\n"
+         "CREATE TABLE tbl_Transactions (TransactionID NUMBER, ParentId NUMBER, "
+         "StartedAt VARCHAR(4000), Node VARCHAR(4000), Client VARCHAR(4000), "
+         "Kind VARCHAR(4000));\n"
+         "CREATE TABLE tbl_Actions (TransactionID NUMBER, RelatedTransactionID NUMBER, "
+         "ActionType VARCHAR(4000), ObjectID NUMBER, At VARCHAR(4000), Detail VARCHAR(4000));\n"
+         "CREATE TABLE tbl_Details (TransactionID NUMBER, Field VARCHAR(4000), "
+         "Value VARCHAR(4000));\n"
+         "CREATE TABLE tbl_Authentications (AuthID NUMBER, TransactionID NUMBER, "
+         "UserName VARCHAR(4000), Method VARCHAR(4000), At VARCHAR(4000));\n"
+         "CREATE TABLE tbl_groups (GroupName VARCHAR(4000), JoinedAt VARCHAR(4000), "
+         "TransactionID NUMBER);\n"
+         "CREATE TABLE tbl_Heartbeat (Node VARCHAR(4000), At VARCHAR(4000), "
+         "Note VARCHAR(4000));\n"
+         "CREATE TABLE tbl_Settings (Name VARCHAR(4000), Value VARCHAR(4000));\n"
+         "CREATE TABLE tbl_Sessions (ExpiresAt VARCHAR(4000), Note VARCHAR(4000));\n"
+         "-- The row that the settings UPDATE changes.\n"
+         "INSERT INTO tbl_Settings (Name, Value) VALUES ('audit.level', 'initial');\n";
+}
+
+}  // namespace batchgen

@@ -53,6 +53,26 @@ class RowMaker {
   /// A row that belongs to no identity.
   std::string Plain(std::size_t length = 0);
 
+  // Rows of the database checks' shapes only.
+
+  /// A transaction row of kind `kind` ("UPD" or "NEW").
+  std::string KindTransaction(std::string_view kind);
+  /// A row that names no identity but changes rows of identities read before it.
+  std::string TouchingPlain();
+  /// A detail row of identity `id` whose text holds references: to `id`, and
+  /// in some forms to `other`, an identity declared no later than `id`.
+  std::string TextReferenceDetail(std::uint64_t id, std::uint64_t other);
+  /// A detail row of identity `id` that holds `&identity_N.` outside a text.
+  std::string TerminatedReferenceDetail(std::uint64_t id);
+  /// A detail row whose `&identity_N.` is followed by a digit outside a
+  /// text: the client would join the two, so the converter skips it.
+  std::string JoinedReferenceDetail(std::uint64_t id);
+
+  /// The tables and sequences of every row above, as SQL for a test
+  /// database: each sequence starts at its own multiple of 10^12, plus 1, and
+  /// the rows that the UPDATEs above expect are inserted.
+  static std::string Schema();
+
  private:
   std::string Stamp();
   std::string User();

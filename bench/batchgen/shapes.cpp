@@ -14,7 +14,7 @@ struct ShapeName {
   std::string_view help;
 };
 
-constexpr std::array<ShapeName, 7> kShapes = {{
+constexpr std::array<ShapeName, 9> kShapes = {{
     {Shape::kRealistic, "realistic",
      "groups of 1-5 files (some of 10-20), identities with transaction, authentication, group "
      "and action rows, some actions tying two identities, plain rows"},
@@ -31,6 +31,13 @@ constexpr std::array<ShapeName, 7> kShapes = {{
      "groups of 1-12 identities over 1-3 files, each identity declared after its transaction "
      "row and read by its SELECT, then rows that name only it or earlier identities of the "
      "group; no garbage lines (not one of the benchmark's shapes)"},
+    {Shape::kTextReferences, "text-references",
+     "well-formed, and one detail row in ten holds references inside its text, several, next "
+     "to '' or as &&identity_N; a few hold &identity_N. outside a text (not one of the "
+     "benchmark's shapes)"},
+    {Shape::kPlainUpdates, "plain-updates",
+     "well-formed with transaction kinds, and after about one identity in seven a plain row "
+     "that updates rows of the identities before it (not one of the benchmark's shapes)"},
 }};
 
 // The size at which the counts above hold.
@@ -193,12 +200,20 @@ std::uint64_t TransactionBacklog(std::uint64_t size, Random& random, BatchWriter
   return count;
 }
 
+// What a well-formed group holds besides its usual rows.
+enum class Extras { kNone, kTextReferences, kPlainUpdates };
+
 // One identity of a well-formed group and the rows that follow it. A row
 // names identity `id` or an earlier one of the group, never a later one.
-void WellFormedIdentity(RowMaker& rows, Random& random, BatchWriter& out, std::uint64_t id) {
+// Without extras, the random numbers drawn are those of the well-formed shape.
+void WellFormedIdentity(RowMaker& rows, Random& random, BatchWriter& out, std::uint64_t id,
+                        Extras extras) {
   const auto earlier = [&] { return random.Between(1, id - 1); };
   if (random.Chance(150)) out.Line(rows.Plain());
-  out.Line(id > 1 && random.Chance(250) ? rows.ChildTransaction(earlier()) : rows.Transaction());
+  if (extras == Extras::kPlainUpdates)
+    out.Line(rows.KindTransaction(random.Chance(500) ? "UPD" : "NEW"));
+  else
+    out.Line(id > 1 && random.Chance(250) ? rows.ChildTransaction(earlier()) : rows.Transaction());
   out.Line(rows.Declaration(id));
   out.Line(random.Chance(200) ? rows.NextValue(id) : rows.CurrentValue(id));
   const std::uint64_t uses = random.Between(1, 8);
@@ -208,7 +223,12 @@ void WellFormedIdentity(RowMaker& rows, Random& random, BatchWriter& out, std::u
       case 0: out.Line(rows.Action(named)); break;
       case 1: out.Line(rows.QuotedAction(named)); break;
       case 2: out.Line(rows.QuotedLogin(named)); break;
-      case 3: out.Line(rows.Detail(named)); break;
+      case 3:
+        if (extras == Extras::kTextReferences && random.Chance(100))
+          out.Line(rows.TextReferenceDetail(id, id > 1 ? earlier() : id));
+        else
+          out.Line(rows.Detail(named));
+        break;
       case 4:
         if (id == 1) {
           out.Line(rows.Detail(id));
@@ -227,9 +247,13 @@ void WellFormedIdentity(RowMaker& rows, Random& random, BatchWriter& out, std::u
       default: out.Line(rows.Plain()); break;
     }
   }
+  if (extras == Extras::kTextReferences && random.Chance(100))
+    out.Line(random.Chance(300) ? rows.JoinedReferenceDetail(id)
+                                : rows.TerminatedReferenceDetail(id));
+  if (extras == Extras::kPlainUpdates && random.Chance(143)) out.Line(rows.TouchingPlain());
 }
 
-std::uint64_t WellFormed(std::uint64_t size, Random& random, BatchWriter& out) {
+std::uint64_t WellFormed(std::uint64_t size, Random& random, BatchWriter& out, Extras extras) {
   RowMaker rows(random);
   std::uint64_t identities = 0;
   while (out.total_bytes() < size) {
@@ -245,7 +269,7 @@ std::uint64_t WellFormed(std::uint64_t size, Random& random, BatchWriter& out) {
         ++file;
         next_split = 1 + file * count / files;
       }
-      WellFormedIdentity(rows, random, out, id);
+      WellFormedIdentity(rows, random, out, id, extras);
     }
     identities += count;
   }
@@ -284,7 +308,9 @@ std::uint64_t Generate(Shape shape, std::uint64_t size, Random& random, BatchWri
     case Shape::kNoTransactions: return NoTransactions(size, random, out);
     case Shape::kBigIdentity: return BigIdentity(size, random, out);
     case Shape::kTransactionBacklog: return TransactionBacklog(size, random, out);
-    case Shape::kWellFormed: return WellFormed(size, random, out);
+    case Shape::kWellFormed: return WellFormed(size, random, out, Extras::kNone);
+    case Shape::kTextReferences: return WellFormed(size, random, out, Extras::kTextReferences);
+    case Shape::kPlainUpdates: return WellFormed(size, random, out, Extras::kPlainUpdates);
   }
   return 0;
 }

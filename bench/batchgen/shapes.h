@@ -19,6 +19,8 @@ enum class Shape {
   kBigIdentity,         // one group: one identity with 2,000,000 statements
   kTransactionBacklog,  // one group: all transaction rows first, far from their declarations
   kWellFormed,          // groups as a server writes them: every reference names an earlier identity
+  kTextReferences,      // well-formed, and one detail row in ten holds references inside its text
+  kPlainUpdates,        // well-formed, and plain rows that change rows of earlier identities
 };
 
 /// Finds a shape by its command-line name.

@@ -1,0 +1,332 @@
+"""The database tests: each batch is replayed as the client on the server ran
+its log, Tavrin's scripts for it are run as the client runs them, and the two
+databases must hold the same rows.
+
+  db_check.py start STATE            start the tests' server (a ctest fixture)
+  db_check.py stop STATE             stop it and remove its directory
+  db_check.py SET STATE --tavrin T --batchgen G --work DIR [--examples DIR]
+      SET: examples, well-formed, text-references, plain-updates, import
+  db_check.py killed-runs STATE --tavrin T --batchgen G --work DIR --kill-shim LIB
+
+Without PostgreSQL or psycopg2 every test prints "Database tests skipped";
+with TAVRIN_REQUIRE_DATABASE=1 it fails instead.
+"""
+
+import argparse
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+import tavrin_db  # noqa: E402
+
+STAND_IN_DIR = os.path.join(os.path.dirname(os.path.realpath(__file__)), "stand_in")
+
+# The line-end variants of the PL/SQL check: name and generator options.
+LINE_ENDS = [
+    ("crlf", []),
+    ("lf", ["--line-end", "lf"]),
+    ("crcrlf", ["--line-end", "crcrlf"]),
+    ("last-none", ["--last-line", "none"]),
+    ("last-cr", ["--last-line", "cr"]),
+    ("blanks", ["--blanks-after-semicolon"]),
+    ("all", ["--line-end", "crcrlf", "--last-line", "cr", "--blanks-after-semicolon"]),
+]
+
+
+def skip_or_fail(reason):
+    if os.environ.get("TAVRIN_REQUIRE_DATABASE") == "1":
+        print("The database tests cannot run: %s (TAVRIN_REQUIRE_DATABASE=1)" % reason)
+        return 1
+    print("%s: %s" % (tavrin_db.SKIP_WORDS, reason))
+    return 0
+
+
+def generate(batchgen, shape, size, seed, options, directory):
+    if os.path.exists(directory):
+        shutil.rmtree(directory)
+    schema = directory + ".schema"
+    subprocess.run([batchgen, "--shape", shape, "--size", size, "--seed", str(seed),
+                    "--schema", schema] + options + [directory],
+                   check=True, stdout=subprocess.DEVNULL)
+    return schema
+
+
+def schema_name(text):
+    return re.sub(r"[^a-z0-9_]", "_", text.lower())
+
+
+def run_tavrin(tavrin, arguments, cwd=None, env=None):
+    result = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT)
+    return result.returncode, result.stdout.decode("utf-8", "replace")
+
+
+class Batches:
+    """Checks batches one by one and tells how each went."""
+
+    def __init__(self, state, args):
+        self.state = state
+        self.args = args
+        self.failed = []
+
+    def check(self, name, batch, schema_file, options=()):
+        """tavrin -p over `batch`, then replay, scripts' run and comparison."""
+        started = time.monotonic()
+        work = os.path.join(self.args.work, name)
+        out = os.path.join(work, "out")
+        if os.path.exists(out):
+            shutil.rmtree(out)
+        os.makedirs(out)
+        problems = tavrin_db.Problems()
+        code, console = run_tavrin(self.args.tavrin, ["-p"] + list(options) +
+                                   ["-i", batch, "-o", out])
+        if code != 0:
+            problems.add("tavrin -p %s ended with %d:\n%s" % (" ".join(options), code, console))
+        else:
+            with open(schema_file) as f:
+                schema_sql = f.read()
+            replayed = schema_name(name) + "_replay"
+            scripted = schema_name(name) + "_scripts"
+            tavrin_db.create_schema(self.state, replayed, schema_sql)
+            tavrin_db.create_schema(self.state, scripted, schema_sql)
+            tavrin_db.replay(self.state, replayed, batch, problems)
+            tavrin_db.run_scripts(self.state, scripted, out, problems)
+            tavrin_db.compare(self.state, replayed, scripted, problems)
+        self.report(name, problems, started)
+
+    def report(self, name, problems, started):
+        seconds = time.monotonic() - started
+        if problems:
+            self.failed.append(name)
+            print("%s: %d problem(s) (%.1f s):" % (name, len(problems.items), seconds))
+            for item in problems.items:
+                print("  " + item)
+        else:
+            print("%s: the tables match (%.1f s)" % (name, seconds))
+        sys.stdout.flush()
+
+    def generated(self, shape, seeds, size, variants=LINE_ENDS[:1], options=()):
+        for variant, generator_options in variants:
+            for seed in seeds:
+                name = "%s-%s-seed%d" % (shape, variant, seed)
+                batch = os.path.join(self.args.work, "batches", name)
+                schema = generate(self.args.batchgen, shape, size, seed, generator_options,
+                                  batch)
+                self.check(name, batch, schema, options)
+
+    def result(self):
+        if self.failed:
+            print("Differences in: " + ", ".join(self.failed))
+            return 1
+        return 0
+
+
+def import_end_to_end(state, state_file, args):
+    """tavrin -p -I -m -e over generated batches, its client the stand-in
+    that runs each script in the database; the tables must equal the
+    replay's."""
+    batches = Batches(state, args)
+    for shape, size, seed in (("realistic", "150K", 5), ("well-formed", "100K", 7)):
+        started = time.monotonic()
+        name = "import-" + shape
+        work = os.path.join(args.work, name)
+        if os.path.exists(work):
+            shutil.rmtree(work)
+        os.makedirs(os.path.join(work, "out"))
+        batch = os.path.join(work, "in")
+        schema_sql = open(generate(args.batchgen, shape, size, seed, [], batch)).read()
+        replayed, scripted = schema_name(name) + "_replay", schema_name(name) + "_scripts"
+        tavrin_db.create_schema(state, replayed, schema_sql)
+        tavrin_db.create_schema(state, scripted, schema_sql)
+        problems = tavrin_db.Problems()
+        tavrin_db.replay(state, replayed, batch, problems)
+        env = dict(os.environ, PATH=STAND_IN_DIR + os.pathsep + os.environ.get("PATH", ""),
+                   TAVRIN_DB_STATE=os.path.abspath(state_file))
+        env.pop("TAVRIN_PASSWORD", None)
+        code, console = run_tavrin(args.tavrin, ["-p", "-I", "-m", "-e", "-i", "in", "-o", "out",
+                                                 "-U", state["import_user"],
+                                                 "-P", state["import_password"],
+                                                 "-S", scripted], cwd=work, env=env)
+        if code != 0:
+            problems.add("tavrin -p -I -m -e ended with %d:\n%s" % (code, console))
+        if "successfully completed" not in "".join(
+                open(p).read() for p in glob.glob(os.path.join(work, "Processed_*", "*.olog"))):
+            problems.add("no output log shows a block that ran")
+        tavrin_db.compare(state, replayed, scripted, problems)
+        batches.report(name, problems, started)
+    return batches.result()
+
+
+_CUT_SHORT = re.compile(r"Warning: (?:\S*[/\\])?Output(\d+)\.tvr was being imported when an "
+                        r"earlier run stopped")
+
+
+def killed_runs(state, state_file, args):
+    """Runs of tavrin -pIme killed during the import, each followed by a
+    second run, in two ways: Tavrin alone is killed before a chosen C library
+    call (its client runs on to its end), or Tavrin and its client die
+    together in the middle of a script, as in a crash, and the database rolls
+    back the client's open transaction. Afterwards no row may be in the
+    database twice, and rows may be missing only from scripts that the
+    second run warned were cut short."""
+    started = time.monotonic()
+    work = os.path.join(args.work, "killed")
+    shim = os.path.abspath(args.kill_shim)
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(work)
+    batch = os.path.join(work, "batch")
+    schema_sql = open(generate(args.batchgen, "realistic", "150K", 3, [], batch)).read()
+    problems = tavrin_db.Problems()
+    tavrin_db.create_schema(state, "killed_replay", schema_sql)
+    tavrin_db.replay(state, "killed_replay", batch, problems)
+    base_env = dict(os.environ, PATH=STAND_IN_DIR + os.pathsep + os.environ.get("PATH", ""),
+                    TAVRIN_DB_STATE=os.path.abspath(state_file))
+    base_env.pop("TAVRIN_PASSWORD", None)
+    rounds = []
+    without = {}  # groups cut short -> the replay's schema without them
+    cut_short = rolled_back = 0
+
+    def run_round(name, kill_env):
+        """Two runs over a fresh copy of the batch: the first with `kill_env`."""
+        round_dir = os.path.join(work, name)
+        os.makedirs(os.path.join(round_dir, "out"))
+        os.makedirs(os.path.join(round_dir, "cwd"))
+        shutil.copytree(batch, os.path.join(round_dir, "in"))
+        schema = schema_name("killed_" + name)
+        tavrin_db.create_schema(state, schema, schema_sql)
+        arguments = ["-pIme", "-i", os.path.join(round_dir, "in"), "-o",
+                     os.path.join(round_dir, "out"), "-U", state["import_user"],
+                     "-P", state["import_password"], "-S", schema]
+        first = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
+                           env=dict(base_env, **kill_env))
+        second = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
+                            env=base_env)
+        return round_dir, schema, first, second
+
+    # The clean run names the calls, and must leave the replay's rows.
+    _, schema, clean, _ = run_round("clean", {"TAVRIN_KILL_TRACE": os.path.join(work, "trace"),
+                                              "LD_PRELOAD": shim})
+    if clean[0] != 0:
+        problems.add("the clean run ended with %d:\n%s" % clean)
+    tavrin_db.compare(state, "killed_replay", schema, problems)
+    with open(os.path.join(work, "trace")) as f:
+        calls = f.read().split()
+    scripts = re.findall(r"Importing data from file == (Output\d+\.tvr)==", clean[1])
+    if not scripts:
+        problems.add("the clean run imported no script:\n" + clean[1])
+        scripts = ["none"]
+
+    # Tavrin alone: before each start of the client, while it waits for it,
+    # at the journal's syncs around the first and last script, and at the
+    # moves after the import.
+    spawns = [i + 1 for i, c in enumerate(calls) if c == "posix_spawn"]
+    waits = [i + 1 for i, c in enumerate(calls) if c == "waitpid"]
+    syncs = [i + 1 for i, c in enumerate(calls) if c == "fsync"]
+    renames = [i + 1 for i, c in enumerate(calls) if c in ("rename", "renameat2")]
+    points = set(spawns[::2] + waits[1::2] + syncs[:3] + syncs[-3:] + renames[-2:])
+    for k in sorted(points):
+        rounds.append(("alone-%d-%s" % (k, calls[k - 1]),
+                       {"LD_PRELOAD": shim, "TAVRIN_KILL_AT": str(k)}))
+    # Together: in the first, a middle and the last script, before its first
+    # block, after one, and right after its commit.
+    for script in sorted({scripts[0], scripts[len(scripts) // 2], scripts[-1]}):
+        for at in ("0", "1", "exit"):
+            rounds.append(("together-%s-%s" % (script, at),
+                           {"TAVRIN_DB_CRASH": "%s:%s" % (script, at)}))
+
+    for name, kill_env in rounds:
+        round_dir, schema, first, second = run_round(name, kill_env)
+        where = "%s: " % name
+        before = len(problems.items)
+        if first[0] not in (-9, 137):
+            problems.add(where + "the first run was not killed (%d):\n%s" % first)
+        # With every input moved by the first run, the second finds none.
+        if second[0] not in (0, 2) and not (
+                second[0] == 1 and "Unable to find target sql files" in second[1]):
+            problems.add(where + "the second run ended with %d:\n%s" % second)
+        cut = frozenset(int(g) for g in _CUT_SHORT.findall(second[1]))
+        # A script runs in one transaction: a script cut short is in the
+        # database whole (its client ran on, or died after its commit) or
+        # not at all.
+        found = tavrin_db.Problems()
+        tavrin_db.compare(state, "killed_replay", schema, found)
+        cut_short += bool(cut)
+        if found and cut:
+            rolled_back += 1
+            if cut not in without:
+                without[cut] = "killed_without_" + "_".join(str(g) for g in sorted(cut))
+                tavrin_db.create_schema(state, without[cut], schema_sql)
+                tavrin_db.replay(state, without[cut], batch, problems, leave_out=cut)
+            found = tavrin_db.Problems()
+            tavrin_db.compare(state, without[cut], schema, found)
+        for item in found.items:
+            problems.add(where + item)
+        if len(problems.items) == before:
+            shutil.rmtree(round_dir)
+    batches = Batches(state, args)
+    batches.report("killed runs (%d rounds, %d with a script cut short, %d of those not in "
+                   "the database)" % (len(rounds), cut_short, rolled_back), problems, started)
+    return batches.result()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("command")
+    parser.add_argument("state")
+    parser.add_argument("--tavrin")
+    parser.add_argument("--batchgen")
+    parser.add_argument("--work")
+    parser.add_argument("--examples")
+    parser.add_argument("--kill-shim")
+    args = parser.parse_args()
+
+    if args.command == "stop":
+        tavrin_db.stop_cluster(args.state)
+        return 0
+    reason = tavrin_db.missing_reason()
+    if reason:
+        return skip_or_fail(reason)
+    if args.command == "start":
+        tavrin_db.start_cluster(args.state)
+        print("PostgreSQL started, state in %s" % args.state)
+        return 0
+    if not os.path.exists(args.state):
+        print("The tests' server is not running: no %s" % args.state)
+        return 1
+    state = tavrin_db.load_state(args.state)
+    os.makedirs(args.work, exist_ok=True)
+    if args.command == "import":
+        return import_end_to_end(state, args.state, args)
+    if args.command == "killed-runs":
+        return killed_runs(state, args.state, args)
+
+    batches = Batches(state, args)
+    if args.command == "examples":
+        batch = os.path.join(args.examples, "batch")
+        batches.check("examples", batch, batch + ".schema")
+    elif args.command == "well-formed":
+        # The PL/SQL check's batches: each line-end variant with two seeds of
+        # its own, the first batch larger.
+        for i, variant in enumerate(LINE_ENDS):
+            for seed in (2 * i + 1, 2 * i + 2):
+                batches.generated("well-formed", [seed], "300K" if seed == 1 else "60K",
+                                  [variant])
+    elif args.command == "text-references":
+        batches.generated("text-references", [1, 2, 3], "150K")
+        batches.generated("text-references", [4], "60K", LINE_ENDS[1:3])
+    elif args.command == "plain-updates":
+        batches.generated("plain-updates", range(1, 11), "60K", options=["-R"])
+    else:
+        print("unknown command " + args.command)
+        return 2
+    return batches.result()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
