@@ -162,8 +162,8 @@ def import_end_to_end(state, state_file, args):
     return batches.result()
 
 
-_CUT_SHORT = re.compile(r"Warning: (?:\S*[/\\])?Output(\d+)\.tvr was being imported when an "
-                        r"earlier run stopped")
+_CUT_SHORT = re.compile(r"Warning: (?:\S*[/\\])?Output(\d+)\.tvr (?:\(from [^)]*\) )?was being "
+                        r"imported when an earlier run stopped")
 
 
 def killed_runs(state, state_file, args):
