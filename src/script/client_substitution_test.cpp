@@ -88,10 +88,6 @@ TEST(ClientSubstitution, LinesTheClassicRewriteGetsRightKeepIt) {
        }) {
     EXPECT_EQ(ReadSubstitution(text), SubstitutionForm::kClassic) << text;
   }
-  for (const char* text : {"UPDATE t SET a = 'x &identity_1'", "UPDATE t SET a = &identity_1.",
-                           "UPDATE t SET a = 'it''s &identity_1'"}) {
-    EXPECT_EQ(ReadSubstitution(text), SubstitutionForm::kInText) << text;
-  }
 }
 
 TEST(ClientSubstitution, LinesThatMakeOrHideReferencesLeaveNoneForTheClient) {

@@ -66,6 +66,15 @@ TEST(CurrvalReaders, JoinTheEntryOfTheNextvalTheyRead) {
        {{"others_-2", {"UPDATE e SET a = t.CURRVAL"}},
         {"identity_1", {"SELECT s.NEXTVAL identity_1 FROM DUAL", "INSERT INTO d(a, b) VALUES (s.CURRVAL, t.NEXTVAL)"}},
         {"identity_2", {"SELECT t.NEXTVAL identity_2 FROM DUAL"}}}},
+      {"each row takes the NEXTVAL latest before it",
+       {{"others_-2", {{"UPDATE a SET x = s.CURRVAL", 9}, {"UPDATE b SET x = s.CURRVAL", 4},
+                       {"UPDATE c SET x = s.CURRVAL", 12}}},
+        {"identity_7", {{"SELECT s.NEXTVAL identity_7 FROM DUAL", 3}, {"SELECT s.NEXTVAL x", 10}}},
+        {"identity_3", {{"SELECT s.NEXTVAL identity_3 FROM DUAL", 7}}}},
+       {{"others_-2", {}},
+        {"identity_3", {"SELECT s.NEXTVAL identity_3 FROM DUAL", "UPDATE a SET x = s.CURRVAL"}},
+        {"identity_7", {"SELECT s.NEXTVAL identity_7 FROM DUAL", "SELECT s.NEXTVAL x",
+                        "UPDATE b SET x = s.CURRVAL", "UPDATE c SET x = s.CURRVAL"}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -74,29 +83,6 @@ TEST(CurrvalReaders, JoinTheEntryOfTheNextvalTheyRead) {
     JoinCurrvalReaders(state);
     EXPECT_EQ(Contents(state), c.after);
   }
-}
-
-TEST(CurrvalReaders, RowsGoInReadOrderAndKeepTheirPositions) {
-  GroupState state;
-  FillAt(state, {{"others_-2",
-                  {{"UPDATE a SET x = s.CURRVAL", 9}, {"UPDATE b SET x = s.CURRVAL", 4},
-                   {"UPDATE c SET x = s.CURRVAL", 12}}},
-                 {"identity_7", {{"SELECT s.NEXTVAL identity_7 FROM DUAL", 3}, {"SELECT s.NEXTVAL identity_7 FROM DUAL", 10}}},
-                 {"identity_3", {{"SELECT s.NEXTVAL identity_3 FROM DUAL", 7}}}});
-  JoinCurrvalReaders(state);
-  std::vector<std::pair<std::string, std::uint64_t>> moved;
-  for (StoreCursor c = state.store.Begin(); !c.at_end(); state.store.Advance(c))
-    for (const Statement& s : c->statements)
-      if (s.text.starts_with("UPDATE")) moved.emplace_back(std::string(c->key) + " " + std::string(s.text.substr(7, 1)), s.position);
-  EXPECT_EQ(moved, (std::vector<std::pair<std::string, std::uint64_t>>{
-                       {"identity_3 a", 9}, {"identity_7 b", 4}, {"identity_7 c", 12}}));
-}
-
-TEST(CurrvalReaders, AGroupWithoutPlainRowsIsLeftAlone) {
-  GroupState state;
-  FillAt(state, {{"identity_1", {{"UPDATE a SET x = s.CURRVAL", 1}}}});
-  JoinCurrvalReaders(state);
-  EXPECT_EQ(Contents(state), (Entries{{"identity_1", {"UPDATE a SET x = s.CURRVAL"}}}));
 }
 
 }  // namespace

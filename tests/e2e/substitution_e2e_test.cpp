@@ -106,23 +106,5 @@ TEST_F(SubstitutionE2eTest, ReadOrderWritesOneBlockWithTheSameLinesAndMessages) 
   EXPECT_NE(one.out.find("Uanble to find the identity key for identity identity_9"), std::string::npos);
 }
 
-TEST_F(SubstitutionE2eTest, ReadOrderIsASwitchOfItsOwn) {
-  // Bundled or alone, with / or -, in any place among the switches.
-  WriteFile(dir() / "in" / "a.sql", "COLUMN identity_1 x\nUPDATE t SET a = 1;\n");
-  const std::string expected =
-      "SET VERIFY OFF\r\nDECLARE\r\n\tidentity_1 NUMBER;\r\n"
-      "BEGIN\r\n\t--COLUMN identity_1 x\r\n\tUPDATE t SET a = 1;\r\nEND;\r\n/\r\nEXIT";
-  for (const std::vector<std::string>& switches :
-       {std::vector<std::string>{"-R", "-p"}, {"-pR"}, {"/R", "/p"}, {"-lRp"}}) {
-    E2eResult r = Parse(switches);
-    EXPECT_EQ(r.exit_code, 0) << switches.front();
-    EXPECT_EQ(Script(1), expected) << switches.front();
-  }
-  // -r is no switch.
-  E2eResult r = Parse({"-r", "-p"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, ShortUsage());
-}
-
 }  // namespace
 }  // namespace tavrin::test
