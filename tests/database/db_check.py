@@ -129,17 +129,28 @@ class Batches:
 def import_end_to_end(state, state_file, args):
     """tavrin -p -I -m -e over generated batches, its client the stand-in
     that runs each script in the database; the tables must equal the
-    replay's."""
+    replay's. The last batch is a well-formed one three times over, under
+    other file names: its groups' scripts come in identical copies, and each
+    copy is a transaction of its own."""
     batches = Batches(state, args)
-    for shape, size, seed in (("realistic", "150K", 5), ("well-formed", "100K", 7)):
+    for shape, size, seed, copies in (("realistic", "150K", 5, 1), ("well-formed", "100K", 7, 1),
+                                      ("well-formed", "20K", 9, 3)):
         started = time.monotonic()
-        name = "import-" + shape
+        name = "import-" + shape + ("-copies" if copies > 1 else "")
         work = os.path.join(args.work, name)
         if os.path.exists(work):
             shutil.rmtree(work)
         os.makedirs(os.path.join(work, "out"))
         batch = os.path.join(work, "in")
         schema_sql = open(generate(args.batchgen, shape, size, seed, [], batch)).read()
+        if copies > 1:
+            names = sorted(os.listdir(batch))
+            for copy in range(1, copies + 1):
+                for file in names:
+                    shutil.copyfile(os.path.join(batch, file),
+                                    os.path.join(batch, "c%d_%s" % (copy, file)))
+            for file in names:
+                os.remove(os.path.join(batch, file))
         replayed, scripted = schema_name(name) + "_replay", schema_name(name) + "_scripts"
         tavrin_db.create_schema(state, replayed, schema_sql)
         tavrin_db.create_schema(state, scripted, schema_sql)
