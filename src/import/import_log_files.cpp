@@ -8,7 +8,6 @@
 #include "import/output_log_scan.h"
 #include "import/script_ending.h"
 #include "import/script_order.h"
-#include "import/sha256.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
 #include "platform/unique_output.h"
@@ -19,7 +18,7 @@ namespace {
 struct Script {
   std::string path;
   std::string name;  // bare, as the messages show it
-  std::string hash;  // of its bytes, once read
+  std::string hash;  // of its bytes, once read (with the EXIT check)
 };
 
 enum class Outcome { kClean, kReportedErrors, kAbort };
@@ -58,11 +57,11 @@ void Say(Diagnostics& diag, const char* format_for_log, const std::string& conso
 }
 
 // A script that sqlplus must not be given: empty, or cut short, it would run
-// in part.
-bool ReadyToImport(Run& run, const Script& script) {
+// in part. The same read hashes the script for the journal.
+bool ReadyToImport(Run& run, Script& script) {
   Diagnostics& diag = run.diag;
   bool ends = false;
-  if (!ScriptEndsWithExit(run.env, script.path, &ends)) {
+  if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash)) {
     Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
         "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
             ". It is not imported.\n",
@@ -109,20 +108,14 @@ bool OpenJournal(Run& run, ImportJournal& journal) {
   return true;
 }
 
-// Hashes the script and looks it up: true when it is to be imported. A
-// script the journal shows as imported is passed over without error; one
-// whose import an earlier run left unfinished is passed over as an error,
-// since part of it may be in the database. -F imports either.
-bool JournalAllows(Run& run, const ImportJournal& journal, Script& script, Outcome* outcome) {
+// Looks the script's hash up: true when it is to be imported. A script the
+// journal shows as imported is passed over without error; one whose import an
+// earlier run left unfinished is passed over as an error, since part of it may
+// be in the database. -F imports either.
+bool JournalAllows(Run& run, const ImportJournal& journal, const Script& script,
+                   Outcome* outcome) {
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
-  if (!HashFile(run.env, script.path, &script.hash)) {
-    Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
-        "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
-            ". It is not imported.\n",
-        script.path);
-    return false;
-  }
   if (run.settings.force) return true;
   const JournalMark* mark = journal.Find(script.hash);
   if (!mark || mark->state == JournalState::kMoved) return true;
