@@ -43,8 +43,8 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
 
   /// Stores the next line and returns true, or returns false at the end of
-  /// the file or on a read error. The line is valid until the next call, or,
-  /// with a storage, as long as the storage's memory.
+  /// the file or on a read error. The line is valid until the next call, or
+  /// as long as the storage's memory when it was read into the storage.
   bool Next(std::string_view* line);
 
   /// True when reading stopped because of a read error.
