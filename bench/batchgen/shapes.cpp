@@ -14,7 +14,7 @@ struct ShapeName {
   std::string_view help;
 };
 
-constexpr std::array<ShapeName, 9> kShapes = {{
+constexpr std::array<ShapeName, 10> kShapes = {{
     {Shape::kRealistic, "realistic",
      "groups of 1-5 files (some of 10-20), identities with transaction, authentication, group "
      "and action rows, some actions tying two identities, plain rows"},
@@ -27,6 +27,9 @@ constexpr std::array<ShapeName, 9> kShapes = {{
     {Shape::kTransactionBacklog, "txn-backlog",
      "one group; identity_1, then 500,000 transaction rows, as many plain rows, and then "
      "their declarations"},
+    {Shape::kWeb, "web",
+     "one group; each identity's transaction, COLUMN/SELECT pair and detail row, then 0-2 "
+     "actions, each naming it alone or, at even odds, it and any earlier identity"},
     {Shape::kWellFormed, "well-formed",
      "groups of 1-12 identities over 1-3 files, each identity declared after its transaction "
      "row and read by its SELECT, then rows that name only it or earlier identities of the "
@@ -200,6 +203,29 @@ std::uint64_t TransactionBacklog(std::uint64_t size, Random& random, BatchWriter
   return count;
 }
 
+// References that form a web: each tie reaches back to any earlier identity,
+// so the blocks the join to closure builds absorb each other in every order.
+// As many identities as fill `size`.
+std::uint64_t Web(std::uint64_t size, Random& random, BatchWriter& out) {
+  RowMaker rows(random);
+  std::uint64_t id = 0;
+  while (out.total_bytes() < size) {
+    RollOver(out);
+    ++id;
+    out.Line(rows.Transaction());
+    out.Line(rows.Declaration(id));
+    out.Line(rows.CurrentValue(id));
+    out.Line(rows.Detail(id));
+    const std::uint64_t actions = random.Between(0, 2);
+    for (std::uint64_t i = 0; i < actions; ++i) {
+      // Identity 1 has no earlier identity to name.
+      const bool tie = random.Between(0, 1) == 1;
+      out.Line(tie && id > 1 ? rows.Tie(id, random.Between(1, id - 1)) : rows.Action(id));
+    }
+  }
+  return id;
+}
+
 // What a well-formed group holds besides its usual rows.
 enum class Extras { kNone, kTextReferences, kPlainUpdates };
 
@@ -311,6 +337,7 @@ std::uint64_t Generate(Shape shape, std::uint64_t size, Random& random, BatchWri
     case Shape::kWellFormed: return WellFormed(size, random, out, Extras::kNone);
     case Shape::kTextReferences: return WellFormed(size, random, out, Extras::kTextReferences);
     case Shape::kPlainUpdates: return WellFormed(size, random, out, Extras::kPlainUpdates);
+    case Shape::kWeb: return Web(size, random, out);
   }
   return 0;
 }

@@ -18,6 +18,7 @@ enum class Shape {
   kNoTransactions,      // one group: 1,000,000 declarations, no transaction row
   kBigIdentity,         // one group: one identity with 2,000,000 statements
   kTransactionBacklog,  // one group: all transaction rows first, far from their declarations
+  kWeb,                 // one group: actions tie each identity to any earlier one
   kWellFormed,          // groups as a server writes them: every reference names an earlier identity
   kTextReferences,      // well-formed, and one detail row in ten holds references inside its text
   kPlainUpdates,        // well-formed, and plain rows that change rows of earlier identities

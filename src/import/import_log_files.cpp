@@ -9,7 +9,6 @@
 #include "import/output_log_scan.h"
 #include "import/script_ending.h"
 #include "import/script_order.h"
-#include "import/sha256.h"
 #include "import/time_stamped_names.h"
 #include "platform/path.h"
 #include "platform/unique_output.h"
@@ -20,7 +19,7 @@ namespace {
 struct Script {
   std::string path;
   std::string name;  // bare, as the messages show it
-  std::string hash;  // of its bytes, once read
+  std::string hash;  // of its bytes, once read (with the EXIT check)
   std::string tag;   // of its group, when this run wrote it
   std::string from;  // its group's first input file, with the tag
 };
@@ -61,11 +60,11 @@ void Say(Diagnostics& diag, const char* format_for_log, const std::string& conso
 }
 
 // A script that sqlplus must not be given: empty, or cut short, it would run
-// in part.
-bool ReadyToImport(Run& run, const Script& script) {
+// in part. The same read hashes the script for the journal.
+bool ReadyToImport(Run& run, Script& script) {
   Diagnostics& diag = run.diag;
   bool ends = false;
-  if (!ScriptEndsWithExit(run.env, script.path, &ends)) {
+  if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash)) {
     Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
         "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
             ". It is not imported.\n",
@@ -118,21 +117,14 @@ std::string Named(const Script& script) {
   return script.tag.empty() ? script.name : script.name + " (from " + script.from + ")";
 }
 
-// Hashes the script and looks up the import its copy matches: true when it
-// is to be imported. A script the journal shows as imported is passed over
+// Looks up the import the script's copy matches, by its hash: true when it is
+// to be imported. A script the journal shows as imported is passed over
 // without error; one whose import an earlier run left unfinished, or whose
 // group went in as other bytes, is passed over as an error, since part of it
 // may be in the database. -F imports any of them.
-bool JournalAllows(Run& run, CopyMatcher& journal, Script& script, Outcome* outcome) {
+bool JournalAllows(Run& run, CopyMatcher& journal, const Script& script, Outcome* outcome) {
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
-  if (!HashFile(run.env, script.path, &script.hash)) {
-    Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
-        "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
-            ". It is not imported.\n",
-        script.path);
-    return false;
-  }
   if (run.settings.force) return true;
   const CopyMatch match = journal.Match(script.hash, script.tag);
   switch (match.kind) {

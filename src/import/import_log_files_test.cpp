@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 #include "import/group_tags.h"
@@ -41,6 +42,7 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   }
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
     if (refuse_output_logs && path.ends_with(".olog")) return Fail(13), nullptr;
+    if (path.ends_with(".tvr")) ++script_reads[path];
     return EnvWrapper::OpenForReading(path);
   }
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
@@ -66,6 +68,7 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   std::string printed = "ran\n";  // what each sqlplus run prints
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> inputs;  // what each run was given to read
+  std::map<std::string, int> script_reads;  // opens of each script
 };
 
 struct ImportRun {
@@ -278,6 +281,27 @@ TEST(ImportLogFiles, ForceImportsWhateverTheJournalSaysAndStillWritesIt) {
     after += JournalLine(i, "started", "2026-01-02T03:04:05Z") +
              JournalLine(i, "ended", "2026-01-02T03:04:05Z");
   EXPECT_EQ(ReadFile(journal), after);
+}
+
+TEST(ImportLogFiles, EachScriptIsReadOnceForItsEndingAndItsHash) {
+  TempDir dir;
+  WriteThreeScripts(dir.path());
+  WriteFile(dir.path() / "Output4.tvr", "-- 4\n");  // cut short
+  const auto journal = dir.path() / kImportJournalName;
+  const std::string before = JournalLine(2, "started", "2026-01-01T10:00:00Z") +
+                             JournalLine(2, "ended", "2026-01-01T10:00:09Z");
+  WriteFile(journal, before);
+  ImportRun r(dir.path().string());
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  EXPECT_EQ(ScriptsRun(r.env), (std::vector<std::string>{"Output1.tvr", "Output3.tvr"}));
+  // Run, skipped by the journal, or refused for its ending: one read each.
+  ASSERT_EQ(r.env.script_reads.size(), 4u);
+  for (const auto& [path, reads] : r.env.script_reads) EXPECT_EQ(reads, 1) << path;
+  EXPECT_EQ(ReadFile(journal), before + JournalLine(1, "started", "2026-01-02T03:04:05Z") +
+                                   JournalLine(1, "ended", "2026-01-02T03:04:05Z") +
+                                   JournalLine(3, "started", "2026-01-02T03:04:05Z") +
+                                   JournalLine(3, "ended", "2026-01-02T03:04:05Z"));
 }
 
 TEST(ImportLogFiles, ScriptsAreKnownByTheirBytesAndEachCopyIsItsOwnImport) {

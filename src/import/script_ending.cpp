@@ -1,6 +1,9 @@
 #include "import/script_ending.h"
 
+#include <cstdint>
 #include <vector>
+
+#include "import/sha256.h"
 
 namespace tavrin {
 namespace {
@@ -19,23 +22,40 @@ bool EndsWithExitLine(std::string_view tail, bool whole) {
   return tail.empty() ? whole : tail.back() == '\n';
 }
 
-bool ScriptEndsWithExit(Env& env, const std::string& path, bool* ends) {
+namespace {
+
+// Reads the file once, keeping its last kTailBytes and feeding every piece to
+// `hash` when there is one.
+bool ReadEnding(Env& env, const std::string& path, bool* ends, Sha256* hash) {
   auto file = env.OpenForReading(path);
   if (!file) return false;
   std::vector<char> buffer(kReadBytes);
   std::string tail;
-  bool whole = true;
+  std::uint64_t total = 0;
   for (;;) {
-    long long n = file->Read(buffer.data(), buffer.size());
+    const long long n = file->Read(buffer.data(), buffer.size());
     if (n < 0) return false;
     if (n == 0) break;
-    tail.append(buffer.data(), static_cast<std::size_t>(n));
-    if (tail.size() > kTailBytes) {
-      tail.erase(0, tail.size() - kTailBytes);
-      whole = false;
-    }
+    const std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
+    if (hash) hash->Update(piece);
+    total += piece.size();
+    tail.append(piece.substr(piece.size() > kTailBytes ? piece.size() - kTailBytes : 0));
+    if (tail.size() > kTailBytes) tail.erase(0, tail.size() - kTailBytes);
   }
-  *ends = EndsWithExitLine(tail, whole);
+  *ends = EndsWithExitLine(tail, total == tail.size());
+  return true;
+}
+
+}  // namespace
+
+bool ScriptEndsWithExit(Env& env, const std::string& path, bool* ends) {
+  return ReadEnding(env, path, ends, nullptr);
+}
+
+bool ReadScriptEnding(Env& env, const std::string& path, bool* ends, std::string* hash) {
+  Sha256 sha;
+  if (!ReadEnding(env, path, ends, &sha)) return false;
+  *hash = sha.HexDigest();
   return true;
 }
 

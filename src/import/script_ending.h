@@ -20,4 +20,8 @@ bool EndsWithExitLine(std::string_view tail, bool whole);
 /// False when it cannot be opened or read.
 bool ScriptEndsWithExit(Env& env, const std::string& path, bool* ends);
 
+/// The same in the one pass that also stores in `*hash` the SHA-256 of the
+/// script's bytes (64 lowercase hex digits), as the import journal knows it.
+bool ReadScriptEnding(Env& env, const std::string& path, bool* ends, std::string* hash);
+
 }  // namespace tavrin

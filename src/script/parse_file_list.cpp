@@ -178,7 +178,8 @@ bool ParseFileList(Run& run) {
     diag.out() << "\n\tParsing file :" << file.name;
     diag.log("[ParseFileList]Parsing file %s\n", file.name);
 
-    LineReader reader(std::move(handle));
+    // Read into the group's memory: a line filed as read is kept where it is.
+    LineReader reader(std::move(handle), state.texts);
     std::string_view line;
     while (reader.Next(&line)) {
       if (!ParseLine(state, diag, line, scratch)) return false;
