@@ -208,17 +208,23 @@ void JoinToClosure(GroupState& state) {
     bucket = block.bucket;
     if (block->next) walked_in_bucket.insert(block.entry);
     StatementList& statements = block->statements;
+    // The last name found in this block: an identity's rows come in runs.
+    std::string_view held = block->key;
     for (auto it = statements.begin(); it != statements.end(); ++it) {
       ++state.walked.joins;
       const std::string_view text = it->text;
       for (std::size_t at = it->FirstIdentityAt(); at != std::string_view::npos;) {
         const std::string_view name = IdentityNameAt(text, at);
         // Most statements name the block's own key, which holds itself.
-        const StoreCursor holder = name != block->key ? Resolve(state, name) : StoreCursor{};
-        if (!holder.at_end() && holder != block) {
-          const bool closed = holder.bucket < block.bucket ||
-                              (holder.bucket == block.bucket && walked_in_bucket.count(holder.entry));
-          Join(state, block, closed ? statements.begin() : statements.end(), holder);
+        const StoreCursor holder =
+            name != held && name != block->key ? Resolve(state, name) : StoreCursor{};
+        if (!holder.at_end()) {
+          if (holder != block) {
+            const bool closed = holder.bucket < block.bucket ||
+                                (holder.bucket == block.bucket && walked_in_bucket.count(holder.entry));
+            Join(state, block, closed ? statements.begin() : statements.end(), holder);
+          }
+          held = name;  // in this block now, for the rest of its walk
         }
         if (!it->Has(Statement::kMoreIdentities)) break;
         at = marker::kIdentity.FindIn(text, at + name.size());

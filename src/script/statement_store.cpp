@@ -37,8 +37,13 @@ StoreEntry*& StatementStore::HeadSlot(std::int32_t bucket) {
 }
 
 std::int32_t StatementStore::BucketIndex(std::string_view key) {
-  std::size_t underscore = 0;
-  while (underscore < key.size() && key[underscore] != '_') ++underscore;
+  // Nearly every key is "identity_" and its number: no need to look for the '_'.
+  constexpr std::string_view kIdentityPrefix = "identity_";
+  std::size_t underscore = kIdentityPrefix.size() - 1;
+  if (!key.starts_with(kIdentityPrefix)) {
+    underscore = 0;
+    while (underscore < key.size() && key[underscore] != '_') ++underscore;
+  }
   std::string_view number = underscore == key.size() ? key : key.substr(underscore + 1);
   // The common key, a few digits after the '_', without the general reading.
   if (!number.empty() && number.size() <= 9) {
