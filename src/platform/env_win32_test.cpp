@@ -20,8 +20,8 @@ using test::ReadFile;
 using test::TempDir;
 
 fs::path OwnDirectory() {
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   return fs::path(path).parent_path();
 }
 
@@ -34,10 +34,10 @@ TEST(Win32Env, ChildInheritsOnlyItsStandardHandles) {
   // Two inheritable handles, as the C runtime makes the files it opens: a
   // log file and another one. The child must get neither.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE log_handle = ::CreateFileA((dir.path() / "run.log").string().c_str(), GENERIC_WRITE, 0,
+  HANDLE log_handle = ::CreateFileW((dir.path() / "run.log").wstring().c_str(), GENERIC_WRITE, 0,
                                     &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(log_handle, INVALID_HANDLE_VALUE);
-  HANDLE other = ::CreateFileA((dir.path() / "other.txt").string().c_str(), GENERIC_WRITE, 0,
+  HANDLE other = ::CreateFileW((dir.path() / "other.txt").wstring().c_str(), GENERIC_WRITE, 0,
                                &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
 

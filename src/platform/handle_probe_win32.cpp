@@ -12,10 +12,13 @@
 namespace {
 
 std::string FileNameOf(HANDLE handle) {
-  char path[MAX_PATH * 2] = {};
-  DWORD length = ::GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= sizeof path) return "-";
-  std::string text(path, length);
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD length = ::GetFinalPathNameByHandleW(handle, path, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= MAX_PATH * 2) return "-";
+  char name[MAX_PATH * 8] = {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), name,
+                                         static_cast<int>(sizeof name), nullptr, nullptr);
+  std::string text(name, size > 0 ? static_cast<std::size_t>(size) : 0);
   return text.substr(text.find_last_of('\\') + 1);
 }
 
