@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -24,10 +24,10 @@ std::string FileNameOf(HANDLE handle) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   std::string out;
   for (int i = 1; i < argc; ++i) {
-    auto value = static_cast<std::uintptr_t>(std::strtoull(argv[i], nullptr, 10));
+    auto value = static_cast<std::uintptr_t>(std::wcstoull(argv[i], nullptr, 10));
     out += FileNameOf(reinterpret_cast<HANDLE>(value));
     out += ' ';
   }
