@@ -1,3 +1,4 @@
+#include <cwchar>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -39,7 +40,9 @@ int wmain(int argc, wchar_t** wide_argv) {
     std::size_t same = 0;
     while (same < before.size() && before[same] == blanked[same]) ++same;
     std::wstring kept;
-    tavrin::Utf8ToWide(before.substr(0, same), &kept);
+    if (!tavrin::Utf8ToWide(before.substr(0, same), &kept) ||
+        kept.size() > std::wcslen(wide_argv[i]))
+      continue;
     for (wchar_t* c = wide_argv[i] + kept.size(); *c; ++c) *c = L'x';
   }
   return Run(arguments);
