@@ -33,6 +33,7 @@ class MemoryEnv final : public Env {
   std::int64_t CalendarSeconds() override { return 0; }
   bool RunChild(const ChildCommand&, ChildExit*) override { return Fail(2); }
   bool ReadOwnVersion(VersionInfo* info) override;
+  std::optional<std::string> Variable(const std::string&) override { return std::nullopt; }
 
  private:
   bool Fail(int error) {

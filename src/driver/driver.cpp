@@ -1,7 +1,5 @@
 #include "driver/driver.h"
 
-#include <cstdlib>
-
 #include "driver/banner.h"
 #include "driver/option_letters.h"
 #include "driver/option_scanner.h"
@@ -70,16 +68,17 @@ void ForgetEmptyValues(RunSettings& s) {
 
 // Without -P, or with an empty one, the password comes from the
 // environment, where other local users cannot read it.
-void PasswordFromEnvironment(RunSettings& s) {
+void PasswordFromEnvironment(Run& run) {
+  RunSettings& s = run.settings;
   if (s.password) return;
-  const char* value = std::getenv("TAVRIN_PASSWORD");
-  if (value && *value) s.password = value;
+  std::optional<std::string> value = run.env.Variable("TAVRIN_PASSWORD");
+  if (value && !value->empty()) s.password = std::move(value);
 }
 
 // The checks and stages after the options; false on the first failure.
 bool ValidateAndRunStages(int argc, const char* program, Run& run) {
   ForgetEmptyValues(run.settings);
-  PasswordFromEnvironment(run.settings);
+  PasswordFromEnvironment(run);
   const RunSettings& s = run.settings;
   Diagnostics& diag = run.diag;
 

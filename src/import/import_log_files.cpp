@@ -60,8 +60,10 @@ void Say(Diagnostics& diag, const char* format_for_log, const std::string& conso
 }
 
 // A script that sqlplus must not be given: empty, or cut short, it would run
-// in part. The same read hashes the script for the journal.
-bool ReadyToImport(Run& run, Script& script) {
+// in part; or one whose path the client could not read from its command line.
+// The same read hashes the script for the journal. `*client_path` is the path
+// to give the client.
+bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
   Diagnostics& diag = run.diag;
   bool ends = false;
   if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash)) {
@@ -77,6 +79,15 @@ bool ReadyToImport(Run& run, Script& script) {
         "imported.\n",
         "\n[ImportLogFiles] Warning: Script " + script.path +
             " does not end with the line EXIT. It is not imported.\n",
+        script.path);
+    return false;
+  }
+  if (!run.env.ClientPath(script.path, client_path)) {
+    Say(diag,
+        "\n[ImportLogFiles] Warning: The path of script %s cannot be passed to sqlplus in this "
+        "system's code page. It is not imported.\n",
+        "\n[ImportLogFiles] Warning: The path of script " + script.path +
+            " cannot be passed to sqlplus in this system's code page. It is not imported.\n",
         script.path);
     return false;
   }
@@ -216,7 +227,8 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
 }
 
 // Runs one script into a new output log of its own.
-Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal& journal) {
+Outcome ImportScript(Run& run, const Script& script, const std::string& client_path,
+                     int sequence, ImportJournal& journal) {
   Diagnostics& diag = run.diag;
   const std::string directory = run.settings.output_directory.value_or("");
 
@@ -245,7 +257,7 @@ Outcome ImportScript(Run& run, const Script& script, int sequence, ImportJournal
   diag.log("\n\nImporting data from file %s to SQL*PLUS...\n", script.name);
 
   ChildCommand child;
-  child.argv = SqlPlusArguments(run.settings, script.path);
+  child.argv = SqlPlusArguments(run.settings, client_path);
   // Only the child's standard output goes to the log; its errors, and
   // everything we print ourselves, stay on the console. Its input is the
   // password alone.
@@ -362,8 +374,9 @@ bool ImportLogFiles(Run& run) {
   int with_errors = 0;
   for (Script& script : scripts) {
     Outcome outcome = Outcome::kReportedErrors;
-    if (ReadyToImport(run, script) && JournalAllows(run, copies, script, &outcome))
-      outcome = ImportScript(run, script, ++sequence, journal);
+    std::string client_path;
+    if (ReadyToImport(run, script, &client_path) && JournalAllows(run, copies, script, &outcome))
+      outcome = ImportScript(run, script, client_path, ++sequence, journal);
     if (outcome == Outcome::kAbort) return false;
     if (outcome == Outcome::kReportedErrors) ++with_errors;
   }

@@ -52,6 +52,11 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
     return sync.Wrap(EnvWrapper::CreateOutput(path));
   }
+  bool ClientPath(const std::string& path, std::string* passable) override {
+    if (path.ends_with(unpassable)) return false;
+    *passable = path.ends_with(shortened) ? "SHORT~1.TVR" : path;
+    return true;
+  }
 
   // A file whose last bytes the system reports lost when it is closed.
   struct FailingClose : test::OutputFileWrapper {
@@ -69,6 +74,8 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> inputs;  // what each run was given to read
   std::map<std::string, int> script_reads;  // opens of each script
+  std::string unpassable = "\n";   // scripts the client cannot be given
+  std::string shortened = "\n";    // scripts it gets under a short name
 };
 
 struct ImportRun {
@@ -202,6 +209,30 @@ TEST(ImportLogFiles, WrittenScriptThatIsGoneIsNotRunAndCountsAsAnError) {
       "\n[ImportLogFiles] 1 of 2 scripts reported errors. Check their output logs.\n"));
 }
 
+TEST(ImportLogFiles, ScriptWhosePathTheClientCannotTakeIsNotImportedNorJournaled) {
+  TempDir dir;
+  const std::string output = dir.path().string();
+  for (const char* name : {"Output1.tvr", "Output2.tvr", "Output3.tvr"})
+    WriteFile(dir.path() / name, "EXIT");
+  ImportRun r(output);
+  r.env.unpassable = "Output2.tvr";
+  r.env.shortened = "Output3.tvr";
+
+  EXPECT_TRUE(ImportLogFiles(r.run));
+  // The client gets the short form, and the messages the name as it is.
+  ASSERT_EQ(r.env.runs.size(), 2u);
+  EXPECT_EQ(r.env.runs[0].back(), "@" + JoinPath(output, "Output1.tvr"));
+  EXPECT_EQ(r.env.runs[1].back(), "@SHORT~1.TVR");
+  EXPECT_TRUE(r.run.errors_reported);
+  EXPECT_EQ(r.out.str(),
+            "\n\nImporting data from file == Output1.tvr== to SQL*PLUS started ...\n"
+            "\n[ImportLogFiles] Warning: The path of script " + JoinPath(output, "Output2.tvr") +
+                " cannot be passed to sqlplus in this system's code page. It is not imported.\n"
+                "\n\nImporting data from file == Output3.tvr== to SQL*PLUS started ...\n"
+                "\n[ImportLogFiles] 1 of 3 scripts reported errors. Check their output logs.\n");
+  // Never started, so the next run finds nothing cut short.
+  EXPECT_EQ(ReadFile(dir.path() / kImportJournalName).find("Output2.tvr"), std::string::npos);
+}
 
 std::string HashOf(const std::string& bytes) {
   Sha256 hash;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "platform/files_win32.h"
 #include "platform/program_search.h"
 #include "platform/scoped_handle_win32.h"
+#include "platform/wide_text_win32.h"
 #include "platform/windows_command_line.h"
 
 namespace tavrin {
@@ -25,13 +27,13 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 std::string OwnDirectory() {
-  std::string path(MAX_PATH, '\0');
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return "";
     if (n < path.size()) {
       path.resize(n);
-      return DirectoryOf(path);
+      return DirectoryOf(WideToUtf8(path));
     }
     if (path.size() >= 32768) return "";  // longer than any Windows path
     path.resize(path.size() * 2);
@@ -40,35 +42,28 @@ std::string OwnDirectory() {
 
 template <typename Getter>
 std::string SystemDirectory(Getter get) {
-  char buffer[MAX_PATH + 1] = {};
-  UINT n = get(buffer, static_cast<UINT>(sizeof buffer));
-  return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);
-}
-
-std::string EnvironmentValue(const char* name) {
-  DWORD size = ::GetEnvironmentVariableA(name, nullptr, 0);
-  if (size == 0) return "";
-  std::string value(size, '\0');
-  DWORD n = ::GetEnvironmentVariableA(name, value.data(), size);
-  if (n >= size) return "";
-  value.resize(n);
-  return value;
+  wchar_t buffer[MAX_PATH + 1] = {};
+  UINT n = get(buffer, static_cast<UINT>(std::size(buffer)));
+  return n == 0 || n >= std::size(buffer) ? std::string()
+                                          : WideToUtf8(std::wstring_view(buffer, n));
 }
 
 // Where CreateProcess looks for a program named without a directory, in its
 // order, but without the working directory.
-std::vector<std::string> ProgramDirectories() {
-  std::vector<std::string> directories = {OwnDirectory(), SystemDirectory(::GetSystemDirectoryA)};
-  std::string windows = SystemDirectory(::GetWindowsDirectoryA);
+std::vector<std::string> ProgramDirectories(Env& env) {
+  std::vector<std::string> directories = {OwnDirectory(), SystemDirectory(::GetSystemDirectoryW)};
+  std::string windows = SystemDirectory(::GetWindowsDirectoryW);
   if (!windows.empty()) directories.push_back(windows + "\\System");
   directories.push_back(windows);
-  for (std::string& d : SplitSearchPath(EnvironmentValue("PATH")))
+  for (std::string& d : SplitSearchPath(env.Variable("PATH").value_or("")))
     directories.push_back(std::move(d));
   return directories;
 }
 
 bool IsFile(const std::string& path) {
-  DWORD attributes = ::GetFileAttributesA(path.c_str());
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return false;
+  DWORD attributes = ::GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -86,23 +81,28 @@ bool NamesVariable(std::string_view entry, std::string_view name) {
 }
 
 // Our environment with the ChildCommand's variables replaced or added, as the block
-// CreateProcessA takes: "name=value\0" entries and a closing "\0".
-std::string EnvironmentBlock(const ChildCommand& command) {
-  std::string block;
-  if (char* strings = ::GetEnvironmentStringsA()) {
-    for (const char* e = strings; *e; e += std::strlen(e) + 1) {
-      std::string_view entry(e);
+// CreateProcessW takes: "name=value\0" entries and a closing "\0". False
+// when a variable of the command is not valid UTF-8.
+bool EnvironmentBlock(const ChildCommand& command, std::wstring* block) {
+  block->clear();
+  if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* e = strings; *e; e += std::wcslen(e) + 1) {
+      std::wstring_view entry(e);
+      const std::string name = WideToUtf8(entry.substr(0, entry.find(L'=', 1)));
       bool replaced = false;
       for (const auto& variable : command.environment)
-        replaced |= NamesVariable(entry, variable.first);
-      if (!replaced) block.append(entry).push_back('\0');
+        replaced |= NamesVariable(name + "=", variable.first);
+      if (!replaced) block->append(entry).push_back(L'\0');
     }
-    ::FreeEnvironmentStringsA(strings);
+    ::FreeEnvironmentStringsW(strings);
   }
-  for (const auto& [name, value] : command.environment)
-    block.append(name + "=" + value).push_back('\0');
-  block.push_back('\0');
-  return block;
+  for (const auto& [name, value] : command.environment) {
+    std::wstring entry;
+    if (!Utf8ToWide(name + "=" + value, &entry)) return false;
+    block->append(entry).push_back(L'\0');
+  }
+  block->push_back(L'\0');
+  return true;
 }
 
 // An inheritable duplicate of one of the handles the child gets; nothing for
@@ -175,18 +175,24 @@ void FeedChild(HANDLE pipe, std::string_view text) {
 
 }  // namespace
 
-bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
+bool RunChildWin32(const ChildCommand& command, Env& env, ChildExit* exit, int* error) {
   auto fail = [error](DWORD code) {
     *error = static_cast<int>(code);
     return false;
   };
   std::string command_line;
   if (!BuildWindowsCommandLine(command.argv, &command_line)) return fail(ERROR_INVALID_PARAMETER);
+  std::wstring wide_command_line;
+  if (!Utf8ToWide(command_line, &wide_command_line)) return fail(ERROR_NO_UNICODE_TRANSLATION);
+  // The client reads its input in the ANSI code page, as it always has.
+  const std::optional<std::string> input =
+      command.stdin_text ? std::optional<std::string>(Utf8ToAnsiText(*command.stdin_text))
+                         : std::nullopt;
 
   // A bare name is searched by us; a path is taken as given.
   std::string application;
   if (IsBareProgramName(command.argv[0])) {
-    std::optional<std::string> found = FindProgram(command.argv[0], ProgramDirectories(), IsFile);
+    std::optional<std::string> found = FindProgram(command.argv[0], ProgramDirectories(env), IsFile);
     if (!found) return fail(ERROR_FILE_NOT_FOUND);
     application = *found;
   }
@@ -199,17 +205,17 @@ bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   // end is inheritable; the child gets a copy of the read end through the
   // handle list below, and the write end stays ours alone.
   ScopedHandle input_read, input_write;
-  if (command.stdin_text) {
+  if (input) {
     HANDLE read_end = nullptr, write_end = nullptr;
     // Room for the whole text, so that the write never waits on the child.
-    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(command.stdin_text->size(), 1 << 20));
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(input->size(), 1 << 20));
     if (!::CreatePipe(&read_end, &write_end, nullptr, size)) return fail(::GetLastError());
     input_read = ScopedHandle(read_end);
     input_write = ScopedHandle(write_end);
   }
   ScopedHandle in =
-      InheritableCopy(command.stdin_text ? input_read.get() : ::GetStdHandle(STD_INPUT_HANDLE));
-  if (command.stdin_text && !in.valid()) return fail(::GetLastError());
+      InheritableCopy(input ? input_read.get() : ::GetStdHandle(STD_INPUT_HANDLE));
+  if (input && !in.valid()) return fail(::GetLastError());
   ScopedHandle out = InheritableCopy(out_handle);
   ScopedHandle err = InheritableCopy(err_handle);
 
@@ -219,7 +225,7 @@ bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   InheritedHandles list;
   if (!inherited.empty() && !list.Init(inherited)) return fail(::GetLastError());
 
-  STARTUPINFOEXA startup{};
+  STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdInput = in.get();
@@ -227,17 +233,27 @@ bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   startup.StartupInfo.hStdError = err.get();
   startup.lpAttributeList = inherited.empty() ? nullptr : list.get();
 
-  std::string environment = command.environment.empty() ? std::string() : EnvironmentBlock(command);
+  std::wstring environment;
+  if (!command.environment.empty() && !EnvironmentBlock(command, &environment))
+    return fail(ERROR_NO_UNICODE_TRANSLATION);
+  std::wstring application_wide, directory_wide;
+  if (!Utf8ToWide(application, &application_wide) ||
+      !Utf8ToWide(command.working_directory, &directory_wide))
+    return fail(ERROR_NO_UNICODE_TRANSLATION);
 
   // Whatever we buffered must reach the console before the child writes.
+  std::cout.flush();
+  std::cerr.flush();
   std::fflush(stdout);
   std::fflush(stderr);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(application.empty() ? nullptr : application.c_str(), command_line.data(),
-                        nullptr, nullptr, inherited.empty() ? FALSE : TRUE,
-                        inherited.empty() ? 0 : EXTENDED_STARTUPINFO_PRESENT,
+  if (!::CreateProcessW(application_wide.empty() ? nullptr : application_wide.c_str(),
+                        wide_command_line.data(), nullptr, nullptr,
+                        inherited.empty() ? FALSE : TRUE,
+                        (inherited.empty() ? 0 : EXTENDED_STARTUPINFO_PRESENT) |
+                            CREATE_UNICODE_ENVIRONMENT,
                         environment.empty() ? nullptr : environment.data(),
-                        command.working_directory.empty() ? nullptr : command.working_directory.c_str(),
+                        directory_wide.empty() ? nullptr : directory_wide.c_str(),
                         &startup.StartupInfo, &process))
     return fail(::GetLastError());
   ScopedHandle child(process.hProcess);
@@ -248,8 +264,8 @@ bool RunChildWin32(const ChildCommand& command, ChildExit* exit, int* error) {
   err.Close();
   thread.Close();
   input_read.Close();
-  if (command.stdin_text) {
-    FeedChild(input_write.get(), *command.stdin_text);
+  if (input) {
+    FeedChild(input_write.get(), *input);
     input_write.Close();  // end-of-input for the child
   }
 

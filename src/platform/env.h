@@ -74,7 +74,8 @@ struct ChildCommand {
   OutputFile* stderr_file = nullptr;  // null: the child shares ours
   std::string working_directory;      // empty: ours
   /// When set, the child's standard input is a pipe that receives exactly
-  /// these bytes and is then closed, so the child reads end-of-input after
+  /// these bytes (on Windows, text in UTF-8 goes out in the system's ANSI
+  /// code page, as a console program reads its input) and is then closed, so the child reads end-of-input after
   /// them and never our console. When unset, the child shares our input. A
   /// child that ends without reading them is no failure of RunChild.
   std::optional<std::string> stdin_text;
@@ -164,6 +165,19 @@ class Env {
   /// Reads the version block of the running program's own file. Returns false
   /// when there is none.
   virtual bool ReadOwnVersion(VersionInfo* info) = 0;
+
+  /// The value of an environment variable of ours; nothing when it is not set.
+  virtual std::optional<std::string> Variable(const std::string& name) = 0;
+
+  /// The form of `path` to hand on the command line to a client program that
+  /// takes its arguments in the system's legacy code page. POSIX passes every
+  /// path as it is. Windows passes it as it is when the ANSI code page holds
+  /// it and its full form is shorter than 260 characters, else its 8.3 short
+  /// form when that meets both; otherwise there is none, and this is false.
+  virtual bool ClientPath(const std::string& path, std::string* passable) {
+    *passable = path;
+    return true;
+  }
 };
 
 }  // namespace tavrin

@@ -128,16 +128,25 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// A variable of our environment, read where every other look at it reads.
+std::optional<std::string> EnvironmentValue(std::string_view name) {
+  for (char** e = environ; e && *e; ++e) {
+    const std::string_view entry(*e);
+    if (entry.size() > name.size() && entry[name.size()] == '=' && entry.starts_with(name))
+      return std::string(entry.substr(name.size() + 1));
+  }
+  return std::nullopt;
+}
+
 // The program file for argv[0]: as given when it names a directory, else the
 // first executable file of that name in an absolute entry of our search
 // path. Unlike posix_spawnp, never the working directory: an empty or
 // relative entry would let a planted sqlplus there have the password.
 std::optional<std::string> ProgramFile(const std::string& name) {
   if (name.find('/') != std::string::npos) return name;
-  const char* search_path = std::getenv("PATH");
+  const std::optional<std::string> search_path = EnvironmentValue("PATH");
   // Without PATH, the C library's own default.
-  for (const std::string& directory :
-       SplitPosixSearchPath(search_path ? search_path : "/bin:/usr/bin")) {
+  for (const std::string& directory : SplitPosixSearchPath(search_path.value_or("/bin:/usr/bin"))) {
     std::string candidate = directory;
     if (candidate.back() != '/') candidate.push_back('/');
     candidate += name;
@@ -419,6 +428,10 @@ class PosixEnv final : public Env {
     info->patch = TAVRIN_VERSION_PATCH;
     info->build = TAVRIN_VERSION_BUILD;
     return true;
+  }
+
+  std::optional<std::string> Variable(const std::string& name) override {
+    return EnvironmentValue(name);
   }
 
  private:

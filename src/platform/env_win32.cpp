@@ -3,18 +3,61 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+#include <cwchar>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/child_process_win32.h"
 #include "platform/env.h"
 #include "platform/files_win32.h"
 #include "platform/scoped_handle_win32.h"
+#include "platform/wide_text_win32.h"
 #include "platform/wildcard.h"
 
 namespace tavrin {
 namespace {
+
+// Opens `path` with CreateFileW; INVALID_HANDLE_VALUE, with the last error
+// set, when it cannot (a path that is not valid UTF-8 among the reasons).
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                DWORD disposition, DWORD flags, HANDLE template_file) {
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(wide.c_str(), access, share, security, disposition, flags, template_file);
+}
+
+// The running program's own path; empty when the system cannot tell.
+std::wstring OwnPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return L"";
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    if (path.size() >= 32768) return L"";  // longer than any Windows path
+    path.resize(path.size() * 2);
+  }
+}
+
+// Whether a narrow program can take `path` from its command line: the ANSI
+// code page holds it and its full form is within the old length limit.
+bool NarrowProgramCanTake(const std::wstring& path) {
+  std::string ansi;
+  if (!WideToAnsi(path, &ansi)) return false;
+  const DWORD full = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  return full != 0 && full - 1 < MAX_PATH;
+}
+
+// `path` without the prefix that lifts the length limit.
+std::wstring WithoutLongPrefix(const std::wstring& path) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + path.substr(8);
+  if (path.starts_with(L"\\\\?\\")) return path.substr(4);
+  return path;
+}
 
 DateTime FromSystemTime(const SYSTEMTIME& t) {
   return DateTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
@@ -33,12 +76,12 @@ class Win32Env final : public Env {
   int LastError() const override { return last_error_; }
 
   std::string ErrorText(int error) const override {
-    char* text = nullptr;
-    DWORD size = ::FormatMessageA(
+    wchar_t* text = nullptr;
+    DWORD size = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     if (size == 0 || !text) return "error " + std::to_string(error);
-    std::string message(text, size);
+    std::string message = WideToUtf8(std::wstring_view(text, size));
     ::LocalFree(text);
     // The system's texts end in a line end (and often a blank).
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
@@ -49,8 +92,10 @@ class Win32Env final : public Env {
 
   bool ListMatches(const std::string& pattern, std::vector<std::string>* names) override {
     names->clear();
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+    std::wstring wide;
+    if (!WidePath(pattern, &wide)) return Fail();
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(wide.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return Fail();
     // The system also matches 8.3 short names ("audit.sqlbak" is AUDIT~1.SQL
     // to "*.sql"): only names whose long form matches count. The order stays
@@ -58,10 +103,10 @@ class Win32Env final : public Env {
     const std::size_t cut = pattern.find_last_of("\\/:");
     const std::string wildcard = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
     do {
-      if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0 &&
-          WildcardMatch(wildcard, found.cFileName))
-        names->emplace_back(found.cFileName);
-    } while (::FindNextFileA(search, &found));
+      std::string name = WideToUtf8(found.cFileName);
+      if (name != "." && name != ".." && WildcardMatch(wildcard, name))
+        names->push_back(std::move(name));
+    } while (::FindNextFileW(search, &found));
     ::FindClose(search);
     if (names->empty()) {
       last_error_ = ERROR_FILE_NOT_FOUND;
@@ -72,7 +117,7 @@ class Win32Env final : public Env {
 
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
     // Others may go on writing the file while we read it.
-    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    ScopedHandle file(OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid()) return Fail(), nullptr;
@@ -87,7 +132,7 @@ class Win32Env final : public Env {
 
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {
     // Not shared: nothing else writes or reads the file while we make it.
-    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    ScopedHandle file(OpenFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return Fail(), nullptr;
     return std::make_unique<Win32OutputFile>(std::move(file));
@@ -96,7 +141,7 @@ class Win32Env final : public Env {
   std::unique_ptr<OutputFile> CreateNewOutput(const std::string& path, bool* exists) override {
     // Others may read a log while it grows, as they could always read the
     // log file; no one else writes to it.
-    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+    ScopedHandle file(OpenFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     *exists = !file.valid() && ::GetLastError() == ERROR_FILE_EXISTS;
     if (!file.valid()) return Fail(), nullptr;
@@ -105,7 +150,7 @@ class Win32Env final : public Env {
 
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override {
     // Others may read it meanwhile; no one else writes to it.
-    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+    ScopedHandle file(OpenFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return Fail(), nullptr;
     // The one writer: every write after this one lands at the end.
@@ -115,30 +160,40 @@ class Win32Env final : public Env {
   }
 
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
+    std::wstring wide_from, wide_to;
+    if (!WidePath(from, &wide_from) || !WidePath(to, &wide_to)) return Fail();
     // To another volume the system copies, flushed to disk before the call
     // returns, and then deletes the original.
-    if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    if (!::MoveFileExW(wide_from.c_str(), wide_to.c_str(),
+                       MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
       return Fail();
     // It reports success even when that delete failed and the original stayed.
-    if (::GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    if (::GetFileAttributesW(wide_from.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
     // One more try tells why; the copy is complete, so success ends the move.
-    if (::DeleteFileA(from.c_str())) return true;
+    if (::DeleteFileW(wide_from.c_str())) return true;
     Fail();
     // The original stays, so the copy must not: one file, in one place.
-    ::DeleteFileA(to.c_str());
+    ::DeleteFileW(wide_to.c_str());
     return false;
   }
 
   bool RenameReplacing(const std::string& from, const std::string& to) override {
-    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) || Fail();
+    std::wstring wide_from, wide_to;
+    if (!WidePath(from, &wide_from) || !WidePath(to, &wide_to)) return Fail();
+    return ::MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) || Fail();
   }
 
   bool RemoveFile(const std::string& path) override {
-    return ::DeleteFileA(path.c_str()) || Fail();
+    std::wstring wide;
+    if (!WidePath(path, &wide)) return Fail();
+    return ::DeleteFileW(wide.c_str()) || Fail();
   }
 
   bool MakeDirectory(const std::string& path, bool* exists) override {
-    bool made = ::CreateDirectoryA(path.c_str(), nullptr);
+    *exists = false;
+    std::wstring wide;
+    if (!WidePath(path, &wide)) return Fail();
+    bool made = ::CreateDirectoryW(wide.c_str(), nullptr);
     *exists = !made && ::GetLastError() == ERROR_ALREADY_EXISTS;
     return made || Fail();
   }
@@ -146,12 +201,12 @@ class Win32Env final : public Env {
   std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
     *busy = false;
     // Others may open, and even delete, the file: only the lock excludes.
-    ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+    ScopedHandle file(OpenFile(path, GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     // A lock file left by an earlier run, now read-only.
     if (!file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
-      file = ScopedHandle(::CreateFileA(path.c_str(), GENERIC_READ,
+      file = ScopedHandle(OpenFile(path, GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return Fail(), nullptr;
@@ -180,19 +235,17 @@ class Win32Env final : public Env {
   std::int64_t CalendarSeconds() override { return std::time(nullptr); }
 
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
-    return RunChildWin32(command, exit, &last_error_);
+    return RunChildWin32(command, *this, exit, &last_error_);
   }
 
   bool ReadOwnVersion(VersionInfo* info) override {
-    // The program's own path, in the 270 characters the banner has always read.
-    char path[270] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return false;
+    std::wstring own;
+    if (!WidePath(WideToUtf8(OwnPath()), &own) || own.empty()) return false;
     DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
+    DWORD size = ::GetFileVersionInfoSizeW(own.c_str(), &ignored);
     if (size == 0) return false;
     std::vector<char> block(size);
-    if (!::GetFileVersionInfoA(path, 0, size, block.data())) return false;
+    if (!::GetFileVersionInfoW(own.c_str(), 0, size, block.data())) return false;
 
     *info = VersionInfo{};
     void* value = nullptr;
@@ -201,19 +254,23 @@ class Win32Env final : public Env {
       WORD language;
       WORD code_page;
     };
-    if (::VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &value_size) &&
+    if (::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &value_size) &&
         value_size >= sizeof(Translation)) {
       const auto* first = static_cast<const Translation*>(value);
       char query[64];
       std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\ProductName",
                     static_cast<unsigned>(first->language),
                     static_cast<unsigned>(first->code_page));
-      if (::VerQueryValueA(block.data(), query, &value, &value_size) && value_size > 0) {
-        const char* name = static_cast<const char*>(value);
-        info->product_name.assign(name, ::strnlen(name, value_size));
+      std::wstring wide_query;
+      Utf8ToWide(query, &wide_query);
+      // The size of a text value counts characters.
+      if (::VerQueryValueW(block.data(), wide_query.c_str(), &value, &value_size) &&
+          value_size > 0) {
+        const wchar_t* name = static_cast<const wchar_t*>(value);
+        info->product_name = WideToUtf8(std::wstring_view(name, ::wcsnlen(name, value_size)));
       }
     }
-    if (::VerQueryValueA(block.data(), "\\", &value, &value_size) &&
+    if (::VerQueryValueW(block.data(), L"\\", &value, &value_size) &&
         value_size >= sizeof(VS_FIXEDFILEINFO)) {
       const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
       info->has_file_version = true;
@@ -222,6 +279,49 @@ class Win32Env final : public Env {
       info->patch = HIWORD(fixed->dwFileVersionLS);
       info->build = LOWORD(fixed->dwFileVersionLS);
     }
+    return true;
+  }
+
+  std::optional<std::string> Variable(const std::string& name) override {
+    std::wstring wide_name;
+    if (!Utf8ToWide(name, &wide_name)) return std::nullopt;
+    ::SetLastError(ERROR_SUCCESS);
+    DWORD size = ::GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    if (size == 0)  // not set, or set and empty
+      return ::GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::nullopt
+                                                        : std::optional<std::string>("");
+    // The value may change between the calls: ask until it fits.
+    for (;;) {
+      std::wstring value(size, L'\0');
+      const DWORD n = ::GetEnvironmentVariableW(wide_name.c_str(), value.data(), size);
+      if (n == 0) return ::GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::nullopt
+                                                                    : std::optional<std::string>("");
+      if (n < size) {
+        value.resize(n);
+        return WideToUtf8(value);
+      }
+      size = n;
+    }
+  }
+
+  bool ClientPath(const std::string& path, std::string* passable) override {
+    std::wstring wide;
+    if (!Utf8ToWide(path, &wide)) return false;
+    if (NarrowProgramCanTake(wide)) {
+      *passable = path;
+      return true;
+    }
+    std::wstring full;
+    if (!WidePath(path, &full)) return false;
+    const DWORD needed = ::GetShortPathNameW(full.c_str(), nullptr, 0);
+    if (needed == 0) return false;
+    std::wstring short_form(needed, L'\0');
+    const DWORD length = ::GetShortPathNameW(full.c_str(), short_form.data(), needed);
+    if (length == 0 || length >= needed) return false;
+    short_form.resize(length);
+    short_form = WithoutLongPrefix(short_form);
+    if (!NarrowProgramCanTake(short_form)) return false;
+    *passable = WideToUtf8(short_form);
     return true;
   }
 

@@ -20,8 +20,8 @@ using test::ReadFile;
 using test::TempDir;
 
 fs::path OwnDirectory() {
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   return fs::path(path).parent_path();
 }
 
@@ -34,10 +34,10 @@ TEST(Win32Env, ChildInheritsOnlyItsStandardHandles) {
   // Two inheritable handles, as the C runtime makes the files it opens: a
   // log file and another one. The child must get neither.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE log_handle = ::CreateFileA((dir.path() / "run.log").string().c_str(), GENERIC_WRITE, 0,
+  HANDLE log_handle = ::CreateFileW((dir.path() / "run.log").wstring().c_str(), GENERIC_WRITE, 0,
                                     &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(log_handle, INVALID_HANDLE_VALUE);
-  HANDLE other = ::CreateFileA((dir.path() / "other.txt").string().c_str(), GENERIC_WRITE, 0,
+  HANDLE other = ::CreateFileW((dir.path() / "other.txt").wstring().c_str(), GENERIC_WRITE, 0,
                                &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
 
@@ -70,16 +70,16 @@ class WorkingDirectory {
 // Sets the search path for the life of the object.
 class SearchPath {
  public:
-  explicit SearchPath(const std::string& value) {
-    char buffer[32768];
-    DWORD n = ::GetEnvironmentVariableA("PATH", buffer, sizeof buffer);
-    before_.assign(buffer, n < sizeof buffer ? n : 0);
-    ::SetEnvironmentVariableA("PATH", value.c_str());
+  explicit SearchPath(const fs::path& value) {
+    wchar_t buffer[32768];
+    DWORD n = ::GetEnvironmentVariableW(L"PATH", buffer, 32768);
+    before_.assign(buffer, n < 32768 ? n : 0);
+    ::SetEnvironmentVariableW(L"PATH", value.wstring().c_str());
   }
-  ~SearchPath() { ::SetEnvironmentVariableA("PATH", before_.c_str()); }
+  ~SearchPath() { ::SetEnvironmentVariableW(L"PATH", before_.c_str()); }
 
  private:
-  std::string before_;
+  std::wstring before_;
 };
 
 TEST(Win32Env, NeverRunsAProgramFromTheWorkingDirectory) {
@@ -95,7 +95,7 @@ TEST(Win32Env, NeverRunsAProgramFromTheWorkingDirectory) {
     EXPECT_EQ(env.LastError(), ERROR_FILE_NOT_FOUND);
   }
   // The same folder on the search path is fine: the operator put it there.
-  SearchPath path(dir.path().string());
+  SearchPath path(dir.path());
   auto out = env.CreateOutput((dir.path() / "out.txt").string());
   command.stdout_file = out.get();
   EXPECT_TRUE(env.RunChild(command, &exit)) << env.ErrorText(env.LastError());
@@ -127,10 +127,10 @@ TEST(Win32Env, SearchesMatchLongNamesOnlyNotTheirShortNames) {
 
   // The look-alike is there for the system's search, so the filter is what
   // keeps it out.
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((dir.path() / "*.sql").string().c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((dir.path() / "*.sql").wstring().c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
-    EXPECT_STREQ(found.cFileName, "audit.sqlbak");
+    EXPECT_STREQ(found.cFileName, L"audit.sqlbak");
     ::FindClose(search);
   }
 }

@@ -6,25 +6,28 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace {
 
 std::string FileNameOf(HANDLE handle) {
-  char path[MAX_PATH * 2] = {};
-  DWORD length = ::GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= sizeof path) return "-";
-  std::string text(path, length);
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD length = ::GetFinalPathNameByHandleW(handle, path, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= MAX_PATH * 2) return "-";
+  char name[MAX_PATH * 8] = {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), name,
+                                         static_cast<int>(sizeof name), nullptr, nullptr);
+  std::string text(name, size > 0 ? static_cast<std::size_t>(size) : 0);
   return text.substr(text.find_last_of('\\') + 1);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   std::string out;
   for (int i = 1; i < argc; ++i) {
-    auto value = static_cast<std::uintptr_t>(std::strtoull(argv[i], nullptr, 10));
+    auto value = static_cast<std::uintptr_t>(std::wcstoull(argv[i], nullptr, 10));
     out += FileNameOf(reinterpret_cast<HANDLE>(value));
     out += ' ';
   }

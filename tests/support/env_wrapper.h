@@ -97,6 +97,12 @@ class EnvWrapper : public Env {
     return Track(target_->RunChild(command, exit));
   }
   bool ReadOwnVersion(VersionInfo* info) override { return target_->ReadOwnVersion(info); }
+  std::optional<std::string> Variable(const std::string& name) override {
+    return target_->Variable(name);
+  }
+  bool ClientPath(const std::string& path, std::string* passable) override {
+    return target_->ClientPath(path, passable);
+  }
 
  protected:
   /// Makes the calling override fail with `error` as the last error.

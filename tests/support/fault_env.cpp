@@ -138,6 +138,10 @@ std::unique_ptr<HeldLock> FaultEnv::LockExclusive(const std::string& path, bool*
   return EnvWrapper::LockExclusive(path, busy);
 }
 
+bool FaultEnv::ClientPath(const std::string& path, std::string* passable) {
+  return Due("ClientPath") ? false : EnvWrapper::ClientPath(path, passable);
+}
+
 bool FaultEnv::RunChild(const ChildCommand& command, ChildExit* exit) {
   if (Due("RunChild")) return Fail(kInjectedError);
   std::string script;
