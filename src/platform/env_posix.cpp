@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -399,13 +400,47 @@ class PosixEnv final : public Env {
       input_write.Close();  // end-of-input for the child
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) return Fail();
+    bool timed_out = false;
+    if (command.timeout_seconds > 0) {
+      // Looked at ten times a second; a child past its time is killed and reaped.
+      const std::time_t deadline = std::time(nullptr) + command.timeout_seconds;
+      for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) return Fail();
+        if (std::time(nullptr) >= deadline) {
+          ::kill(pid, SIGKILL);
+          timed_out = true;
+          while (::waitpid(pid, &status, 0) < 0)
+            if (errno != EINTR) return Fail();
+          break;
+        }
+        const timespec pause{0, 100 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+      }
+    } else {
+      while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return Fail();
+      }
     }
     if (WIFSIGNALED(status)) {
       *exit = ChildExit{true, WTERMSIG(status)};
     } else {
       *exit = ChildExit{false, WEXITSTATUS(status)};
+    }
+    exit->timed_out = timed_out;
+    return true;
+  }
+
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::getrandom(buffer, size, 0);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Fail();
+      }
+      buffer += n;
+      size -= static_cast<std::size_t>(n);
     }
     return true;
   }

@@ -97,6 +97,9 @@ class EnvWrapper : public Env {
     return Track(target_->RunChild(command, exit));
   }
   bool ReadOwnVersion(VersionInfo* info) override { return target_->ReadOwnVersion(info); }
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override {
+    return target_->RandomBytes(buffer, size);
+  }
 
  protected:
   /// Makes the calling override fail with `error` as the last error.

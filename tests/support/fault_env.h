@@ -46,6 +46,7 @@ class FaultEnv : public EnvWrapper {
   std::int64_t CalendarSeconds() override { return 1'700'000'000; }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override;
   bool ReadOwnVersion(VersionInfo* info) override;
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override;
 
  private:
   std::int64_t fail_at_;
