@@ -61,7 +61,8 @@ TEST(ImportHistory, TheProbeIsOneBlockThatEndsTheClient) {
   EXPECT_TRUE(text.starts_with("SET AUTOCOMMIT OFF\r\nSET DEFINE ON\r\n"));
   EXPECT_NE(text.find("EXCEPTION WHEN DUP_VAL_ON_INDEX THEN\r\n"), std::string::npos);
   EXPECT_TRUE(text.ends_with("  END IF;\r\nEND;\r\n/\r\nEXIT"));
-  EXPECT_EQ(text.find('\n', 0), text.find("\r\n"));  // every line ends in CR LF
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+    EXPECT_EQ(text[at - 1], '\r') << at;  // every line ends in CR LF
 }
 
 TEST(ImportHistory, NamesAreQuotedAndCutWithoutSplittingAQuote) {
