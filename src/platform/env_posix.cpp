@@ -13,6 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -401,27 +405,35 @@ class PosixEnv final : public Env {
     }
     int status = 0;
     bool timed_out = false;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool exited = false;
+    std::thread watchdog;
     if (command.timeout_seconds > 0) {
-      // Looked at ten times a second; a child past its time is killed and reaped.
-      const std::time_t deadline = std::time(nullptr) + command.timeout_seconds;
-      for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0 && errno != EINTR) return Fail();
-        if (std::time(nullptr) >= deadline) {
-          ::kill(pid, SIGKILL);
+      // Kills a child past its time. The child is only seen to end here, not
+      // reaped, so its process id cannot go to another process before the
+      // watchdog has stood down.
+      watchdog = std::thread([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!ended.wait_for(lock, std::chrono::seconds(command.timeout_seconds),
+                            [&] { return exited; })) {
           timed_out = true;
-          while (::waitpid(pid, &status, 0) < 0)
-            if (errno != EINTR) return Fail();
-          break;
+          ::kill(pid, SIGKILL);
         }
-        const timespec pause{0, 100 * 1000 * 1000};
-        ::nanosleep(&pause, nullptr);
+      });
+      siginfo_t info{};
+      while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
+             errno == EINTR) {
       }
-    } else {
-      while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return Fail();
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        exited = true;
       }
+      ended.notify_all();
+      watchdog.join();
+    }
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return Fail();
     }
     if (WIFSIGNALED(status)) {
       *exit = ChildExit{true, WTERMSIG(status)};
