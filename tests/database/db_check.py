@@ -322,8 +322,10 @@ def killed_runs(state, state_file, args, history=False):
     if history:
         # Killed while it waits for the middle script's client, which has not
         # logged on yet when the second run probes its id.
+        # The probe's client starts first, then one client per script.
         middle = len(scripts) // 2
-        k = waits[2 * middle + 1] if 2 * middle + 1 < len(waits) else waits[-1]
+        spawn = spawns[1 + middle] if 1 + middle < len(spawns) else spawns[-1]
+        k = min([w for w in waits if w > spawn] or [waits[-1]])
         probed = os.path.join(work, "held-%d" % k, "probed")
         rounds.append(("held-%d" % k, {"LD_PRELOAD": shim, "TAVRIN_KILL_AT": str(k),
                                        "TAVRIN_DB_HOLD": "%s:%s" % (scripts[middle], probed)}))
