@@ -21,6 +21,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
@@ -62,10 +63,19 @@ def schema_name(text):
     return re.sub(r"[^a-z0-9_]", "_", text.lower())
 
 
-def run_tavrin(tavrin, arguments, cwd=None, env=None):
-    result = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT)
-    return result.returncode, result.stdout.decode("utf-8", "replace")
+def run_tavrin(tavrin, arguments, cwd=None, env=None, wait_for_clients=True):
+    """Runs tavrin; its output and exit code. The output is a pipe, which a
+    client that outlives a killed Tavrin holds open, so the run ends when its
+    clients have; without `wait_for_clients` it ends with Tavrin."""
+    if wait_for_clients:
+        result = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        return result.returncode, result.stdout.decode("utf-8", "replace")
+    with tempfile.TemporaryFile() as output:
+        code = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env,
+                              stdout=output, stderr=subprocess.STDOUT).returncode
+        output.seek(0)
+        return code, output.read().decode("utf-8", "replace")
 
 
 class Batches:
@@ -274,7 +284,8 @@ def killed_runs(state, state_file, args, history=False):
                      os.path.join(round_dir, "out"), "-U", state["import_user"],
                      "-P", state["import_password"], "-S", schema]
         first = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
-                           env=dict(base_env, **kill_env))
+                           env=dict(base_env, **kill_env),
+                           wait_for_clients="TAVRIN_DB_HOLD" not in kill_env)
         second = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
                             env=dict(base_env, TAVRIN_DB_PROBED=os.path.join(round_dir, "probed")))
         hold = kill_env.get("TAVRIN_DB_HOLD")
