@@ -147,7 +147,6 @@ bool ReadWholeFile(Env& env, const std::string& path, std::string* bytes) {
 // The import history, as this run has found it so far.
 struct History {
   bool usable = false;  // a probe has answered
-  int probes = 0;
 };
 
 // Runs the probe for `id` into a history log of its own. The answer, or none
@@ -163,7 +162,6 @@ std::optional<int> Probe(Run& run, History& history, const std::string& id,
     *log_path = HistoryLogStem(directory, run.env.UtcNow()) + kOutputLogExtension;
     return std::nullopt;
   }
-  ++history.probes;
   const std::string probe_path = JoinPath(directory, kProbeScriptName);
   auto probe = run.env.CreateOutput(probe_path);
   bool written = probe != nullptr;
