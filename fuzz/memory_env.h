@@ -34,6 +34,11 @@ class MemoryEnv final : public Env {
   bool RunChild(const ChildCommand&, ChildExit*) override { return Fail(2); }
   bool ReadOwnVersion(VersionInfo* info) override;
   std::optional<std::string> Variable(const std::string&) override { return std::nullopt; }
+  // A counter: the ids differ, and a run replays the same every time.
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override {
+    for (std::size_t i = 0; i < size; ++i) buffer[i] = static_cast<unsigned char>(++random_);
+    return true;
+  }
 
  private:
   bool Fail(int error) {
@@ -43,6 +48,7 @@ class MemoryEnv final : public Env {
   bool ParentExists(const std::string& path) const;
 
   int last_error_ = 0;
+  unsigned random_ = 0;
 };
 
 }  // namespace tavrin::fuzz

@@ -35,6 +35,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
       case 'e': s.fail_on_reported_errors = true; break;
       case 'F': s.force = true; break;
       case 'R': s.read_order = true; break;
+      case 'H': s.history = true; break;
       case 'D': s.discard_last_group = true; break;
       case 'U': s.user = scanner.argument(); break;
       case 'P': s.password = scanner.argument(); break;

@@ -34,6 +34,7 @@ void WriteFullUsage(std::ostream& err, std::string_view program) {
       << "  -D\t Leave the last group for the next run (takes one argument, not used)\n"
       << "  -F\t Import scripts again that the import journal shows as imported\n"
       << "  -R\t Write each group as one block, in the order of its log\n"
+      << "  -H\t Write scripts that record their import in the table TAVRIN_IMPORTS\n"
       << "  TAVRIN_PASSWORD\t Environment variable holding the password when -P is not given\n";
   err.flush();
 }

@@ -10,6 +10,8 @@ constexpr std::size_t kTimeChars = 20;  // YYYY-MM-DDTHH:MM:SSZ
 constexpr std::size_t kReadBytes = 64 * 1024;
 constexpr std::size_t kTagDigits = 16;
 constexpr std::string_view kTagField = "group=";
+constexpr std::size_t kIdDigits = 32;
+constexpr std::string_view kIdField = "id=";
 constexpr std::size_t kNoImport = static_cast<std::size_t>(-1);
 
 const char* StateWord(JournalState state) {
@@ -17,6 +19,7 @@ const char* StateWord(JournalState state) {
     case JournalState::kStarted: return "started";
     case JournalState::kEnded: return "ended";
     case JournalState::kMoved: return "moved";
+    case JournalState::kUndone: return "undone";
   }
   return "";
 }
@@ -42,6 +45,7 @@ bool IsTime(std::string_view text) {
 struct ParsedLine {
   std::string_view hash;
   std::string_view tag;  // empty when the line has none
+  std::string_view id;   // empty when the line has none
   JournalMark mark;
 };
 
@@ -60,6 +64,7 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
   if (word == "started") mark.state = JournalState::kStarted;
   else if (word == "ended") mark.state = JournalState::kEnded;
   else if (word == "moved") mark.state = JournalState::kMoved;
+  else if (word == "undone") mark.state = JournalState::kUndone;
   else return false;
   line.remove_prefix(blank + 1);
   if (line.size() <= kTimeChars + 1 || line[kTimeChars] != ' ') return false;
@@ -69,9 +74,16 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
   // The rest is the name, for people only, after the group tag if there is one.
   constexpr std::size_t kTagChars = kTagField.size() + kTagDigits;
   if (line.size() > kTagChars + 1 && line.starts_with(kTagField) && line[kTagChars] == ' ' &&
-      IsLowerHex(line.substr(kTagField.size(), kTagDigits)))
+      IsLowerHex(line.substr(kTagField.size(), kTagDigits))) {
     parsed->tag = line.substr(kTagField.size(), kTagDigits);
-  return true;
+    line.remove_prefix(kTagChars + 1);
+  }
+  constexpr std::size_t kIdChars = kIdField.size() + kIdDigits;
+  if (line.size() > kIdChars + 1 && line.starts_with(kIdField) && line[kIdChars] == ' ' &&
+      IsLowerHex(line.substr(kIdField.size(), kIdDigits)))
+    parsed->id = line.substr(kIdField.size(), kIdDigits);
+  // An undone line only ever closes the import of its id.
+  return mark.state != JournalState::kUndone || !parsed->id.empty();
 }
 
 // A name is for the reader of the journal; a line end inside it would tear
@@ -149,14 +161,19 @@ void ImportJournal::Apply(std::size_t index) {
   switch (line.mark.state) {
     case JournalState::kStarted:
       owner = imports_.size();
-      imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, false});
+      imports_.push_back(
+          {hash, std::string(line.tag), line.mark.time, {}, std::string(line.id), false, false});
       of_hash.push_back(owner);
       break;
     case JournalState::kEnded:
+    case JournalState::kUndone:
       for (auto i = of_hash.rbegin(); i != of_hash.rend(); ++i) {
         JournalImport& import = imports_[*i];
-        if (import.tag == line.tag && import.ended.empty()) {
-          import.ended = line.mark.time;
+        const bool named = line.id.empty() ? import.tag == line.tag && import.id.empty()
+                                           : import.id == line.id;
+        if (named && import.ended.empty() && !import.undone) {
+          if (line.mark.state == JournalState::kEnded) import.ended = line.mark.time;
+          else import.undone = true;
           owner = *i;
           break;
         }
@@ -167,9 +184,12 @@ void ImportJournal::Apply(std::size_t index) {
       // else (and for a line without a tag) the first one by order.
       if (!line.tag.empty())
         for (auto i = of_hash.rbegin(); i != of_hash.rend() && owner == kNoImport; ++i)
-          if (imports_[*i].tag == line.tag && !imports_[*i].moved) owner = *i;
+          if (imports_[*i].tag == line.tag && !imports_[*i].moved && !imports_[*i].undone)
+            owner = *i;
       for (auto i = of_hash.begin(); i != of_hash.end() && owner == kNoImport; ++i)
-        if ((line.tag.empty() || imports_[*i].tag.empty()) && !imports_[*i].moved) owner = *i;
+        if ((line.tag.empty() || imports_[*i].tag.empty()) && !imports_[*i].moved &&
+            !imports_[*i].undone)
+          owner = *i;
       if (owner != kNoImport) imports_[owner].moved = true;
       break;
   }
@@ -192,7 +212,7 @@ const JournalMark* ImportJournal::Find(const std::string& hash) const {
 }
 
 bool ImportJournal::Record(const std::string& hash, JournalState state, std::string_view name,
-                           bool sync, std::string_view tag) {
+                           bool sync, std::string_view tag, std::string_view id) {
   if (failed_) return false;
   if (!file_) {
     file_ = env_.OpenForAppending(path_);
@@ -200,6 +220,7 @@ bool ImportJournal::Record(const std::string& hash, JournalState state, std::str
   }
   std::string line = hash + " " + StateWord(state) + " " + JournalTime(env_.UtcNow()) + " ";
   if (!tag.empty()) line.append(kTagField).append(tag).push_back(' ');
+  if (!id.empty()) line.append(kIdField).append(id).push_back(' ');
   line += OneLine(name);
   const std::string bytes = (ends_open_ ? "\n" : "") + line + "\n";
   if (!file_->Append(bytes)) return Fail(file_->LastError());
@@ -228,15 +249,18 @@ bool ImportJournal::Close() {
 }
 
 bool ImportJournal::DropMoved() {
-  // By hash: whether an import stays, and whether one was moved away.
+  // By hash: whether an import stays, and whether one was moved away. An
+  // undone import put nothing in the database: it goes whenever the journal
+  // is rewritten.
   std::unordered_map<std::string_view, std::pair<bool, bool>> imports;
   for (const JournalImport& import : imports_)
-    (import.moved ? imports[import.hash].second : imports[import.hash].first) = true;
+    (import.moved || import.undone ? imports[import.hash].second : imports[import.hash].first) =
+        true;
   std::vector<std::string> kept;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     bool keep;
     if (owner_[i] != kNoImport) {
-      keep = !imports_[owner_[i]].moved;
+      keep = !imports_[owner_[i]].moved && !imports_[owner_[i]].undone;
     } else {
       const auto [stays, moved] = imports[std::string_view(lines_[i]).substr(0, kHashDigits)];
       keep = stays || !moved;
@@ -281,13 +305,13 @@ bool ImportJournal::Fail(int error) {
 }
 
 CopyMatch CopyMatcher::Of(const JournalImport& import) {
-  if (import.ended.empty()) return {CopyMatch::kCutShort, {}};
-  return {CopyMatch::kEnded, import.ended};
+  if (import.ended.empty()) return {CopyMatch::kCutShort, {}, import.tag, import.id};
+  return {CopyMatch::kEnded, import.ended, import.tag, import.id};
 }
 
 CopyMatcher::CopyMatcher(const ImportJournal& journal) {
   for (const JournalImport& import : journal.imports()) {
-    if (import.moved) continue;
+    if (import.moved || import.undone) continue;
     of_hash_[import.hash].push_back(import);
     if (!import.tag.empty()) tagged_.insert(import.tag);
   }
@@ -301,7 +325,7 @@ CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
     for (auto import = imports.rbegin(); import != imports.rend(); ++import)
       if (import->tag == tag) return Of(*import);
     // Its tag under another hash only: this one found none above.
-    if (tagged_.count(std::string(tag))) return {CopyMatch::kOtherBytes, {}};
+    if (tagged_.count(std::string(tag))) return {CopyMatch::kOtherBytes, {}, {}, {}};
   }
   // By order: the k-th copy that gets here, the k-th import left.
   std::size_t k = by_order_[hash]++;

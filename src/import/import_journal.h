@@ -3,9 +3,11 @@
 // a script's bytes, when it went to sqlplus, when sqlplus ended, and when the
 // backup moved it away. It is what keeps a run that was stopped half-way from
 // importing the same script twice. One line per event:
-//   <sha256, 64 lowercase hex> <started|ended|moved> <YYYY-MM-DDTHH:MM:SSZ> [group=<tag>] <bare name>
+//   <sha256, 64 lowercase hex> <started|ended|undone|moved> <YYYY-MM-DDTHH:MM:SSZ> [group=<tag>] [id=<32 lowercase hex>] <bare name>
 // A script that a -p run wrote carries its group's tag: two groups whose
 // scripts have the same bytes are two transactions, each imported once.
+// A script that records its import in the database carries its import id;
+// an undone line says that nothing of that import reached the database.
 
 #include <memory>
 #include <string>
@@ -22,7 +24,7 @@ namespace tavrin {
 /// no stage ever takes it for an input, a script or an output log.
 inline constexpr const char* kImportJournalName = "tavrin-imports.journal";
 
-enum class JournalState { kStarted, kEnded, kMoved };
+enum class JournalState { kStarted, kEnded, kMoved, kUndone };
 
 /// The last line recorded for one hash.
 struct JournalMark {
@@ -36,6 +38,8 @@ struct JournalImport {
   std::string tag;      // the group tag; empty for a line without one
   std::string started;  // the started line's time
   std::string ended;    // the ended line's time; empty while none closed it
+  std::string id;       // the import id; empty for a line without one
+  bool undone = false;  // closed by an undone line: no import after all
   bool moved = false;
 };
 
@@ -65,12 +69,14 @@ class ImportJournal {
   /// returns. False once any write has failed: the journal can no longer be
   /// trusted for this run.
   ///
-  /// A started line is a new import. An ended line closes the latest import
-  /// of its hash and tag that nothing closed yet. A moved line moves away the
-  /// import that a copy of its hash and tag would find: the latest of both,
-  /// else the first untagged one of its hash; untagged, the first of its hash.
+  /// A started line is a new import. An ended or undone line with an id
+  /// closes the import of its hash with that id; without one, the latest
+  /// import of its hash and tag that has no id and that nothing closed yet.
+  /// A moved line moves away the import that a copy of its hash and tag would
+  /// find: the latest of both, else the first untagged one of its hash;
+  /// untagged, the first of its hash. `id` follows the tag when not empty.
   bool Record(const std::string& hash, JournalState state, std::string_view name, bool sync,
-              std::string_view tag = {});
+              std::string_view tag = {}, std::string_view id = {});
 
   /// Every import, oldest first.
   const std::vector<JournalImport>& imports() const { return imports_; }
@@ -83,8 +89,8 @@ class ImportJournal {
   /// any write has failed.
   bool Close();
 
-  /// Rewrites the journal without the imports that were moved away and their
-  /// lines, and without unreadable lines, through a temporary file renamed
+  /// Rewrites the journal without the imports that were moved away or undone
+  /// and their lines, and without unreadable lines, through a temporary file renamed
   /// over it. A line that belongs to no import stays unless its hash had
   /// imports and every one of them was moved away.
   /// Does nothing when there is nothing to leave out.
@@ -127,6 +133,8 @@ struct CopyMatch {
     kOtherBytes,  // its group was imported as other bytes
   } kind = kNone;
   std::string time;  // kEnded: when its import ended
+  std::string tag;   // kEnded, kCutShort: the import's own group tag and id
+  std::string id;
 };
 
 /// Finds the import each copy of a run matches, the copies taken in the
@@ -135,7 +143,7 @@ struct CopyMatch {
 /// group was imported as other bytes; failing that, the k-th copy of its hash
 /// that got this far matches the k-th untagged import of the hash. A copy
 /// without a tag: the k-th of its hash matches the k-th import of the hash.
-/// Imports moved away match nothing. It looks at the imports as they were
+/// Imports moved away or undone match nothing. It looks at the imports as they were
 /// when it was made.
 class CopyMatcher {
  public:

@@ -190,6 +190,48 @@ TEST_F(ImportJournalTest, CopiesOfOneHashAreImportsOfTheirOwnByTagOrOrder) {
   EXPECT_EQ(Text(), kA + " started 2026-01-01T10:00:05Z group=" + t2 + " Output2.tvr\n");
 }
 
+TEST_F(ImportJournalTest, IdsCloseTheirOwnImportAndUndoneImportsMatchNothing) {
+  const std::string t1 = "0123456789abcdef";
+  const std::string i1(32, '1'), i2(32, '2'), i3(32, '3');
+  // Two cut-short history imports of one copy's hash and tag, and a plain one.
+  WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z group=" + t1 + " id=" + i1 + " O1.tvr\n" +
+                        kA + " started 2026-01-01T10:00:01Z group=" + t1 + " id=" + i2 + " O1.tvr\n" +
+                        kB + " started 2026-01-01T10:00:02Z id=" + i3 + " O2.tvr\n" +
+                        kB + " undone 2026-01-01T10:00:03Z O2.tvr\n");  // no id: unreadable
+  ImportJournal journal(env_, Path());
+  ASSERT_TRUE(journal.Open());
+  EXPECT_EQ(journal.unreadable_lines(), 1);
+  ASSERT_EQ(journal.imports().size(), 3u);
+  EXPECT_EQ(journal.imports()[1].id, i2);
+  EXPECT_EQ(journal.imports()[1].tag, t1);
+
+  // The latest import is undone, by its id; the older one ends, by its id.
+  ASSERT_TRUE(journal.Record(kA, JournalState::kUndone, "O1.tvr", true, t1, i2));
+  ASSERT_TRUE(journal.Record(kA, JournalState::kEnded, "O1.tvr", false, t1, i1));
+  ASSERT_TRUE(journal.Record(kB, JournalState::kEnded, "O2.tvr", false));  // names no id-less import
+  EXPECT_TRUE(journal.imports()[1].undone);
+  EXPECT_EQ(journal.imports()[0].ended, "2026-01-02T03:04:05Z");
+  EXPECT_TRUE(journal.imports()[2].ended.empty());
+  EXPECT_EQ(Text().substr(Text().rfind(kA + " undone")),
+            kA + " undone 2026-01-02T03:04:05Z group=" + t1 + " id=" + i2 + " O1.tvr\n" +
+                kA + " ended 2026-01-02T03:04:05Z group=" + t1 + " id=" + i1 + " O1.tvr\n" +
+                kB + " ended 2026-01-02T03:04:05Z O2.tvr\n");
+
+  CopyMatcher copies(journal);
+  const CopyMatch first = copies.Match(kA, t1);  // the undone one is passed over
+  EXPECT_EQ(first.kind, CopyMatch::kEnded);
+  EXPECT_EQ(first.id, i1);
+  const CopyMatch plain = CopyMatcher(journal).Match(kB, "");
+  EXPECT_EQ(plain.kind, CopyMatch::kCutShort);
+  EXPECT_EQ(plain.id, i3);
+
+  // A moved line moves the ended import; the undone one goes with any rewrite.
+  ASSERT_TRUE(journal.Record(kA, JournalState::kMoved, "O1.tvr", false, t1));
+  ASSERT_TRUE(journal.DropMoved());
+  EXPECT_EQ(Text(), kB + " started 2026-01-01T10:00:02Z id=" + i3 + " O2.tvr\n" +
+                        kB + " ended 2026-01-02T03:04:05Z O2.tvr\n");
+}
+
 TEST_F(ImportJournalTest, OpenExistingNeverMakesOne) {
   ImportJournal journal(env_, Path());
   EXPECT_FALSE(journal.OpenExisting());

@@ -1,10 +1,12 @@
 #include "import/import_log_files.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "import/group_tags.h"
+#include "import/import_history.h"
 #include "import/import_journal.h"
 #include "import/output_log_scan.h"
 #include "import/script_ending.h"
@@ -22,6 +24,8 @@ struct Script {
   std::string hash;  // of its bytes, once read (with the EXIT check)
   std::string tag;   // of its group, when this run wrote it
   std::string from;  // its group's first input file, with the tag
+  HistoryHeader header;  // whether it records its import in the database
+  std::string id;        // its import id, for a script with the history
 };
 
 enum class Outcome { kClean, kReportedErrors, kAbort };
@@ -32,6 +36,17 @@ enum class Outcome { kClean, kReportedErrors, kAbort };
 // try the logon once and end when it is refused, instead of asking again.
 std::vector<std::string> SqlPlusArguments(const RunSettings& s, const std::string& script) {
   return {"sqlplus", "-L", s.user.value_or("") + "@" + s.host.value_or(""), "@" + script};
+}
+
+// A history script also gets its import id as &1 and its name as &2.
+std::vector<std::string> SqlPlusArguments(const RunSettings& s, const Script& script,
+                                          const std::string& client_path) {
+  std::vector<std::string> argv = SqlPlusArguments(s, client_path);
+  if (script.header.history) {
+    argv.push_back(script.id);
+    argv.push_back(ScriptNameArgument(script.name));
+  }
+  return argv;
 }
 
 // What the client reads at its password prompt. After it comes end-of-input,
@@ -61,18 +76,20 @@ void Say(Diagnostics& diag, const char* format_for_log, const std::string& conso
 
 // A script that sqlplus must not be given: empty, or cut short, it would run
 // in part; or one whose path the client could not read from its command line.
-// The same read hashes the script for the journal. `*client_path` is the path
-// to give the client.
+// The same read hashes the script for the journal and reads whether it keeps
+// the import history. `*client_path` is the path to give the client.
 bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
   Diagnostics& diag = run.diag;
   bool ends = false;
-  if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash)) {
+  std::string head;
+  if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash, &head, kHistoryHeadBytes)) {
     Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
         "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
             ". It is not imported.\n",
         script.path);
     return false;
   }
+  script.header = ReadHistoryHeader(head);
   if (!ends) {
     Say(diag,
         "\n[ImportLogFiles] Warning: Script %s does not end with the line EXIT. It is not "
@@ -128,12 +145,90 @@ std::string Named(const Script& script) {
   return script.tag.empty() ? script.name : script.name + " (from " + script.from + ")";
 }
 
+bool ReadWholeFile(Env& env, const std::string& path, std::string* bytes) {
+  auto file = env.OpenForReading(path);
+  if (!file) return false;
+  char buffer[4096];
+  for (;;) {
+    const long long n = file->Read(buffer, sizeof buffer);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes->append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// The import history, as this run has found it so far.
+struct History {
+  bool usable = false;  // a probe has answered
+};
+
+// Runs the probe for `id` into a history log of its own. The answer, or none
+// when the probe could not be made, run, or read, or did not answer in time;
+// `*log_path` names the probe's output log when there is one.
+std::optional<int> Probe(Run& run, History& history, const std::string& id,
+                         std::string* log_path) {
+  const std::string directory = run.settings.output_directory.value_or("");
+  log_path->clear();
+  auto output_log = CreateUniqueOutput(run.env, HistoryLogStem(directory, run.env.UtcNow()),
+                                       kOutputLogExtension, log_path);
+  if (!output_log) {
+    *log_path = HistoryLogStem(directory, run.env.UtcNow()) + kOutputLogExtension;
+    return std::nullopt;
+  }
+  const std::string probe_path = JoinPath(directory, kProbeScriptName);
+  auto probe = run.env.CreateOutput(probe_path);
+  bool written = probe != nullptr;
+  if (probe) {
+    written = probe->Append(ProbeScriptText()) && probe->Sync();
+    written = probe->Close() && written;
+  }
+  std::optional<int> answer;
+  if (written) {
+    ChildCommand child;
+    child.argv = SqlPlusArguments(run.settings, probe_path);
+    child.argv.push_back(id);
+    child.stdout_file = output_log.get();
+    child.stdin_text = PasswordInput(run.settings);
+    child.timeout_seconds = kProbeTimeoutSeconds;
+    ChildExit exit;
+    const bool ran = run.env.RunChild(child, &exit);
+    const bool complete = output_log->Close();
+    if (ran && !exit.timed_out && complete) {
+      std::string bytes;
+      if (ReadWholeFile(run.env, *log_path, &bytes)) answer = ProbeAnswer(bytes);
+    }
+  } else {
+    output_log->Close();
+  }
+  if (probe) run.env.RemoveFile(probe_path);
+  if (answer) history.usable = true;
+  return answer;
+}
+
+// Before the first history script is imported: the table must be there and
+// take the user's rows. False, with the error shown, when it cannot be used.
+bool HistoryUsable(Run& run, History& history) {
+  if (history.usable) return true;
+  std::string id, log_path;
+  if (NewImportId(run.env, &id) && Probe(run, history, id, &log_path)) return true;
+  run.diag.err() << "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used "
+                    "(see "
+                 << log_path << "). Import abandoned.\n"
+                 << std::flush;
+  run.diag.log(
+      "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used (see %s). "
+      "Import abandoned.\n",
+      log_path);
+  return false;
+}
+
 // Looks up the import the script's copy matches, by its hash: true when it is
 // to be imported. A script the journal shows as imported is passed over
 // without error; one whose import an earlier run left unfinished, or whose
 // group went in as other bytes, is passed over as an error, since part of it
 // may be in the database. -F imports any of them.
-bool JournalAllows(Run& run, CopyMatcher& journal, const Script& script, Outcome* outcome) {
+bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, History& history,
+                   Script& script, Outcome* outcome) {
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
   if (run.settings.force) return true;
@@ -167,6 +262,44 @@ bool JournalAllows(Run& run, CopyMatcher& journal, const Script& script, Outcome
           script.name, script.from);
       return false;
     case CopyMatch::kCutShort:
+      if (script.header.history && !script.header.not_atomic && !match.id.empty()) {
+        // The database knows whether that import committed: ask it.
+        std::string log_path;
+        const std::optional<int> answer = Probe(run, history, match.id, &log_path);
+        if (answer == 1) {
+          *outcome = Outcome::kClean;
+          if (!records.Record(script.hash, JournalState::kEnded, script.name, true, match.tag,
+                              match.id)) {
+            JournalUnusable(run, records);
+            *outcome = Outcome::kAbort;
+            return false;
+          }
+          Say(diag,
+              "\n[ImportLogFiles] Notice: %s was imported before an earlier run stopped (the "
+              "database's history shows it); skipped.\n",
+              "\n[ImportLogFiles] Notice: " + Named(script) +
+                  " was imported before an earlier run stopped (the database's history shows "
+                  "it); skipped.\n",
+              Named(script));
+          return false;
+        }
+        if (answer == 0) {
+          if (!records.Record(script.hash, JournalState::kUndone, script.name, true, match.tag,
+                              match.id)) {
+            JournalUnusable(run, records);
+            *outcome = Outcome::kAbort;
+            return false;
+          }
+          Say(diag,
+              "\n[ImportLogFiles] Notice: %s was cut short by an earlier run and the database "
+              "holds none of it; importing it again.\n",
+              "\n[ImportLogFiles] Notice: " + Named(script) +
+                  " was cut short by an earlier run and the database holds none of it; "
+                  "importing it again.\n",
+              Named(script));
+          return true;
+        }
+      }
       break;
   }
   if (script.tag.empty())
@@ -226,6 +359,21 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
   return true;
 }
 
+// A history script's id, once the history is known to work.
+Outcome ReadyHistory(Run& run, History& history, Script& script) {
+  if (!HistoryUsable(run, history)) return Outcome::kAbort;
+  if (NewImportId(run.env, &script.id)) return Outcome::kClean;
+  const std::string reason = run.env.ErrorText(run.env.LastError());
+  run.diag.err() << "\n[ImportLogFiles] Error: Unable to read the system's random source. "
+                 << reason << " Import abandoned.\n"
+                 << std::flush;
+  run.diag.log(
+      "\n[ImportLogFiles] Error: Unable to read the system's random source. %s Import "
+      "abandoned.\n",
+      reason);
+  return Outcome::kAbort;
+}
+
 // Runs one script into a new output log of its own.
 Outcome ImportScript(Run& run, const Script& script, const std::string& client_path,
                      int sequence, ImportJournal& journal) {
@@ -247,7 +395,8 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
   }
   // On the disk before the client starts: whatever stops this run from here
   // on, the next one will not import the script again unasked.
-  if (!journal.Record(script.hash, JournalState::kStarted, script.name, true, script.tag)) {
+  if (!journal.Record(script.hash, JournalState::kStarted, script.name, true, script.tag,
+                      script.id)) {
     JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
@@ -257,7 +406,7 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
   diag.log("\n\nImporting data from file %s to SQL*PLUS...\n", script.name);
 
   ChildCommand child;
-  child.argv = SqlPlusArguments(run.settings, client_path);
+  child.argv = SqlPlusArguments(run.settings, script, client_path);
   // Only the child's standard output goes to the log; its errors, and
   // everything we print ourselves, stay on the console. Its input is the
   // password alone.
@@ -277,7 +426,7 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
   }
   const bool log_complete = output_log->Close();
   // A failure here shows before the next client starts, or at the end.
-  journal.Record(script.hash, JournalState::kEnded, script.name, false, script.tag);
+  journal.Record(script.hash, JournalState::kEnded, script.name, false, script.tag, script.id);
 
   const bool failed = exit.signaled || exit.code != 0;
   if (failed) {
@@ -305,7 +454,7 @@ std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) 
     const auto tag = tags.find(written.group);
     scripts.push_back({written.path, BareName(written.path, directory), {},
                        tag == tags.end() ? std::string() : tag->second.tag,
-                       tag == tags.end() ? std::string() : tag->second.first_file});
+                       tag == tags.end() ? std::string() : tag->second.first_file, {}, {}});
   }
 
   std::vector<std::string> present;
@@ -363,20 +512,26 @@ bool ImportLogFiles(Run& run) {
       return false;
     }
     SortScriptNames(&names);
-    for (const std::string& name : names) scripts.push_back({JoinPath(directory, name), name, {}, {}, {}});
+    for (const std::string& name : names)
+      scripts.push_back({JoinPath(directory, name), name, {}, {}, {}, {}, {}});
   }
 
   ImportJournal journal(run.env, JoinPath(directory, kImportJournalName));
   if (!scripts.empty() && !OpenJournal(run, journal)) return false;
 
   CopyMatcher copies(journal);
+  History history;
   int sequence = 0;
   int with_errors = 0;
   for (Script& script : scripts) {
     Outcome outcome = Outcome::kReportedErrors;
     std::string client_path;
-    if (ReadyToImport(run, script, &client_path) && JournalAllows(run, copies, script, &outcome))
-      outcome = ImportScript(run, script, client_path, ++sequence, journal);
+    if (ReadyToImport(run, script, &client_path) &&
+        JournalAllows(run, copies, journal, history, script, &outcome)) {
+      outcome = script.header.history ? ReadyHistory(run, history, script) : Outcome::kClean;
+      if (outcome == Outcome::kClean)
+        outcome = ImportScript(run, script, client_path, ++sequence, journal);
+    }
     if (outcome == Outcome::kAbort) return false;
     if (outcome == Outcome::kReportedErrors) ++with_errors;
   }

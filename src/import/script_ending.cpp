@@ -25,8 +25,9 @@ bool EndsWithExitLine(std::string_view tail, bool whole) {
 namespace {
 
 // Reads the file once, keeping its last kTailBytes and feeding every piece to
-// `hash` when there is one.
-bool ReadEnding(Env& env, const std::string& path, bool* ends, Sha256* hash) {
+// `hash` when there is one; `head`, when given, gets its first `head_bytes`.
+bool ReadEnding(Env& env, const std::string& path, bool* ends, Sha256* hash,
+                std::string* head = nullptr, std::size_t head_bytes = 0) {
   auto file = env.OpenForReading(path);
   if (!file) return false;
   std::vector<char> buffer(kReadBytes);
@@ -38,6 +39,8 @@ bool ReadEnding(Env& env, const std::string& path, bool* ends, Sha256* hash) {
     if (n == 0) break;
     const std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
     if (hash) hash->Update(piece);
+    if (head && head->size() < head_bytes)
+      head->append(piece.substr(0, head_bytes - head->size()));
     total += piece.size();
     tail.append(piece.substr(piece.size() > kTailBytes ? piece.size() - kTailBytes : 0));
     if (tail.size() > kTailBytes) tail.erase(0, tail.size() - kTailBytes);
@@ -52,9 +55,11 @@ bool ScriptEndsWithExit(Env& env, const std::string& path, bool* ends) {
   return ReadEnding(env, path, ends, nullptr);
 }
 
-bool ReadScriptEnding(Env& env, const std::string& path, bool* ends, std::string* hash) {
+bool ReadScriptEnding(Env& env, const std::string& path, bool* ends, std::string* hash,
+                      std::string* head, std::size_t head_bytes) {
   Sha256 sha;
-  if (!ReadEnding(env, path, ends, &sha)) return false;
+  if (head) head->clear();
+  if (!ReadEnding(env, path, ends, &sha, head, head_bytes)) return false;
   *hash = sha.HexDigest();
   return true;
 }

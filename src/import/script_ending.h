@@ -21,7 +21,9 @@ bool EndsWithExitLine(std::string_view tail, bool whole);
 bool ScriptEndsWithExit(Env& env, const std::string& path, bool* ends);
 
 /// The same in the one pass that also stores in `*hash` the SHA-256 of the
-/// script's bytes (64 lowercase hex digits), as the import journal knows it.
-bool ReadScriptEnding(Env& env, const std::string& path, bool* ends, std::string* hash);
+/// script's bytes (64 lowercase hex digits), as the import journal knows it,
+/// and in `*head`, when given, its first `head_bytes` bytes.
+bool ReadScriptEnding(Env& env, const std::string& path, bool* ends, std::string* hash,
+                      std::string* head = nullptr, std::size_t head_bytes = 0);
 
 }  // namespace tavrin

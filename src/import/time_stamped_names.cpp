@@ -23,6 +23,13 @@ std::string OutputLogStem(std::string_view directory, int sequence, const DateTi
   return JoinPath(directory, Finish(name, size));
 }
 
+std::string HistoryLogStem(std::string_view directory, const DateTime& utc) {
+  char name[kNameRoom];
+  int size = std::snprintf(name, sizeof name, "history_%d_%02d_%02d_%02d_%02d_%02d", utc.year,
+                           utc.month, utc.day, utc.hour, utc.minute, utc.second);
+  return JoinPath(directory, Finish(name, size));
+}
+
 std::string BackupDirectoryName(const DateTime& utc) {
   char name[kNameRoom];
   int size = std::snprintf(name, sizeof name, "Processed_%d-%02d-%02d_%02d-%02d-%02d", utc.year,

@@ -269,10 +269,20 @@ bool RunChildWin32(const ChildCommand& command, Env& env, ChildExit* exit, int* 
     input_write.Close();  // end-of-input for the child
   }
 
-  if (::WaitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) return fail(::GetLastError());
+  const DWORD wait = command.timeout_seconds > 0
+                         ? static_cast<DWORD>(command.timeout_seconds) * 1000
+                         : INFINITE;
+  DWORD waited = ::WaitForSingleObject(child.get(), wait);
+  if (waited == WAIT_FAILED) return fail(::GetLastError());
+  const bool timed_out = waited == WAIT_TIMEOUT;
+  if (timed_out) {
+    ::TerminateProcess(child.get(), 1);
+    if (::WaitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) return fail(::GetLastError());
+  }
   DWORD code = 0;
   if (!::GetExitCodeProcess(child.get(), &code)) return fail(::GetLastError());
   *exit = ChildExit{false, static_cast<int>(code)};
+  exit->timed_out = timed_out;
   return true;
 }
 

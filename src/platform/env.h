@@ -81,12 +81,16 @@ struct ChildCommand {
   std::optional<std::string> stdin_text;
   /// Variables set (or replaced) in the child's environment only.
   std::vector<std::pair<std::string, std::string>> environment;
+  /// When above 0, a child still running after this many seconds is ended
+  /// and reported with ChildExit::timed_out.
+  int timeout_seconds = 0;
 };
 
 /// How a child process ended.
 struct ChildExit {
   bool signaled = false;  // killed by a signal (POSIX only)
   int code = 0;           // exit status, or the signal number when signaled
+  bool timed_out = false;  // ended by us after ChildCommand::timeout_seconds
 };
 
 class Env {
@@ -178,6 +182,11 @@ class Env {
     *passable = path;
     return true;
   }
+
+  /// Fills `buffer` with bytes from the system's random source, fit for ids
+  /// that no other run may ever pick. False, with LastError set, when the
+  /// source cannot be read.
+  virtual bool RandomBytes(unsigned char* buffer, std::size_t size) = 0;
 };
 
 }  // namespace tavrin

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -408,6 +413,34 @@ class PosixEnv final : public Env {
       input_write.Close();  // end-of-input for the child
     }
     int status = 0;
+    bool timed_out = false;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool exited = false;
+    std::thread watchdog;
+    if (command.timeout_seconds > 0) {
+      // Kills a child past its time. The child is only seen to end here, not
+      // reaped, so its process id cannot go to another process before the
+      // watchdog has stood down.
+      watchdog = std::thread([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!ended.wait_for(lock, std::chrono::seconds(command.timeout_seconds),
+                            [&] { return exited; })) {
+          timed_out = true;
+          ::kill(pid, SIGKILL);
+        }
+      });
+      siginfo_t info{};
+      while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
+             errno == EINTR) {
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        exited = true;
+      }
+      ended.notify_all();
+      watchdog.join();
+    }
     while (::waitpid(pid, &status, 0) < 0) {
       if (errno != EINTR) return Fail();
     }
@@ -415,6 +448,20 @@ class PosixEnv final : public Env {
       *exit = ChildExit{true, WTERMSIG(status)};
     } else {
       *exit = ChildExit{false, WEXITSTATUS(status)};
+    }
+    exit->timed_out = timed_out;
+    return true;
+  }
+
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::getrandom(buffer, size, 0);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Fail();
+      }
+      buffer += n;
+      size -= static_cast<std::size_t>(n);
     }
     return true;
   }

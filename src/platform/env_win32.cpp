@@ -1,6 +1,7 @@
 // Win32 implementation of Env.
 
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <cstdio>
 #include <ctime>
@@ -236,6 +237,16 @@ class Win32Env final : public Env {
 
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     return RunChildWin32(command, *this, exit, &last_error_);
+  }
+
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override {
+    // The system's preferred generator, the one CryptGenRandom draws on too.
+    if (::BCryptGenRandom(nullptr, buffer, static_cast<ULONG>(size),
+                          BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+      last_error_ = ERROR_GEN_FAILURE;
+      return false;
+    }
+    return true;
   }
 
   bool ReadOwnVersion(VersionInfo* info) override {

@@ -19,6 +19,7 @@ struct RunSettings {
   bool fail_on_reported_errors = false;         // -e
   bool force = false;                           // -F: import whatever the journal says
   bool read_order = false;                      // -R: each group as one block, in the log's order
+  bool history = false;                         // -H: scripts record their import in TAVRIN_IMPORTS
 };
 
 }  // namespace tavrin

@@ -129,8 +129,9 @@ class ScriptFile {
 };
 
 // Writes the group's script (when it has anything to write) and closes it.
-bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script, ScriptLayout layout) {
-  if (state.store.size() != 0) WriteScript(state, diag, script.sink(), layout);
+bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script, ScriptLayout layout,
+                  bool history) {
+  if (state.store.size() != 0) WriteScript(state, diag, script.sink(), layout, history);
   if (!script.is_open() || script.Close()) return true;
   diag.err() << "\n[ParseFileList]Error: Unable to write output log file:" << script.path()
              << std::endl;
@@ -153,7 +154,7 @@ bool ParseFileList(Run& run) {
   const ScriptLayout layout = run.settings.read_order ? ScriptLayout::kReadOrder : ScriptLayout::kBlocks;
   for (const InputFile& file : run.files) {
     if (file.group != current_group) {
-      if (!FinishScript(state, diag, script, layout)) return false;
+      if (!FinishScript(state, diag, script, layout, run.settings.history)) return false;
       std::string path = JoinPath(output, "Output" + std::to_string(file.group) + ".tvr");
       if (!script.Open(run.env, path)) {
         diag.err() << "\n[ParseFileList]Error: Unable to create output log file:" << path
@@ -192,7 +193,7 @@ bool ParseFileList(Run& run) {
       return false;
     }
   }
-  if (!FinishScript(state, diag, script, layout)) return false;
+  if (!FinishScript(state, diag, script, layout, run.settings.history)) return false;
   diag.log("[ParseFileList]************Parsing Ends******************\n");
   return true;
 }

@@ -64,7 +64,61 @@ void MergeRuns(StatementStore& store, const std::vector<StoreCursor>& runs, Scri
   }
 }
 
+bool IsWordByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool StartsWithWord(std::string_view text, std::string_view word) {
+  if (text.size() < word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (Upper(text[i]) != word[i]) return false;
+  return text.size() == word.size() || !IsWordByte(text[word.size()]);
+}
+
+bool HoldsExecuteImmediate(std::string_view text) {
+  static constexpr std::string_view kWords = "EXECUTE IMMEDIATE";
+  for (std::size_t i = 0; i + kWords.size() <= text.size(); ++i) {
+    std::size_t k = 0;
+    while (k < kWords.size() && Upper(text[i + k]) == kWords[k]) ++k;
+    if (k == kWords.size()) return true;
+  }
+  return false;
+}
+
+// Whether any statement the script writes can commit part of it by itself.
+bool WritesNonAtomicStatement(StatementStore& store) {
+  bool found = false;
+  for (StoreCursor entry = store.Begin(); !entry.at_end() && !found; store.Advance(entry))
+    ForEachWrittenStatement(
+        entry->statements,
+        [&](const Statement& statement) {
+          if (!found && !statement.Has(Statement::kColumnIdentity))
+            found = IsNonAtomicStatement(statement.text);
+        },
+        [](const Statement&) {});
+  return found;
+}
+
+// The lines before the first block. With the history, the script's first
+// statement records its import, and a failure there ends it untouched.
+void WriteHeader(StatementStore& store, bool history, ScriptSink& out) {
+  out.Line("SET VERIFY OFF");
+  if (!history) return;
+  if (WritesNonAtomicStatement(store)) out.Line(kNotAtomicLine);
+  for (std::string_view line : kHistoryLines) out.Line(line);
+}
+
 }  // namespace
+
+bool IsNonAtomicStatement(std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
+  const std::string_view rest = text.substr(start);
+  return StartsWithWord(rest, "COMMIT") || StartsWithWord(rest, "ROLLBACK") ||
+         HoldsExecuteImmediate(text);
+}
 
 void WriteStatementLine(const Statement& statement, ScriptSink& out) {
   out.Line("\t", statement.Has(Statement::kColumnIdentity) ? "--" : "", statement.text);
@@ -96,7 +150,8 @@ void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
   store.Erase(kAuthenticationsKey);
 }
 
-void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLayout layout) {
+void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLayout layout,
+                 bool history) {
   diag.out() << "\n\n\tDumping memory contents to a file";
   diag.log("\n[ParseFileList]Dumping memory contents to output file\n\n");
   DistributeAuthentications(state, diag);
@@ -104,7 +159,7 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLa
   MergePass(state, diag);
   JoinToClosure(state);
   if (layout == ScriptLayout::kReadOrder) {
-    out.Line("SET VERIFY OFF");
+    WriteHeader(state.store, history, out);
     WriteReadOrderBlock(state.store, out);
     out.Text("EXIT");
     state.Clear();
@@ -131,7 +186,7 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLa
     last_first = first;
   }
 
-  out.Line("SET VERIFY OFF");
+  WriteHeader(store, history, out);
   if (runs.size() <= kMaxMergedRuns) {
     MergeRuns(store, runs, out);
   } else {

@@ -4,6 +4,9 @@
 // run in the order the log holds them: within a block by read position, and
 // the blocks by their first statement.
 
+#include <array>
+#include <string_view>
+
 #include "diag/diagnostics.h"
 #include "script/group_state.h"
 #include "script/script_sink.h"
@@ -22,9 +25,31 @@ enum class ScriptLayout {
   kReadOrder,  // one block of every statement in read order (-R)
 };
 
+/// The lines a history script holds right after SET VERIFY OFF: its first
+/// statement records the import under the client's arguments &1 (the import
+/// id) and &2 (the script's name), and a failure there ends the script with
+/// nothing done.
+inline constexpr std::array<std::string_view, 5> kHistoryLines = {
+    "SET AUTOCOMMIT OFF",
+    "SET DEFINE ON",
+    "WHENEVER SQLERROR EXIT FAILURE ROLLBACK",
+    "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');",
+    "WHENEVER SQLERROR CONTINUE NONE",
+};
+
+/// Written before the history lines when a statement of the script can
+/// commit part of it by itself.
+inline constexpr std::string_view kNotAtomicLine = "-- not atomic";
+
+/// Whether a statement can commit by itself: its first word (after blanks
+/// and tabs, in any case) is COMMIT or ROLLBACK, or it holds EXECUTE
+/// IMMEDIATE.
+bool IsNonAtomicStatement(std::string_view text);
+
 /// Writes the whole script for the group in `state` and empties `state`.
+/// With `history`, the script records its own import (kHistoryLines).
 void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out,
-                 ScriptLayout layout = ScriptLayout::kBlocks);
+                 ScriptLayout layout = ScriptLayout::kBlocks, bool history = false);
 
 /// Writes one statement's line of a block: a tab, "--" before a COLUMN
 /// line of an identity, the statement.

@@ -151,6 +151,26 @@ TEST_F(WriterTest, StatementsThatOnlyContainTheWordsAreWrittenAsTheyAre) {
 
 // The walk cut into ascending runs, blocks tying across runs: merged when
 // the runs are few, sorted when they are many, the same order either way.
+TEST(WriterHistory, StatementsThatCanCommitByThemselves) {
+  const struct {
+    const char* text;
+    bool non_atomic;
+  } cases[] = {
+      {"COMMIT;", true},
+      {"commit", true},
+      {" \tRollBack;", true},
+      {"ROLLBACK TO SAVEPOINT a;", true},
+      {"COMMIT_LOG_ROW;", false},  // another word
+      {"COMMITTED;", false},
+      {"INSERT INTO t(a) VALUES ('COMMIT');", false},
+      {"\nCOMMIT;", false},  // only blanks and tabs lead
+      {"BEGIN execute  immediate 'x'; END;", false},
+      {"BEGIN Execute Immediate 'TRUNCATE TABLE t'; END;", true},
+      {"INSERT INTO t(a) VALUES ('EXECUTE IMMEDIATE');", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsNonAtomicStatement(c.text), c.non_atomic) << c.text;
+}
+
 TEST(WriterOrder, BlocksFollowTheirFirstStatementsAndTiesTheWalk) {
   for (const int runs : {3, 20}) {
     GroupState state;

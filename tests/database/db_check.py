@@ -7,6 +7,8 @@ databases must hold the same rows.
   db_check.py SET STATE --tavrin T --batchgen G --work DIR [--examples DIR]
       SET: examples, well-formed, text-references, plain-updates, import
   db_check.py killed-runs STATE --tavrin T --batchgen G --work DIR --kill-shim LIB
+  db_check.py killed-runs-history STATE ...   the same with -H: exactly once
+  db_check.py history STATE --tavrin T --batchgen G --work DIR
 
 Without PostgreSQL or psycopg2 every test prints "Database tests skipped";
 with TAVRIN_REQUIRE_DATABASE=1 it fails instead.
@@ -19,6 +21,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
@@ -60,10 +63,19 @@ def schema_name(text):
     return re.sub(r"[^a-z0-9_]", "_", text.lower())
 
 
-def run_tavrin(tavrin, arguments, cwd=None, env=None):
-    result = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT)
-    return result.returncode, result.stdout.decode("utf-8", "replace")
+def run_tavrin(tavrin, arguments, cwd=None, env=None, wait_for_clients=True):
+    """Runs tavrin; its output and exit code. The output is a pipe, which a
+    client that outlives a killed Tavrin holds open, so the run ends when its
+    clients have; without `wait_for_clients` it ends with Tavrin."""
+    if wait_for_clients:
+        result = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        return result.returncode, result.stdout.decode("utf-8", "replace")
+    with tempfile.TemporaryFile() as output:
+        code = subprocess.run([os.path.abspath(tavrin)] + arguments, cwd=cwd, env=env,
+                              stdout=output, stderr=subprocess.STDOUT).returncode
+        output.seek(0)
+        return code, output.read().decode("utf-8", "replace")
 
 
 class Batches:
@@ -177,16 +189,84 @@ _CUT_SHORT = re.compile(r"Warning: (?:\S*[/\\])?Output(\d+)\.tvr (?:\(from [^)]*
                         r"imported when an earlier run stopped")
 
 
-def killed_runs(state, state_file, args):
+def stand_in_env(state_file):
+    env = dict(os.environ, PATH=STAND_IN_DIR + os.pathsep + os.environ.get("PATH", ""),
+               TAVRIN_DB_STATE=os.path.abspath(state_file))
+    env.pop("TAVRIN_PASSWORD", None)
+    return env
+
+
+def table_rows(state, schema):
+    """How many rows the batch's tables of `schema` hold."""
+    # pylint: disable=protected-access
+    tables, _ = tavrin_db._table_rows(state, schema)
+    return sum(len(rows) for rows in tables.values())
+
+
+def history_cases(state, state_file, args):
+    """The import history in the database: a table that is missing stops the
+    import before its first script; a history insert that fails rolls its
+    script back and counts as errors."""
+    batches = Batches(state, args)
+    started = time.monotonic()
+    work = os.path.join(args.work, "history")
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    batch = os.path.join(work, "batch")
+    schema_sql = open(generate(args.batchgen, "realistic", "60K", 11, [], batch)).read()
+    problems = tavrin_db.Problems()
+    env = stand_in_env(state_file)
+
+    def run(name, schema, switches):
+        round_dir = os.path.join(work, name)
+        os.makedirs(os.path.join(round_dir, "out"))
+        shutil.copytree(batch, os.path.join(round_dir, "in"))
+        return run_tavrin(args.tavrin, [switches, "-i", "in", "-o", "out",
+                                        "-U", state["import_user"], "-P", state["import_password"],
+                                        "-S", schema], cwd=round_dir, env=env)
+
+    tavrin_db.create_schema(state, "history_missing", schema_sql, history=False)
+    before = table_rows(state, "history_missing")  # the rows the schema starts with
+    code, console = run("missing", "history_missing", "-pImeH")
+    if code != 1 or "The import history TAVRIN_IMPORTS cannot be used (see " not in console:
+        problems.add("a missing history table: the run ended with %d:\n%s" % (code, console))
+    if "Importing data from file" in console or table_rows(state, "history_missing") != before:
+        problems.add("a missing history table: scripts were imported:\n" + console)
+
+    # The second script's history row is refused: its rows must not land.
+    tavrin_db.create_schema(state, "history_refused", schema_sql)
+    tavrin_db.create_schema(state, "history_replay_without_2", schema_sql)
+    tavrin_db.replay(state, "history_replay_without_2", batch, problems, leave_out={2})
+    conn = tavrin_db.connect(state, schema="history_refused")
+    conn.cursor().execute("ALTER TABLE tavrin_imports ADD CHECK (script_name <> 'Output2.tvr')")
+    conn.commit()
+    conn.close()
+    code, console = run("refused", "history_refused", "-pImeH")
+    if code != 2 or not re.search(r"SQL\*PLUS ended with exit code 1 for file Output2\.tvr", console):
+        problems.add("a refused history row: the run ended with %d:\n%s" % (code, console))
+    tavrin_db.compare(state, "history_replay_without_2", "history_refused", problems)
+    rows = tavrin_db.history_rows(state, "history_refused")
+    if "Output2.tvr" in rows.values() or "Output1.tvr" not in rows.values():
+        problems.add("a refused history row: the history holds %s" % sorted(rows.values()))
+    batches.report("history (a missing table, a refused row)", problems, started)
+    return batches.result()
+
+
+def killed_runs(state, state_file, args, history=False):
     """Runs of tavrin -pIme killed during the import, each followed by a
     second run, in two ways: Tavrin alone is killed before a chosen C library
     call (its client runs on to its end), or Tavrin and its client die
     together in the middle of a script, as in a crash, and the database rolls
     back the client's open transaction. Afterwards no row may be in the
     database twice, and rows may be missing only from scripts that the
-    second run warned were cut short."""
+    second run warned were cut short.
+
+    With `history` both runs add -H, and every table must equal an
+    uninterrupted run: exactly once, and no script warned as cut short. One
+    round more holds the client of a script killed in its wait back before
+    its logon until the second run's probe has run."""
     started = time.monotonic()
-    work = os.path.join(args.work, "killed")
+    work = os.path.join(args.work, "killed-history" if history else "killed")
     shim = os.path.abspath(args.kill_shim)
     if os.path.exists(work):
         shutil.rmtree(work)
@@ -211,13 +291,24 @@ def killed_runs(state, state_file, args):
         shutil.copytree(batch, os.path.join(round_dir, "in"))
         schema = schema_name("killed_" + name)
         tavrin_db.create_schema(state, schema, schema_sql)
-        arguments = ["-pIme", "-i", os.path.join(round_dir, "in"), "-o",
+        arguments = ["-pImeH" if history else "-pIme", "-i", os.path.join(round_dir, "in"), "-o",
                      os.path.join(round_dir, "out"), "-U", state["import_user"],
                      "-P", state["import_password"], "-S", schema]
         first = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
-                           env=dict(base_env, **kill_env))
+                           env=dict(base_env, **kill_env),
+                           wait_for_clients="TAVRIN_DB_HOLD" not in kill_env)
         second = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
-                            env=base_env)
+                            env=dict(base_env, TAVRIN_DB_PROBED=os.path.join(round_dir, "probed")))
+        hold = kill_env.get("TAVRIN_DB_HOLD")
+        if hold:
+            # The held client runs to its end once the probe has run.
+            done = hold.partition(":")[2] + ".done"
+            for _ in range(1200):
+                if os.path.exists(done):
+                    break
+                time.sleep(0.05)
+            if not os.path.exists(done):
+                problems.add(name + ": the held client never ended")
         return round_dir, schema, first, second
 
     # The clean run names the calls, and must leave the replay's rows.
@@ -250,6 +341,16 @@ def killed_runs(state, state_file, args):
         for at in ("0", "1", "exit"):
             rounds.append(("together-%s-%s" % (script, at),
                            {"TAVRIN_DB_CRASH": "%s:%s" % (script, at)}))
+    if history:
+        # Killed while it waits for the middle script's client, which has not
+        # logged on yet when the second run probes its id.
+        # The probe's client starts first, then one client per script.
+        middle = len(scripts) // 2
+        spawn = spawns[1 + middle] if 1 + middle < len(spawns) else spawns[-1]
+        k = min([w for w in waits if w > spawn] or [waits[-1]])
+        probed = os.path.join(work, "held-%d" % k, "probed")
+        rounds.append(("held-%d" % k, {"LD_PRELOAD": shim, "TAVRIN_KILL_AT": str(k),
+                                       "TAVRIN_DB_HOLD": "%s:%s" % (scripts[middle], probed)}))
 
     for name, kill_env in rounds:
         round_dir, schema, first, second = run_round(name, kill_env)
@@ -316,6 +417,10 @@ def main():
         return import_end_to_end(state, args.state, args)
     if args.command == "killed-runs":
         return killed_runs(state, args.state, args)
+    if args.command == "killed-runs-history":
+        return killed_runs(state, args.state, args, history=True)
+    if args.command == "history":
+        return history_cases(state, args.state, args)
 
     batches = Batches(state, args)
     if args.command == "examples":

@@ -149,10 +149,19 @@ def connect(state, database=None, user=None, password=None, schema=None):
                             options=options)
 
 
-def create_schema(state, name, schema_sql):
-    """A fresh schema `name` holding the tables and sequences of `schema_sql`.
-    Every table gets a column tavrin_group: the group whose session wrote
-    the row, which a difference names."""
+# The import history that scripts written with -H record their import in, as
+# the database's owner creates it. It is no table of the batch: the
+# comparison leaves it out.
+HISTORY_TABLE = "tavrin_imports"
+HISTORY_SQL = ("CREATE TABLE tavrin_imports (import_id varchar(32) NOT NULL PRIMARY KEY, "
+               "script_name varchar(260) NOT NULL, imported_at timestamp DEFAULT now() NOT NULL)")
+
+
+def create_schema(state, name, schema_sql, history=True):
+    """A fresh schema `name` holding the tables and sequences of `schema_sql`,
+    and the import history unless `history` is false. Every table of the
+    batch gets a column tavrin_group: the group whose session wrote the row,
+    which a difference names."""
     conn = connect(state)
     conn.autocommit = True
     cur = conn.cursor()
@@ -165,7 +174,19 @@ def create_schema(state, name, schema_sql):
     for (table,) in cur.fetchall():
         cur.execute("ALTER TABLE %s ADD COLUMN tavrin_group integer "
                     "DEFAULT NULLIF(current_setting('tavrin.group', true), '')::integer" % table)
+    if history:
+        cur.execute(HISTORY_SQL)
     conn.close()
+
+
+def history_rows(state, schema):
+    """{import_id: script_name} of the schema's import history."""
+    conn = connect(state, schema=schema)
+    cur = conn.cursor()
+    cur.execute("SELECT import_id, script_name FROM tavrin_imports")
+    rows = dict(cur.fetchall())
+    conn.close()
+    return rows
 
 
 # --- The translation into PostgreSQL ---------------------------------------
@@ -179,6 +200,8 @@ def _translate_words(text):
     text = re.sub(r"\b([A-Za-z_][A-Za-z0-9_$#]*)\.NEXTVAL\b", r"nextval('\1')", text)
     text = re.sub(r"\b([A-Za-z_][A-Za-z0-9_$#]*)\.CURRVAL\b", r"currval('\1')", text)
     text = text.replace(" FROM DUAL", "")
+    text = re.sub(r"\bVARCHAR2\b", "varchar", text)
+    text = re.sub(r"\bDUP_VAL_ON_INDEX\b", "unique_violation", text)
     return re.sub(r"\bNUMBER\b", "numeric", text)
 
 
@@ -374,49 +397,104 @@ def replay(state, schema, batch_dir, problems, leave_out=()):
 
 # --- Tavrin's scripts, as the client runs them -----------------------------
 
+_ARGUMENT = re.compile(r"&(\d+)")
+_PUT_LINE = re.compile(r"\bDBMS_OUTPUT\.PUT_LINE\((.*)\);")
+_COMMIT_LINE = re.compile(r"^\s*COMMIT\s*;\s*$", re.I | re.M)
+_PLAIN_SQL = re.compile(r"^(INSERT|UPDATE|DELETE|SELECT)\b.*;$", re.I | re.S)
+
+
 class ScriptRun:
     """One script run in one session and one transaction, committed at EXIT;
     each PL/SQL block runs inside a savepoint, so that a failing block rolls
     back alone. `report(block, error)` hears of each block (error None when
-    it succeeded)."""
+    it succeeded), and of each plain SQL statement that fails.
 
-    def __init__(self, conn, report):
+    The client's script arguments `arguments` replace &1, &2, ... in every
+    line. WHENEVER SQLERROR EXIT FAILURE ROLLBACK makes a failing statement
+    roll back and end the run with status 1; WHENEVER SQLERROR CONTINUE NONE
+    undoes it. DBMS_OUTPUT.PUT_LINE's lines go to `output(line)`, and a
+    block's own COMMIT commits the session once the block is done. After
+    run(), `status` is the client's exit status."""
+
+    def __init__(self, conn, report, arguments=(), output=None):
         self.conn = conn
         self.report = report
+        self.arguments = list(arguments)
+        self.output = output or (lambda line: None)
+        self.exit_on_error = False
+        self.status = 0
+
+    def _substitute(self, line):
+        def argument(match):
+            n = int(match.group(1))
+            return self.arguments[n - 1] if 0 < n <= len(self.arguments) else match.group(0)
+        return _ARGUMENT.sub(argument, line) if self.arguments else line
 
     def run(self, text):
         """Returns True when the script reached EXIT (and was committed)."""
         cur = self.conn.cursor()
         block = None
         for line in text.split("\n"):
-            line = line.rstrip("\r")
+            line = self._substitute(line.rstrip("\r"))
             word = line.strip()
+            upper = word.upper()
             if block is not None:
                 if word == "/":
-                    self._run_block(cur, "\n".join(block))
+                    if not self._run_block(cur, "\n".join(block)):
+                        return False
                     block = None
                 else:
                     block.append(line)
-            elif word == "EXIT":
+            elif upper == "EXIT":
                 self.conn.commit()
                 return True
-            elif word.upper() in ("DECLARE", "BEGIN"):
+            elif upper in ("DECLARE", "BEGIN"):
                 block = [line]
-            elif word and not word.upper().startswith("SET "):
+            elif upper == "WHENEVER SQLERROR EXIT FAILURE ROLLBACK":
+                self.exit_on_error = True
+            elif upper == "WHENEVER SQLERROR CONTINUE NONE":
+                self.exit_on_error = False
+            elif _PLAIN_SQL.match(word):
+                if not self._run(cur, word, translate(word[:-1])):
+                    return False
+            elif word and not upper.startswith("SET ") and not word.startswith("--"):
                 self.report(word, "SP2-0734: unknown command beginning \"%s\"" % word[:10])
         self.conn.rollback()
         return False
 
-    def _run_block(self, cur, block):
+    def _run(self, cur, what, sql, commit=False):
+        """Runs `sql` in a savepoint; False when the run must end here."""
         cur.execute("SAVEPOINT tavrin_block")
         try:
-            cur.execute("DO $tavrin_block$\n%s\n$tavrin_block$" % translate(block))
+            cur.execute(sql)
         except psycopg2.Error as error:
             cur.execute("ROLLBACK TO SAVEPOINT tavrin_block")
-            self.report(block, str(error).strip())
-            return
+            self.report(what, str(error).strip())
+            if self.exit_on_error:
+                self.conn.rollback()
+                self.status = 1
+                return False
+            return True
+        finally:
+            for notice in self.conn.notices:
+                if notice.startswith("NOTICE:  "):
+                    self.output(notice[len("NOTICE:  "):].rstrip("\n"))
+            del self.conn.notices[:]
         cur.execute("RELEASE SAVEPOINT tavrin_block")
-        self.report(block, None)
+        if commit:
+            self.conn.commit()
+        if what.startswith(("DECLARE", "BEGIN")) or "\n" in what:
+            self.report(what, None)
+        return True
+
+    def _run_block(self, cur, block):
+        # PostgreSQL takes no COMMIT inside a block with an exception handler:
+        # the block's commit comes right after it, which is the same here.
+        commit = bool(_COMMIT_LINE.search(block))
+        body = _COMMIT_LINE.sub("", block)
+        body = _PUT_LINE.sub(lambda m: "RAISE NOTICE '%%', %s;" % m.group(1), body)
+        return self._run(cur, block, "DO $tavrin_block$\n%s\n$tavrin_block$" % translate(body),
+                         commit)
 
 
 def script_group(path):
@@ -455,6 +533,7 @@ def _table_rows(state, schema):
     columns = collections.OrderedDict()
     for table, column in cur.fetchall():
         columns.setdefault(table, []).append(column)
+    columns.pop(HISTORY_TABLE, None)
     tables = {}
     for table, names in columns.items():
         cells = [c for c in names if c != "tavrin_group"]

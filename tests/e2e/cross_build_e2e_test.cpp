@@ -28,12 +28,13 @@ class CrossBuildE2eTest : public E2eTest {
 
   // Runs `target` over a copy of `batch` in a directory of its own, with
   // relative paths, so that both builds get the same arguments.
-  BuildOutput RunOn(const E2eTarget& target, const fs::path& batch, const std::string& name) {
+  BuildOutput RunOn(const E2eTarget& target, const fs::path& batch, const std::string& name,
+                    const std::string& parse) {
     const fs::path base = dir() / name;
     fs::create_directories(base / "batch-out");
     fs::copy(batch, base / "batch-in");
     BuildOutput output;
-    output.result = RunTarget(target, {"-l", "-p", "-i", "batch-in", "-o", "batch-out"}, base);
+    output.result = RunTarget(target, {"-l", parse, "-i", "batch-in", "-o", "batch-out"}, base);
     // The scripts only: the output directory also holds the run's lock file.
     for (const auto& entry : fs::directory_iterator(base / "batch-out"))
       if (entry.path().extension() == ".tvr")
@@ -55,9 +56,10 @@ class CrossBuildE2eTest : public E2eTest {
     return text;
   }
 
-  void ExpectSameOutput(const fs::path& batch, std::size_t scripts) {
-    BuildOutput linux = RunOn(E2eTarget::Native(), batch, "linux");
-    BuildOutput windows = RunOn(E2eTarget::Get(), batch, "windows");
+  void ExpectSameOutput(const fs::path& batch, std::size_t scripts,
+                        const std::string& parse = "-p") {
+    BuildOutput linux = RunOn(E2eTarget::Native(), batch, "linux", parse);
+    BuildOutput windows = RunOn(E2eTarget::Get(), batch, "windows", parse);
     EXPECT_EQ(linux.result.exit_code, 0);
     EXPECT_EQ(windows.result.exit_code, 0);
     EXPECT_EQ(linux.scripts.size(), scripts);
@@ -75,6 +77,10 @@ class CrossBuildE2eTest : public E2eTest {
 
 TEST_F(CrossBuildE2eTest, ExamplesBatch) {
   ExpectSameOutput(fs::path(TAVRIN_EXAMPLES) / "batch", 2);
+}
+
+TEST_F(CrossBuildE2eTest, ExamplesBatchWithHistory) {
+  ExpectSameOutput(fs::path(TAVRIN_EXAMPLES) / "batch", 2, "-pH");
 }
 
 // A batch of every kind of statement, in several groups, with both kinds of

@@ -38,6 +38,13 @@
 // script does not end with EXIT. When TAVRIN_STAND_IN_PARENT_CMDLINE names a
 // file, it copies its parent's /proc/<pid>/cmdline there (Linux only).
 //
+// The history probe (a script named tavrin-history.probe) is answered from
+// the file TAVRIN_STAND_IN_HISTORY names, of lines "<id> <answer>": it
+// prints "TAVRIN-HISTORY <answer>" for the id given as its argument, or
+// "TAVRIN-HISTORY 0" for an id the file does not name. Without that file it
+// answers nothing, as when the table is missing. Every probe's id is appended
+// to the file as "<id> probed".
+//
 // Standard C++ only: it is built for Windows as sqlplus.exe as well.
 
 #include <csignal>
@@ -104,6 +111,23 @@ void Record(const char* script, const std::string& content) {
   if (record.empty()) return;
   std::ofstream out(record, std::ios::binary | std::ios::app);
   out << content << "--- end of " << BareName(script) << " ---\n";
+}
+
+// The probe's answer line for `id`, or empty.
+std::string HistoryAnswer(const std::string& id) {
+  const std::string file = Variable("TAVRIN_STAND_IN_HISTORY");
+  if (file.empty()) return "";
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return "";
+  std::string line, answer = "0";
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > id.size() && line.starts_with(id + " ") && line.substr(id.size() + 1) != "probed")
+      answer = line.substr(id.size() + 1);
+  }
+  in.close();
+  std::ofstream(file, std::ios::binary | std::ios::app) << id << " probed\n";
+  return "TAVRIN-HISTORY " + answer + "\n";
 }
 
 // Opening a named pipe waits for the other end: that is the handshake.
@@ -179,6 +203,7 @@ bool LogOn(bool once) {
 int main(int argc, char** argv) {
   const char* script = nullptr;
   const char* logon = nullptr;
+  std::string first_argument;  // the script's &1
   bool once = false;
   for (int i = 0; i < argc; ++i) {
     std::cout << "argv[" << i << "]=" << argv[i] << "\n";
@@ -189,6 +214,8 @@ int main(int argc, char** argv) {
       if (!script) script = argv[i] + 1;
     } else if (!logon) {
       logon = argv[i];
+    } else if (script && first_argument.empty()) {
+      first_argument = argv[i];
     }
   }
   if (script && ShapeFor(script) == "leave") return 0;
@@ -207,6 +234,10 @@ int main(int argc, char** argv) {
       std::string content(std::istreambuf_iterator<char>(in), {});
       std::cout << content;
       Record(script, content);
+      if (BareName(script) == "tavrin-history.probe") {
+        if (!content.empty() && content.back() != '\n') std::cout << "\n";
+        WriteLines(HistoryAnswer(first_argument));
+      }
       std::string shape = ShapeFor(script);
       if (!shape.empty()) {
         // The client's own lines start on a line of their own.

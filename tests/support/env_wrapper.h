@@ -103,6 +103,9 @@ class EnvWrapper : public Env {
   bool ClientPath(const std::string& path, std::string* passable) override {
     return target_->ClientPath(path, passable);
   }
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override {
+    return target_->RandomBytes(buffer, size);
+  }
 
  protected:
   /// Makes the calling override fail with `error` as the last error.

@@ -157,6 +157,11 @@ bool FaultEnv::RunChild(const ChildCommand& command, ChildExit* exit) {
   return Track(true);
 }
 
+bool FaultEnv::RandomBytes(unsigned char* buffer, std::size_t size) {
+  if (Due("RandomBytes")) return Fail(kInjectedError);
+  return EnvWrapper::RandomBytes(buffer, size);
+}
+
 bool FaultEnv::ReadOwnVersion(VersionInfo* info) {
   return Due("ReadOwnVersion") ? false : EnvWrapper::ReadOwnVersion(info);
 }

@@ -47,6 +47,7 @@ class FaultEnv : public EnvWrapper {
   bool RunChild(const ChildCommand& command, ChildExit* exit) override;
   bool ReadOwnVersion(VersionInfo* info) override;
   bool ClientPath(const std::string& path, std::string* passable) override;
+  bool RandomBytes(unsigned char* buffer, std::size_t size) override;
 
  private:
   std::int64_t fail_at_;
