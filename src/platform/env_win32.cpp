@@ -1,7 +1,7 @@
 // Win32 implementation of Env.
 
 #include <windows.h>
-#include <bcrypt.h>
+#include <ntsecapi.h>
 
 #include <cstdio>
 #include <ctime>
@@ -240,9 +240,9 @@ class Win32Env final : public Env {
   }
 
   bool RandomBytes(unsigned char* buffer, std::size_t size) override {
-    // The system's preferred generator, the one CryptGenRandom draws on too.
-    if (::BCryptGenRandom(nullptr, buffer, static_cast<ULONG>(size),
-                          BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+    // The generator CryptGenRandom draws on, exported by advapi32.dll, which
+    // every Windows system has (bcrypt.dll is missing from some).
+    if (!::RtlGenRandom(buffer, static_cast<ULONG>(size))) {
       last_error_ = ERROR_GEN_FAILURE;
       return false;
     }
