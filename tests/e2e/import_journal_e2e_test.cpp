@@ -285,8 +285,10 @@ TEST_F(ImportJournalTest, IdenticalGroupsAreImportedOnceEachAcrossAKillAndANewAr
   WriteGroups(std::vector<std::string>(12, "same"));  // g1, g10, g11, g12, g2, ... g9
   const fs::path record = dir() / "record";
   const E2eResult killed = RunKilledDuring("Output6.tvr", record);
-  EXPECT_TRUE(killed.out.ends_with(ImportingLine("Output6.tvr") +
-                                   "first: held\nthen: exit 137\nlast: ended\n"))
+  // Whether the held client got to its end is the database's affair: the
+  // sixth copy lands at most once.
+  EXPECT_NE(killed.out.find(ImportingLine("Output6.tvr") + "first: held\nthen: exit 137\n"),
+            std::string::npos)
       << killed.out;
 
   WriteFile(in_ / "g0.sql", "COLUMN identity_1 same\n");
@@ -305,13 +307,15 @@ TEST_F(ImportJournalTest, IdenticalGroupsAreImportedOnceEachAcrossAKillAndANewAr
     EXPECT_NE(again.out.find(ImportingLine("Output" + std::to_string(i) + ".tvr")),
               std::string::npos)
         << again.out;
-  // Six before the kill, the new one and six after: thirteen, once each.
+  // Five before the kill, the held sixth at most once, the new one and six
+  // after: twelve or thirteen, none twice.
   const std::string seen = ReadFile(record);
   std::size_t handed = 0;
   for (std::size_t at = seen.find("--- end of "); at != std::string::npos;
        at = seen.find("--- end of ", at + 1))
     ++handed;
-  EXPECT_EQ(handed, 13u);
+  EXPECT_GE(handed, 12u);
+  EXPECT_LE(handed, 13u);
   EXPECT_EQ(Journal(), "");
 }
 
