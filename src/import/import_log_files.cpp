@@ -266,14 +266,17 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
         // The database knows whether that import committed: ask it.
         std::string log_path;
         const std::optional<int> answer = Probe(run, history, match.id, &log_path);
+        // Closes the old import's started line with what the history showed.
+        const auto close = [&](JournalState state) {
+          if (records.Record(script.hash, state, script.name, true, match.tag, match.id))
+            return true;
+          JournalUnusable(run, records);
+          *outcome = Outcome::kAbort;
+          return false;
+        };
         if (answer == 1) {
           *outcome = Outcome::kClean;
-          if (!records.Record(script.hash, JournalState::kEnded, script.name, true, match.tag,
-                              match.id)) {
-            JournalUnusable(run, records);
-            *outcome = Outcome::kAbort;
-            return false;
-          }
+          if (!close(JournalState::kEnded)) return false;
           Say(diag,
               "\n[ImportLogFiles] Notice: %s was imported before an earlier run stopped (the "
               "database's history shows it); skipped.\n",
@@ -284,12 +287,7 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
           return false;
         }
         if (answer == 0) {
-          if (!records.Record(script.hash, JournalState::kUndone, script.name, true, match.tag,
-                              match.id)) {
-            JournalUnusable(run, records);
-            *outcome = Outcome::kAbort;
-            return false;
-          }
+          if (!close(JournalState::kUndone)) return false;
           Say(diag,
               "\n[ImportLogFiles] Notice: %s was cut short by an earlier run and the database "
               "holds none of it; importing it again.\n",
