@@ -78,16 +78,20 @@ class ImportJournalTest : public StandInTest {
     fs::create_directory(pipes);
     // $1: the pipes' directory; then the program and its arguments. Every
     // step waits on the one before it through the named pipes, never on time.
+    // The held pipe stays open for reading and writing on fd 3 throughout: a
+    // read opened anew could meet the last writer just before it closes and
+    // see the end of the pipe instead of the next line.
     const std::string script = R"sh(
       pipes=$1; shift
       mkfifo "$pipes/held" "$pipes/release" || exit 1
-      ( sh -c 'echo $$ > "$0/pid"; exec "$@"' "$pipes" "$@"; echo "exit $?" > "$pipes/held" ) &
-      read what < "$pipes/held"; echo "first: $what"
+      exec 3<>"$pipes/held"
+      ( sh -c 'echo $$ > "$0/pid"; exec "$@"' "$pipes" "$@" 3>&-; echo "exit $?" >&3 ) &
+      read what <&3; echo "first: $what"
       if [ "$what" = held ]; then
         kill -KILL "$(cat "$pipes/pid")"
-        read what < "$pipes/held"; echo "then: $what"
+        read what <&3; echo "then: $what"
         echo go > "$pipes/release"
-        read what < "$pipes/held"; echo "last: $what"
+        read what <&3; echo "last: $what"
       fi
       wait
     )sh";
