@@ -4,6 +4,7 @@
 // console and once through log(); the two texts often differ.
 
 #include <ostream>
+#include <string>
 
 #include "diag/log_file.h"
 
@@ -23,6 +24,16 @@ class Diagnostics {
   }
 
   bool logging_on() const { return logging_on_; }
+
+  /// Follows a failure message that names a file or a program: the system's
+  /// text for `error` on `stream`, and in the log. An error the system did
+  /// not tell (0) adds nothing.
+  void Reason(std::ostream& stream, const Env& env, int error) {
+    if (error == 0) return;
+    const std::string text = env.ErrorText(error);
+    stream << "\tReason: " << text << std::endl;
+    log("\tReason: %s\n", text);
+  }
 
   /// Opens a new log file and turns logging on. False when it cannot be opened.
   bool StartLogging(Env& env) {

@@ -19,7 +19,8 @@ bool LogFile::init_log(const std::string& base, Env& env) {
   if (!file_) {
     // The standard error-report form: message, ": ", reason, line end.
     errors_ << "init_log() failed to open " << base << "\n"
-            << ": " << env.ErrorText(env.LastError()) << std::endl;
+            << ": " << env.ErrorText(env.LastError()) << "\n"
+            << "\tLog file: " << path_ << std::endl;
     return false;
   }
   return true;

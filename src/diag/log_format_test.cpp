@@ -125,7 +125,9 @@ TEST(LogFile, NamesTheFileByLocalTimeAndNeverReplacesAFile) {
   EXPECT_TRUE(errors.str().starts_with("init_log() failed to open missing/Blocked\n: "));
   EXPECT_GT(errors.str().size(), std::string("init_log() failed to open missing/Blocked\n: \n").size());
 #else
-  EXPECT_EQ(errors.str(), "init_log() failed to open missing/Blocked\n: No such file or directory\n");
+  EXPECT_EQ(errors.str(),
+            "init_log() failed to open missing/Blocked\n: No such file or directory\n"
+            "\tLog file: missing/Blocked_2026-03-04_05-06-07.log\n");
 #endif
   std::filesystem::current_path(previous);
 }

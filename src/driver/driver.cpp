@@ -16,6 +16,19 @@ namespace {
 
 enum class OptionsResult { kRun, kExitSuccess, kExitFailure };
 
+// The option that stopped the scan, before the usage.
+void NameBadOption(Diagnostics& diag, const OptionScanner& scanner) {
+  const std::string& option = scanner.bad_option();
+  std::string line = "[Tavrin] Error: ";
+  if (scanner.missing_value()) {
+    line += "Option " + option + " needs a value.\n";
+  } else {
+    line += "Unknown option " + option + (option == "--help" ? ". Use -h.\n" : ".\n");
+  }
+  diag.err() << line << std::flush;
+  diag.log("%s", line);
+}
+
 OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
   const char* program = argc > 0 ? argv[0] : "";
   OptionScanner scanner(argc, argv, kOptionLetters);
@@ -46,6 +59,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
         if (!run.diag.StartLogging(run.env)) return OptionsResult::kExitFailure;
         break;
       default:
+        NameBadOption(run.diag, scanner);
         WriteShortUsage(run.diag.err(), program);
         return OptionsResult::kExitFailure;
     }

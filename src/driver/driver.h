@@ -14,7 +14,8 @@ namespace tavrin {
 int RunTavrin(int argc, const char* const* argv, Env& env, std::ostream& out,
               std::ostream& err);
 
-/// The source-file path the log's abort lines name, as the build recorded it.
+/// The source-file path the log's abort lines name, relative to the source
+/// tree ("src/driver/driver.cpp").
 const char* DriverSourcePath();
 
 }  // namespace tavrin

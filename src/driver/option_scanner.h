@@ -21,6 +21,12 @@ class OptionScanner {
   int Next();
 
   const std::string& argument() const { return argument_; }
+  /// After '?': the option as it was typed, its switch and one letter ("-Q",
+  /// "/Q"), never the rest of its argument; or a "--word" argument whole, up
+  /// to any "=" and the value after it.
+  const std::string& bad_option() const { return bad_option_; }
+  /// After '?': true when a letter that takes a value had none.
+  bool missing_value() const { return missing_value_; }
   /// Where the last option's argument stands: argv[argument_index()], from
   /// byte argument_offset() on; argument_index() is -1 when it took none.
   int argument_index() const { return argument_index_; }
@@ -34,7 +40,10 @@ class OptionScanner {
   const char* options_;
   int index_ = 1;
   const char* bundle_ = nullptr;  // the next letter of the current bundle
+  char switch_ = '-';             // the current bundle's '-' or '/'
   std::string argument_;
+  std::string bad_option_;
+  bool missing_value_ = false;
   int argument_index_ = -1;
   std::size_t argument_offset_ = 0;
 };

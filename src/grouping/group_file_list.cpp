@@ -64,8 +64,10 @@ bool GroupFileList(Run& run) {
     bool readable = false;
     bool starts_group = StartsGroup(run.env, path, &readable);
     if (!readable) {
+      const int error = run.env.LastError();
       diag.err() << "Error: Unable to open file " << path << std::endl;
       diag.log("[GroupFileList] Error: Unable to open input file :%s\n", path);
+      diag.Reason(diag.err(), run.env, error);
       return false;
     }
     diag.out() << "Grouping file:" << file.name;

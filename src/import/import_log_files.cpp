@@ -83,10 +83,12 @@ bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
   bool ends = false;
   std::string head;
   if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash, &head, kHistoryHeadBytes)) {
+    const int error = run.env.LastError();
     Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
         "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
             ". It is not imported.\n",
         script.path);
+    diag.Reason(diag.out(), run.env, error);
     return false;
   }
   script.header = ReadHistoryHeader(head);
@@ -323,7 +325,7 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
 
 // Reads back what SQL*Plus printed; true when it shows errors.
 bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path,
-                     bool log_complete) {
+                     const OutputFile& output_log, bool log_complete) {
   Diagnostics& diag = run.diag;
   if (!log_complete) {
     // The system lost some of what the client printed: no scan can clear it.
@@ -333,17 +335,20 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
         "\n[ImportLogFiles] Warning: Unable to complete output log " + log_path +
             ". Its errors could not be checked.\n",
         log_path);
+    diag.Reason(diag.out(), run.env, output_log.LastError());
     return true;
   }
   OutputLogErrors errors;
   if (!ScanOutputLog(run.env, log_path, &errors)) {
     // What cannot be checked must not pass for a clean import.
+    const int error = run.env.LastError();
     Say(diag,
         "\n[ImportLogFiles] Warning: Unable to read output log %s. Its errors could not be "
         "checked.\n",
         "\n[ImportLogFiles] Warning: Unable to read output log " + log_path +
             ". Its errors could not be checked.\n",
         log_path);
+    diag.Reason(diag.out(), run.env, error);
     return true;
   }
   if (errors.count == 0) return false;
@@ -389,6 +394,7 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
                << ").\n"
                << std::flush;
     diag.log("\nError: Could not create the output log file. Error number :(%d).\n", error);
+    diag.Reason(diag.out(), run.env, error);
     return Outcome::kAbort;
   }
   // On the disk before the client starts: whatever stops this run from here
@@ -418,6 +424,7 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
                << std::flush;
     diag.log("\nError executing the sqplus command. Process will be aborted. Error number :(%d).\n",
              error);
+    diag.Reason(diag.out(), run.env, error);
     // Nothing ran: the script must not look half-imported to the next run.
     if (!journal.Withdraw()) JournalUnusable(run, journal);
     return Outcome::kAbort;
@@ -438,7 +445,7 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
         code, script.name, log_path);
   }
   // The client exits 0 when blocks fail: only its output tells.
-  const bool reported = ReportOutputLog(run, script, log_path, log_complete);
+  const bool reported = ReportOutputLog(run, script, log_path, *output_log, log_complete);
   return failed || reported ? Outcome::kReportedErrors : Outcome::kClean;
 }
 

@@ -111,7 +111,8 @@ TEST(ImportLogFiles, OutputLogThatCannotBeMadeStopsAfterTheScriptsBeforeIt) {
   EXPECT_EQ(ReadFile(dir.path() / "import1_2026_01_02_03_04_05.olog"), "ran\n");
   EXPECT_EQ(r.out.str(),
             "\n\nImporting data from file == Output1.tvr== to SQL*PLUS started ...\n"
-            "\nError: Could not create the output log file. Error number :(28).\n");
+            "\nError: Could not create the output log file. Error number :(28).\n"
+            "\tReason: " + Env::Default()->ErrorText(28) + "\n");
 }
 
 TEST(ImportLogFiles, UserWithoutPasswordRunsNothing) {

@@ -101,7 +101,8 @@ class Env {
   static Env* Default();
 
   /// The error number of the most recent call through this Env that failed
-  /// (errno on POSIX, GetLastError() on Windows).
+  /// (errno on POSIX, GetLastError() on Windows); a failed Read of a file it
+  /// opened counts as such a call.
   virtual int LastError() const = 0;
   /// The system's description of an error number.
   virtual std::string ErrorText(int error) const = 0;

@@ -36,17 +36,22 @@ namespace {
 
 class PosixReadableFile final : public ReadableFile {
  public:
-  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  // `last_error` is the Env's, which outlives every file it opens.
+  PosixReadableFile(int fd, int* last_error) : fd_(fd), last_error_(last_error) {}
   ~PosixReadableFile() override { ::close(fd_); }
   long long Read(char* buffer, std::size_t size) override {
     for (;;) {
       ssize_t n = ::read(fd_, buffer, size);
-      if (n >= 0 || errno != EINTR) return n;
+      if (n >= 0) return n;
+      if (errno == EINTR) continue;
+      *last_error_ = errno;
+      return n;
     }
   }
 
  private:
   int fd_;
+  int* last_error_;
 };
 
 class PosixOutputFile final : public OutputFile {
@@ -272,7 +277,7 @@ class PosixEnv final : public Env {
       ::close(fd);
       return nullptr;
     }
-    return std::make_unique<PosixReadableFile>(fd);
+    return std::make_unique<PosixReadableFile>(fd, &last_error_);
   }
 
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {

@@ -128,7 +128,7 @@ class Win32Env final : public Env {
       last_error_ = ERROR_ACCESS_DENIED;
       return nullptr;
     }
-    return std::make_unique<Win32ReadableFile>(std::move(file));
+    return std::make_unique<Win32ReadableFile>(std::move(file), &last_error_);
   }
 
   std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override {

@@ -15,7 +15,10 @@ long long Win32ReadableFile::Read(char* buffer, std::size_t size) {
   const auto chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
   if (!::ReadFile(handle_.get(), buffer, chunk, &read, nullptr)) {
     // The writing end of a pipe went away: that is the end of the data.
-    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_BROKEN_PIPE) return 0;
+    *last_error_ = static_cast<int>(error);
+    return -1;
   }
   return read;
 }

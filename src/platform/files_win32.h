@@ -9,11 +9,14 @@ namespace tavrin {
 
 class Win32ReadableFile final : public ReadableFile {
  public:
-  explicit Win32ReadableFile(ScopedHandle handle) : handle_(std::move(handle)) {}
+  // `last_error` is the Env's, which outlives every file it opens.
+  Win32ReadableFile(ScopedHandle handle, int* last_error)
+      : handle_(std::move(handle)), last_error_(last_error) {}
   long long Read(char* buffer, std::size_t size) override;
 
  private:
   ScopedHandle handle_;
+  int* last_error_;
 };
 
 class Win32OutputFile final : public OutputFile {

@@ -106,13 +106,16 @@ class ScriptFile {
 
   /// Closes the script and gives it its own name, replacing a script of an
   /// earlier run; false when it could not be written completely, and then
-  /// the temporary file is gone.
+  /// the temporary file is gone and error() tells why.
   bool Close() {
     bool ok = sink_.Close();
     if (ok && env_->RenameReplacing(temp_path_, path_)) return true;
+    error_ = ok ? env_->LastError() : sink_.error();
     env_->RemoveFile(temp_path_);
     return false;
   }
+  /// The system's error number for the failed Close.
+  int error() const { return error_; }
 
  private:
   // A group the stage gave up on: its script is dropped, unfinished.
@@ -125,17 +128,29 @@ class ScriptFile {
   Env* env_ = nullptr;
   std::string path_;
   std::string temp_path_;
+  int error_ = 0;
   ScriptSink sink_;  // one for every script, its buffer kept between them
 };
 
 // Writes the group's script (when it has anything to write) and closes it.
-bool FinishScript(GroupState& state, Diagnostics& diag, ScriptFile& script, ScriptLayout layout,
-                  bool history) {
-  if (state.store.size() != 0) WriteScript(state, diag, script.sink(), layout, history);
+bool FinishScript(Run& run, GroupState& state, ScriptFile& script, ScriptLayout layout) {
+  Diagnostics& diag = run.diag;
+  if (state.store.size() != 0) WriteScript(state, diag, script.sink(), layout, run.settings.history);
   if (!script.is_open() || script.Close()) return true;
   diag.err() << "\n[ParseFileList]Error: Unable to write output log file:" << script.path()
              << std::endl;
   diag.log("[ParseFileList]Error: Unable to write output log: %s. Process aborted\n", script.path());
+  diag.Reason(diag.err(), run.env, script.error());
+  return false;
+}
+
+// An input file that cannot be opened, or stops reading half-way: the
+// message is the same.
+bool InputFailed(Run& run, const std::string& path) {
+  const int error = run.env.LastError();
+  run.diag.err() << "\nError: Unable to open input file " << path << std::endl;
+  run.diag.log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
+  run.diag.Reason(run.diag.err(), run.env, error);
   return false;
 }
 
@@ -154,12 +169,14 @@ bool ParseFileList(Run& run) {
   const ScriptLayout layout = run.settings.read_order ? ScriptLayout::kReadOrder : ScriptLayout::kBlocks;
   for (const InputFile& file : run.files) {
     if (file.group != current_group) {
-      if (!FinishScript(state, diag, script, layout, run.settings.history)) return false;
+      if (!FinishScript(run, state, script, layout)) return false;
       std::string path = JoinPath(output, "Output" + std::to_string(file.group) + ".tvr");
       if (!script.Open(run.env, path)) {
+        const int error = run.env.LastError();
         diag.err() << "\n[ParseFileList]Error: Unable to create output log file:" << path
                    << std::endl;
         diag.log("[ParseFileList]Error: Unable to create ouput log: %s. Process aborted\n", path);
+        diag.Reason(diag.err(), run.env, error);
         return false;
       }
       run.scripts_written.push_back({path, file.group});
@@ -171,11 +188,7 @@ bool ParseFileList(Run& run) {
 
     const std::string path = JoinPath(input, file.name);
     auto handle = run.env.OpenForReading(path);
-    if (!handle) {
-      diag.err() << "\nError: Unable to open input file " << path << std::endl;
-      diag.log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
-      return false;
-    }
+    if (!handle) return InputFailed(run, path);
     diag.out() << "\n\tParsing file :" << file.name;
     diag.log("[ParseFileList]Parsing file %s\n", file.name);
 
@@ -186,14 +199,10 @@ bool ParseFileList(Run& run) {
       if (!ParseLine(state, diag, line, scratch)) return false;
       ++state.line_position;
     }
-    if (reader.failed()) {
-      // A file that stops reading half-way must not become half a script.
-      diag.err() << "\nError: Unable to open input file " << path << std::endl;
-      diag.log("[ParseFileList]Error : Unable to open input file %s. Process aborted\n", path);
-      return false;
-    }
+    // A file that stops reading half-way must not become half a script.
+    if (reader.failed()) return InputFailed(run, path);
   }
-  if (!FinishScript(state, diag, script, layout, run.settings.history)) return false;
+  if (!FinishScript(run, state, script, layout)) return false;
   diag.log("[ParseFileList]************Parsing Ends******************\n");
   return true;
 }

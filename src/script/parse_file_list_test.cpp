@@ -90,7 +90,8 @@ TEST(ParseFileList, ScriptsTakeTheirNamesOnlyWhenComplete) {
       EXPECT_EQ(err.str(), "");
     } else {
       // The message names the script, never its temporary file, which is gone.
-      EXPECT_EQ(err.str(), "\n[ParseFileList]Error: Unable to write output log file:" + one + "\n");
+      EXPECT_EQ(err.str(), "\n[ParseFileList]Error: Unable to write output log file:" + one + "\n" +
+                               "\tReason: " + Env::Default()->ErrorText(13) + "\n");
       EXPECT_FALSE(std::filesystem::exists(one + ".part"));
     }
     std::filesystem::remove(one);

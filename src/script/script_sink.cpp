@@ -47,19 +47,24 @@ void ScriptSink::DropLastLine(std::size_t line_size) {
 }
 
 void ScriptSink::FlushBeforeLastLine() {
-  if (ok_ && !file_->Append(std::string_view(buffer_.get(), last_line_))) ok_ = false;
+  if (ok_ && !file_->Append(std::string_view(buffer_.get(), last_line_))) Failed();
   std::memmove(buffer_.get(), buffer_.get() + last_line_, size_ - last_line_);
   size_ -= last_line_;
   last_line_ = 0;
 }
 
 bool ScriptSink::Close() {
-  if (ok_ && !file_->Append(std::string_view(buffer_.get(), size_))) ok_ = false;
+  if (ok_ && !file_->Append(std::string_view(buffer_.get(), size_))) Failed();
   size_ = 0;
   last_line_ = 0;
-  if (!file_->Close()) ok_ = false;
+  if (!file_->Close() && ok_) Failed();
   file_.reset();
   return ok_;
+}
+
+void ScriptSink::Failed() {
+  ok_ = false;
+  error_ = file_->LastError();
 }
 
 void ScriptSink::Abandon() {

@@ -21,6 +21,7 @@ class ScriptSink {
   void Open(std::unique_ptr<OutputFile> file) {
     file_ = std::move(file);
     ok_ = true;
+    error_ = 0;
   }
   bool is_open() const { return file_ != nullptr; }
 
@@ -35,12 +36,16 @@ class ScriptSink {
   /// Writes what is left and closes the file. False when any write or the
   /// close failed: the script on disk is then not complete.
   bool Close();
+  /// The system's error number for the first write or close that failed.
+  int error() const { return error_; }
 
   /// Closes the file without writing what is left.
   void Abandon();
 
  private:
   void FlushBeforeLastLine();
+  // The first failed write or close: what follows is not written.
+  void Failed();
   // Room for `size` more bytes at the end of the buffer.
   char* Extend(std::size_t size);
 
@@ -51,6 +56,7 @@ class ScriptSink {
   std::size_t capacity_ = 0;
   std::size_t last_line_ = 0;  // where the last line starts in the buffer
   bool ok_ = true;
+  int error_ = 0;
 };
 
 }  // namespace tavrin

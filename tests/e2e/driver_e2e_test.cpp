@@ -65,25 +65,44 @@ TEST_F(DriverE2eTest, TooFewArgumentsOrNoStageSwitch) {
   }
 }
 
+// The source path as the tree names it, wherever the binary was built.
 TEST_F(DriverE2eTest, InvalidCountIsLoggedWithTheDriverSource) {
   E2eResult r = RunTavrin({"-l", "-m"});
   EXPECT_EQ(r.exit_code, 1);
   auto logs = LogFiles(dir());
   ASSERT_EQ(logs.size(), 1u);
   EXPECT_EQ(logs.begin()->second,
-            std::string("[") + TAVRIN_DRIVER_SOURCE +
-                "] Invalid number of arguments specified. Please check if you have provided "
+            "[src/driver/driver.cpp] Invalid number of arguments specified. Please check if you have provided "
                 "either -p or -I switch and appropriate number of arguments. Process aborted.\n");
 }
 
-TEST_F(DriverE2eTest, BadOptionsShowShortUsage) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-x", "-p"}, {"-p", "-i"}, {"/", "-p"}, {"-p:", "-I"}}) {
-    SCOPED_TRACE(args.front() + " " + args.back());
-    E2eResult r = RunTavrin(args);
+TEST_F(DriverE2eTest, BadOptionsAreNamedBeforeTheShortUsage) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-x", "-p"}, "Unknown option -x."},
+      {{"-pQsecret", "-I"}, "Unknown option -Q."},  // never the rest, which may be a password
+      {{"/Q"}, "Unknown option /Q."},
+      {{"-p\xc3\xa9"}, "Unknown option -\xc3\xa9."},  // a letter outside ASCII, whole
+      {{"/", "-p"}, "Unknown option /."},
+      {{"-p:", "-I"}, "Unknown option -:."},
+      {{"--help"}, "Unknown option --help. Use -h."},
+      {{"--password=secret", "-p"}, "Unknown option --password."},
+      {{"-p", "-i"}, "Option -i needs a value."},
+      {{"-pS"}, "Option -S needs a value."},
+      {{"/D"}, "Option /D needs a value."},
+  };
+  for (const auto& [args, named] : cases) {
+    SCOPED_TRACE(args.front());
+    TempDir cwd;
+    std::vector<std::string> logged = {"-l"};
+    logged.insert(logged.end(), args.begin(), args.end());
+    E2eResult r = RunTavrin(logged, cwd.path());
+    const std::string line = "[Tavrin] Error: " + named + "\n";
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, Banner());
-    EXPECT_EQ(r.err, ShortUsage());
+    EXPECT_EQ(r.err, line + ShortUsage());
+    auto logs = LogFiles(cwd.path());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs.begin()->second, line);
   }
 }
 

@@ -36,7 +36,8 @@ TEST_F(GroupingE2eTest, MatchingSubDirectoryCannotBeOpened) {
   E2eResult r = RunTavrin({"-p", "-i", in, "-o", Path(dir())});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, Banner() + "\nGrouping Started\nGrouping file:a.sql\tGroup :1\n" + kGroupAbort);
-  EXPECT_EQ(r.err, "Error: Unable to open file " + in + Sep() + "x.SQL\n");
+  EXPECT_EQ(r.err, "Error: Unable to open file " + in + Sep() + "x.SQL\n" +
+                       ReasonLine(r.err, "Is a directory"));
 }
 
 TEST_F(GroupingE2eTest, DiscardingTheOnlyGroupLeavesNothingToDo) {

@@ -63,6 +63,14 @@ std::string PathFor(const E2eTarget& target, const fs::path& host) {
 
 }  // namespace
 
+std::string ReasonLine(const std::string& output, const std::string& posix) {
+  if (!E2eTarget::Get().windows) return "\tReason: " + posix + "\n";
+  const std::size_t at = output.find("\tReason: ");
+  if (at == std::string::npos) return "(no reason line)";
+  const std::size_t end = output.find('\n', at);
+  return end == at + 9 ? "(empty reason)" : output.substr(at, end + 1 - at);
+}
+
 std::string E2eTest::Sep() { return E2eTarget::Get().windows ? "\\" : "/"; }
 
 std::string E2eTest::Path(const fs::path& host) { return PathFor(E2eTarget::Get(), host); }

@@ -81,4 +81,9 @@ class E2eTest : public ::testing::Test {
   TempDir dir_;
 };
 
+/// The line after a failure that gives the system's reason: `posix` from the
+/// Linux build; from Windows the one `output` holds, as the system words it
+/// (never empty).
+std::string ReasonLine(const std::string& output, const std::string& posix);
+
 }  // namespace tavrin::test

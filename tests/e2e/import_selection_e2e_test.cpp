@@ -11,8 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSqlPlusNotFound =
-    "\nError executing the sqlplus command. Process will be aborted. Error number :(2).\n";
 const std::string kAbortOut =
     "\n[Tavrin]Error: Unable to import SQL log files. Process will be aborted\n";
 
@@ -152,7 +150,7 @@ TEST_F(ImportSelectionTest, SqlPlusIsNeverTakenFromTheWorkingDirectoryThroughThe
                               : EnvVars{{"PATH", ":" + empty + ":.:bin"}};
   E2eResult r = RunTavrin({"-I", "-o", Path(out_), "-U", "u", "-P", "p", "-S", "h"}, dir(), env);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, Banner() + ImportingLine("Output1.tvr") + kSqlPlusNotFound + kAbortOut);
+  EXPECT_EQ(r.out, Banner() + ImportingLine("Output1.tvr") + SqlPlusNotFound(r.out) + kAbortOut);
   EXPECT_EQ(r.err, "");  // the stand-in marks every run of it on standard error
 }
 

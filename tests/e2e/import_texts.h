@@ -3,7 +3,16 @@
 
 #include <string>
 
+#include "e2e/harness.h"
+
 namespace tavrin::test {
+
+/// sqlplus could not be started: "file not found" (2) on both systems, and
+/// the reason as `out` gives it.
+inline std::string SqlPlusNotFound(const std::string& out) {
+  return "\nError executing the sqlplus command. Process will be aborted. Error number :(2).\n" +
+         ReasonLine(out, "No such file or directory");
+}
 
 inline std::string ImportingLine(const std::string& name) {
   return "\n\nImporting data from file == " + name + "== to SQL*PLUS started ...\n";

@@ -137,7 +137,8 @@ TEST_F(ParseE2eTest, MissingOutputDirectoryCannotTakeAScript) {
   const std::string missing = Path(dir() / "nowhere");
   E2eResult r = RunTavrin({"-p", "-i", In(), "-o", missing});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "\n[ParseFileList]Error: Unable to create output log file:" + missing + Sep() + "Output0.tvr\n");
+  EXPECT_EQ(r.err, "\n[ParseFileList]Error: Unable to create output log file:" + missing + Sep() +
+                       "Output0.tvr\n" + ReasonLine(r.err, "No such file or directory"));
   EXPECT_TRUE(r.out.ends_with("Grouping file:a.sql\tGroup :0\n" + kParseAbort));
 }
 

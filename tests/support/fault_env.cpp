@@ -12,7 +12,9 @@ class FaultReadable final : public ReadableFile {
   FaultReadable(FaultEnv& env, std::unique_ptr<ReadableFile> file)
       : env_(env), file_(std::move(file)) {}
   long long Read(char* buffer, std::size_t size) override {
-    return env_.Due("Read") ? -1 : file_->Read(buffer, size);
+    if (!env_.Due("Read")) return file_->Read(buffer, size);
+    env_.FailRead();
+    return -1;
   }
 
  private:
@@ -75,6 +77,8 @@ bool FaultEnv::Due(const char* call) {
   failed_call_ = call;
   return true;
 }
+
+void FaultEnv::FailRead() { Fail(kInjectedError); }
 
 bool FaultEnv::ListMatches(const std::string& pattern, std::vector<std::string>* names) {
   if (Due("ListMatches")) {

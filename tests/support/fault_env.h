@@ -30,6 +30,8 @@ class FaultEnv : public EnvWrapper {
 
   /// True when this call is the one to fail.
   bool Due(const char* call);
+  /// Sets the last error, as a failed read of one of our files does.
+  void FailRead();
 
   bool ListMatches(const std::string& pattern, std::vector<std::string>* names) override;
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
