@@ -1,6 +1,7 @@
 # What an installation holds, and the packages CPack makes of it: on Linux
-# `tavrin` in bin/ and its documentation in share/doc/tavrin/; on Windows one
-# folder with tavrin.exe, the README and the example batch, zipped.
+# `tavrin` in bin/ and its documentation (the README, docs/ and the example
+# batch) in share/doc/tavrin/; on Windows one folder with tavrin.exe and the
+# same documentation beside it, zipped.
 
 if(WIN32)
   set(TAVRIN_INSTALL_BINDIR .)
@@ -16,6 +17,7 @@ endif()
 
 install(TARGETS tavrin RUNTIME DESTINATION ${TAVRIN_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${TAVRIN_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${TAVRIN_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/batch DESTINATION ${TAVRIN_INSTALL_DOCDIR}/examples)
 
 set(CPACK_PACKAGE_NAME tavrin)
