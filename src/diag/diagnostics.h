@@ -4,9 +4,12 @@
 // console and once through log(); the two texts often differ.
 
 #include <ostream>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "diag/log_file.h"
+#include "diag/log_format.h"
 
 namespace tavrin {
 
@@ -25,14 +28,21 @@ class Diagnostics {
 
   bool logging_on() const { return logging_on_; }
 
+  /// Writes one message, formatted once, to `stream` and to the log.
+  template <typename... Args>
+  void Say(std::ostream& stream, std::string_view format, const Args&... args) {
+    const LogArg packed[] = {LogArg(args)..., LogArg(0)};
+    std::string text;
+    FormatLog(format, std::span<const LogArg>(packed, sizeof...(Args)), &text, err_);
+    stream << text << std::flush;
+    log("%s", text);
+  }
+
   /// Follows a failure message that names a file or a program: the system's
   /// text for `error` on `stream`, and in the log. An error the system did
   /// not tell (0) adds nothing.
   void Reason(std::ostream& stream, const Env& env, int error) {
-    if (error == 0) return;
-    const std::string text = env.ErrorText(error);
-    stream << "\tReason: " << text << std::endl;
-    log("\tReason: %s\n", text);
+    if (error != 0) Say(stream, "\tReason: %s\n", env.ErrorText(error));
   }
 
   /// Opens a new log file and turns logging on. False when it cannot be opened.

@@ -19,14 +19,11 @@ enum class OptionsResult { kRun, kExitSuccess, kExitFailure };
 // The option that stopped the scan, before the usage.
 void NameBadOption(Diagnostics& diag, const OptionScanner& scanner) {
   const std::string& option = scanner.bad_option();
-  std::string line = "[Tavrin] Error: ";
-  if (scanner.missing_value()) {
-    line += "Option " + option + " needs a value.\n";
-  } else {
-    line += "Unknown option " + option + (option == "--help" ? ". Use -h.\n" : ".\n");
-  }
-  diag.err() << line << std::flush;
-  diag.log("%s", line);
+  if (scanner.missing_value())
+    diag.Say(diag.err(), "[Tavrin] Error: Option %s needs a value.\n", option);
+  else
+    diag.Say(diag.err(), "[Tavrin] Error: Unknown option %s.%s\n", option,
+             option == "--help" ? " Use -h." : "");
 }
 
 OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {

@@ -68,10 +68,8 @@ std::string BareName(const std::string& path, const std::string& directory) {
 
 // One line, the same on the console and in the log.
 template <typename... Args>
-void Say(Diagnostics& diag, const char* format_for_log, const std::string& console,
-         const Args&... args) {
-  diag.out() << console << std::flush;
-  diag.log(format_for_log, args...);
+void Say(Diagnostics& diag, std::string_view format, const Args&... args) {
+  diag.Say(diag.out(), format, args...);
 }
 
 // A script that sqlplus must not be given: empty, or cut short, it would run
@@ -85,8 +83,6 @@ bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
   if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash, &head, kHistoryHeadBytes)) {
     const int error = run.env.LastError();
     Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
-        "\n[ImportLogFiles] Warning: Unable to read script " + script.path +
-            ". It is not imported.\n",
         script.path);
     diag.Reason(diag.out(), run.env, error);
     return false;
@@ -96,8 +92,6 @@ bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
     Say(diag,
         "\n[ImportLogFiles] Warning: Script %s does not end with the line EXIT. It is not "
         "imported.\n",
-        "\n[ImportLogFiles] Warning: Script " + script.path +
-            " does not end with the line EXIT. It is not imported.\n",
         script.path);
     return false;
   }
@@ -105,8 +99,6 @@ bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
     Say(diag,
         "\n[ImportLogFiles] Warning: The path of script %s cannot be passed to sqlplus in this "
         "system's code page. It is not imported.\n",
-        "\n[ImportLogFiles] Warning: The path of script " + script.path +
-            " cannot be passed to sqlplus in this system's code page. It is not imported.\n",
         script.path);
     return false;
   }
@@ -134,9 +126,6 @@ bool OpenJournal(Run& run, ImportJournal& journal) {
     Say(run.diag,
         "\n[ImportLogFiles] Warning: %d line(s) of the import journal %s could not be read. "
         "They are ignored.\n",
-        "\n[ImportLogFiles] Warning: " + std::to_string(torn) +
-            " line(s) of the import journal " + journal.path() +
-            " could not be read. They are ignored.\n",
         torn, journal.path());
   return true;
 }
@@ -213,14 +202,10 @@ bool HistoryUsable(Run& run, History& history) {
   if (history.usable) return true;
   std::string id, log_path;
   if (NewImportId(run.env, &id) && Probe(run, history, id, &log_path)) return true;
-  run.diag.err() << "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used "
-                    "(see "
-                 << log_path << "). Import abandoned.\n"
-                 << std::flush;
-  run.diag.log(
-      "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used (see %s). "
-      "Import abandoned.\n",
-      log_path);
+  run.diag.Say(run.diag.err(),
+               "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used (see "
+               "%s). Import abandoned.\n",
+               log_path);
   return false;
 }
 
@@ -240,28 +225,16 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
       return true;
     case CopyMatch::kEnded:
       *outcome = Outcome::kClean;
-      if (script.tag.empty())
-        Say(diag,
-            "\n[ImportLogFiles] Notice: %s was imported on %s; skipped. Use -F to import it "
-            "again.\n",
-            "\n[ImportLogFiles] Notice: " + script.name + " was imported on " + match.time +
-                "; skipped. Use -F to import it again.\n",
-            script.name, match.time);
-      else
-        Say(diag,
-            "\n[ImportLogFiles] Notice: %s (from %s) was imported on %s; skipped. Use -F to "
-            "import it again.\n",
-            "\n[ImportLogFiles] Notice: " + Named(script) + " was imported on " + match.time +
-                "; skipped. Use -F to import it again.\n",
-            script.name, script.from, match.time);
+      Say(diag,
+          "\n[ImportLogFiles] Notice: %s was imported on %s; skipped. Use -F to import it "
+          "again.\n",
+          Named(script), match.time);
       return false;
     case CopyMatch::kOtherBytes:
       Say(diag,
-          "\n[ImportLogFiles] Warning: %s (from %s) was imported before as other bytes; "
-          "skipped. Use -F to import it again.\n",
-          "\n[ImportLogFiles] Warning: " + Named(script) +
-              " was imported before as other bytes; skipped. Use -F to import it again.\n",
-          script.name, script.from);
+          "\n[ImportLogFiles] Warning: %s was imported before as other bytes; skipped. Use -F "
+          "to import it again.\n",
+          Named(script));
       return false;
     case CopyMatch::kCutShort:
       if (script.header.history && !script.header.not_atomic && !match.id.empty()) {
@@ -282,9 +255,6 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
           Say(diag,
               "\n[ImportLogFiles] Notice: %s was imported before an earlier run stopped (the "
               "database's history shows it); skipped.\n",
-              "\n[ImportLogFiles] Notice: " + Named(script) +
-                  " was imported before an earlier run stopped (the database's history shows "
-                  "it); skipped.\n",
               Named(script));
           return false;
         }
@@ -293,33 +263,16 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
           Say(diag,
               "\n[ImportLogFiles] Notice: %s was cut short by an earlier run and the database "
               "holds none of it; importing it again.\n",
-              "\n[ImportLogFiles] Notice: " + Named(script) +
-                  " was cut short by an earlier run and the database holds none of it; "
-                  "importing it again.\n",
               Named(script));
           return true;
         }
       }
       break;
   }
-  if (script.tag.empty())
-    Say(diag,
-        "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may "
-        "be partly in the database. Skipped: check the database, then use -F to import it "
-        "again.\n",
-        "\n[ImportLogFiles] Warning: " + script.name +
-            " was being imported when an earlier run stopped; it may be partly in the database. "
-            "Skipped: check the database, then use -F to import it again.\n",
-        script.name);
-  else
-    Say(diag,
-        "\n[ImportLogFiles] Warning: %s (from %s) was being imported when an earlier run "
-        "stopped; it may be partly in the database. Skipped: check the database, then use -F "
-        "to import it again.\n",
-        "\n[ImportLogFiles] Warning: " + Named(script) +
-            " was being imported when an earlier run stopped; it may be partly in the database. "
-            "Skipped: check the database, then use -F to import it again.\n",
-        script.name, script.from);
+  Say(diag,
+      "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may be "
+      "partly in the database. Skipped: check the database, then use -F to import it again.\n",
+      Named(script));
   return false;
 }
 
@@ -332,8 +285,6 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
     Say(diag,
         "\n[ImportLogFiles] Warning: Unable to complete output log %s. Its errors could not be "
         "checked.\n",
-        "\n[ImportLogFiles] Warning: Unable to complete output log " + log_path +
-            ". Its errors could not be checked.\n",
         log_path);
     diag.Reason(diag.out(), run.env, output_log.LastError());
     return true;
@@ -345,8 +296,6 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
     Say(diag,
         "\n[ImportLogFiles] Warning: Unable to read output log %s. Its errors could not be "
         "checked.\n",
-        "\n[ImportLogFiles] Warning: Unable to read output log " + log_path +
-            ". Its errors could not be checked.\n",
         log_path);
     diag.Reason(diag.out(), run.env, error);
     return true;
@@ -355,9 +304,6 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
   Say(diag,
       "\n[ImportLogFiles] Warning: SQL*PLUS reported %d error(s) for file %s: %s. Check its "
       "output log %s.\n",
-      "\n[ImportLogFiles] Warning: SQL*PLUS reported " + std::to_string(errors.count) +
-          " error(s) for file " + script.name + ": " + errors.first_error +
-          ". Check its output log " + log_path + ".\n",
       errors.count, script.name, errors.first_error, log_path);
   return true;
 }
@@ -366,14 +312,10 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
 Outcome ReadyHistory(Run& run, History& history, Script& script) {
   if (!HistoryUsable(run, history)) return Outcome::kAbort;
   if (NewImportId(run.env, &script.id)) return Outcome::kClean;
-  const std::string reason = run.env.ErrorText(run.env.LastError());
-  run.diag.err() << "\n[ImportLogFiles] Error: Unable to read the system's random source. "
-                 << reason << " Import abandoned.\n"
-                 << std::flush;
-  run.diag.log(
-      "\n[ImportLogFiles] Error: Unable to read the system's random source. %s Import "
-      "abandoned.\n",
-      reason);
+  run.diag.Say(run.diag.err(),
+               "\n[ImportLogFiles] Error: Unable to read the system's random source. %s Import "
+               "abandoned.\n",
+               run.env.ErrorText(run.env.LastError()));
   return Outcome::kAbort;
 }
 
@@ -473,8 +415,6 @@ std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) 
     Say(run.diag,
         "\n[ImportLogFiles] Notice: Script %s was not written by this run. It is not "
         "imported.\n",
-        "\n[ImportLogFiles] Notice: Script " + path +
-            " was not written by this run. It is not imported.\n",
         path);
   }
   return scripts;
@@ -547,8 +487,6 @@ bool ImportLogFiles(Run& run) {
   if (with_errors > 0) {
     run.errors_reported = true;
     Say(diag, "\n[ImportLogFiles] %d of %d scripts reported errors. Check their output logs.\n",
-        "\n[ImportLogFiles] " + std::to_string(with_errors) + " of " +
-            std::to_string(scripts.size()) + " scripts reported errors. Check their output logs.\n",
         with_errors, static_cast<int>(scripts.size()));
   }
   return true;
