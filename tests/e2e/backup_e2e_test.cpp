@@ -27,16 +27,14 @@ std::string Importing(const std::string& name) {
   return "\n\nImporting data from file == " + name + "== to SQL*PLUS started ...\n";
 }
 
-class BatchTest : public StandInTest {
+class BatchTest : public BatchFoldersTest {
  protected:
-  // The example batch in dir()/in, an empty output directory, and a separate
-  // working directory: the backup goes there, not beside the inputs.
+  // The example batch in the inputs' folder: the backup goes to the working
+  // directory, not beside the inputs.
   void SetUp() override {
-    fs::create_directory(in_);
+    BatchFoldersTest::SetUp();
     for (const char* name : {"a.sql", "b.sql", "c.sql"})
       fs::copy_file(fs::path(TAVRIN_EXAMPLES) / "batch" / name, in_ / name);
-    fs::create_directory(out_);
-    fs::create_directory(work_);
   }
 
   E2eResult RunBatch(std::vector<std::string> switches, EnvVars env = {}) {
@@ -49,9 +47,6 @@ class BatchTest : public StandInTest {
     return "\tMoved File :" + name + " to " + backup + Sep() + "\n";
   }
 
-  const fs::path in_ = dir() / "in";
-  const fs::path out_ = dir() / "out";
-  const fs::path work_ = dir() / "work";
 };
 
 TEST_F(BatchTest, FullRunMovesInputsScriptsAndOutputLogs) {

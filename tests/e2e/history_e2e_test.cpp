@@ -33,14 +33,8 @@ std::string AgainNotice(const std::string& name) {
          "again.\n";
 }
 
-class HistoryTest : public StandInTest {
+class HistoryTest : public BatchFoldersTest {
  protected:
-  void SetUp() override {
-    fs::create_directories(in_);
-    fs::create_directories(out_);
-    fs::create_directories(work_);
-  }
-
   // With the history answering from history_ when `usable`.
   E2eResult Run(std::vector<std::string> switches, bool usable = true) {
     switches.insert(switches.end(), {"-i", Path(in_), "-o", Path(out_), "-U", "u", "-P", "p",
@@ -81,9 +75,6 @@ class HistoryTest : public StandInTest {
     return count;
   }
 
-  const fs::path in_ = dir() / "in";
-  const fs::path out_ = dir() / "out";
-  const fs::path work_ = dir() / "work";
   const fs::path record_ = dir() / "record";
   const fs::path history_ = dir() / "history";
 };

@@ -14,14 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ImportJournalTest : public StandInTest {
+class ImportJournalTest : public BatchFoldersTest {
  protected:
-  void SetUp() override {
-    fs::create_directories(in_);
-    fs::create_directories(out_);
-    fs::create_directories(work_);
-  }
-
   E2eResult Run(std::vector<std::string> switches, EnvVars env = {}) {
     switches.insert(switches.end(), {"-i", Path(in_), "-o", Path(out_), "-U", "u", "-P", "p",
                                      "-S", "h"});
@@ -105,10 +99,6 @@ class ImportJournalTest : public StandInTest {
                               "u", "-P", "p", "-S", "h"},
                      work_, WithStandIn(holding));
   }
-
-  const fs::path in_ = dir() / "in";
-  const fs::path out_ = dir() / "out";
-  const fs::path work_ = dir() / "work";
 };
 
 TEST_F(ImportJournalTest, StoppedRunImportsOnlyWhatItHadNotStarted) {

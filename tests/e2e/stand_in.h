@@ -53,4 +53,17 @@ class StandInTest : public E2eTest {
   static std::vector<std::string> Entries(const std::filesystem::path& where);
 };
 
+/// A batch's folders, made empty: the inputs, the output directory, and the
+/// working directory where logs and backups go, apart from the inputs.
+class BatchFoldersTest : public StandInTest {
+ protected:
+  void SetUp() override {
+    for (const auto* folder : {&in_, &out_, &work_}) std::filesystem::create_directories(*folder);
+  }
+
+  const std::filesystem::path in_ = dir() / "in";
+  const std::filesystem::path out_ = dir() / "out";
+  const std::filesystem::path work_ = dir() / "work";
+};
+
 }  // namespace tavrin::test
