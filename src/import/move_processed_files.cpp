@@ -107,7 +107,6 @@ void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string dest
   MoveMatches(run, source_prefix, destination_prefix, pattern, nullptr);
 }
 
-
 bool MoveProcessedFiles(Run& run) {
   Diagnostics& diag = run.diag;
   if (run.files.empty()) {
