@@ -59,16 +59,17 @@ bool ParseLine(GroupState& state, Diagnostics& diag, std::string_view line, std:
     return true;
   };
   if (!HasValidLastValue(line)) return report_invalid();
+  // A reference the client would join to what follows it (&identity_1.5)
+  // has no rewrite: the line is skipped as invalid, whether or not its
+  // identity was declared.
+  const std::optional<std::string_view> text = Rewritten(line, scratch);
+  if (!text) return report_invalid();
   StoreCursor& cursor = state.store.cursor();
   cursor = state.store.Find(key);
   if (cursor.at_end()) {
     WarnUnknownIdentity(diag, key);
     return true;
   }
-  // A reference the client would join to what follows it (&identity_1.5)
-  // has no rewrite: the line is skipped as invalid.
-  const std::optional<std::string_view> text = Rewritten(line, scratch);
-  if (!text) return report_invalid();
   const Statement stored = state.Keep(*text, line, markers);
   cursor->statements.push_back(stored);
   if (stored.Has(Statement::kGroups) && !EntryStartsWithAuthentication(state, key))

@@ -99,5 +99,27 @@ TEST(ParseFileList, ScriptsTakeTheirNamesOnlyWhenComplete) {
   }
 }
 
+// A line the client would have refused is reported as invalid, never as a
+// reference to a missing identity, whichever identities are declared.
+TEST(ParseFileList, AJoinedReferenceIsInvalidWhetherOrNotItsIdentityIsDeclared) {
+  test::TempDir dir;
+  const std::string joined = "UPDATE tbl_Items SET Ref=&identity_2.5 WHERE Qty=1;";
+  for (const std::string declared : {"identity_1", "identity_2"}) {
+    SCOPED_TRACE(declared);
+    test::WriteFile(dir.path() / "a.sql",
+                    "COLUMN " + declared + " NEW_VALUE " + declared + "\n" + joined + "\n");
+    std::ostringstream out, err;
+    tavrin::Run run(*Env::Default(), out, err);
+    run.settings.input_directory = dir.path().string();
+    run.settings.output_directory = dir.path().string();
+    run.files = {{"a.sql", 1}};
+    ASSERT_TRUE(ParseFileList(run));
+    EXPECT_NE(out.str().find("\t[AddRecordToKey]Found an invalid SQL statement " + joined +
+                             ". Skipped.\n"),
+              std::string::npos);
+    EXPECT_EQ(out.str().find("Uanble to find the identity key"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace tavrin
