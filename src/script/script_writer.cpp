@@ -1,6 +1,7 @@
 #include "script/script_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "script/block_lines.h"
@@ -66,10 +67,17 @@ void MergeRuns(StatementStore& store, const std::vector<StoreCursor>& runs, Scri
   }
 }
 
-bool IsWordByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c == '#';
-}
+// Letters, digits, _, $ and #: the bytes of a word. Looked up for every byte
+// a history script writes.
+constexpr std::array<bool, 256> kWordBytes = [] {
+  std::array<bool, 256> bytes{};
+  for (int c = 0; c < 256; ++c)
+    bytes[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '$' || c == '#';
+  return bytes;
+}();
+
+bool IsWordByte(char c) { return kWordBytes[static_cast<unsigned char>(c)]; }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
