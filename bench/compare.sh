@@ -78,6 +78,8 @@ for s in 1 2 3 4 5 6; do
 done
 python3 bench/fuzz_batch.py "$((seed * 100 + 7))" "$scratch/in/fuzz-bad" 20 --bad-declaration
 add_batch fuzz-bad
+python3 bench/fuzz_batch.py "$((seed * 100 + 8))" "$scratch/in/fuzz-commits" 20 --commits
+add_batch fuzz-commits
 
 # run NAME BINARY BATCH: a parse run with logging in a directory of its own.
 # Both builds run in the same place, since messages name the output paths.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a seeded batch of odd audit log lines for bench/compare.sh.
 
-    fuzz_batch.py SEED DIRECTORY [FILES] [--bad-declaration]
+    fuzz_batch.py SEED DIRECTORY [FILES] [--bad-declaration] [--commits]
 
 The generated shapes of tavrin_batchgen are all well-formed; these files mix
 every kind of line the parse stage tells apart with the odd ones it must
@@ -11,6 +11,10 @@ rejected values, rows naming two identities, authentication and group rows
 in any order, empty lines, LF and CR LF line ends, a missing last line end.
 A file starting with a declaration of identity_1 starts a group.
 --bad-declaration adds one declaration line the stage gives up on.
+--commits also mixes in lines that can commit part of a script (COMMIT,
+ROLLBACK, EXECUTE IMMEDIATE, DBMS_SQL), and lines that only look so: in
+texts, q-texts, doubled and unclosed quotes, other words. Without it a seed
+gives the same files as before these lines were added.
 """
 
 import os
@@ -24,7 +28,42 @@ def identity(rng):
     return str(n) if rng.random() > 0.05 else "0" + str(n)
 
 
-def line(rng):
+# The lines --commits mixes in, one a line; {n} names an identity as in the
+# templates of line().
+COMMIT_TEMPLATES = r"""
+COMMIT;
+commit
+/* checkpoint */ COMMIT;
+UPDATE t SET a=1; COMMIT;
+BEGIN COMMIT; END;
+BEGIN RollBack; END
+ROLLBACK TO SAVEPOINT s;
+x.COMMIT(&identity_{n});
+EXECUTE IMMEDIATE 'TRUNCATE TABLE t';
+BEGIN execute 	 immediate 'x'; END;
+EXECUTEIMMEDIATE; EXECUTE proc; IMMEDIATE
+n := Dbms_Sql.Open_Cursor;
+DBMS_TRANSACTION.READ_ONLY;
+INSERT INTO t(a) VALUES ('exec_ddl_statement');
+INSERT INTO t(a) VALUES ('COMMIT');
+INSERT INTO t(a) VALUES ('it''s COMMIT', 'x''');
+INSERT INTO t(a) VALUES ('x''', COMMIT);
+INSERT INTO t(a) VALUES ('a', 'COMMIT
+INSERT INTO t(a) VALUES ('''''ROLLBACK
+UPDATE t SET a = q'[it's COMMIT]' WHERE b = &identity_{n};
+UPDATE t SET a = Q'<a>b'>' || ' ROLLBACK';
+UPDATE t SET a = q'!COMMIT!' || q'{{'}}' || 'z';
+UPDATE t SET a = q'xCOMMITx';
+UPDATE t SET a = q'[ COMMIT
+UPDATE t SET a = nq'[COMMIT]';
+UPDATE t SET a = 'COMMITTED', b = X_COMMIT, c = COMMIT$, d = #ROLLBACK;
+INSERT INTO tbl_Authentications(UserId,Host) VALUES ('END','h');
+BEGIN
+END;
+""".strip("\n").split("\n")
+
+
+def line(rng, commits=False):
     n, m = identity(rng), identity(rng)
     templates = [
         "COLUMN identity_{n} NEW_VALUE identity_{n} NOPRINT",
@@ -68,6 +107,8 @@ def line(rng):
         "SELECT '&identity_{n}' s.CURRVAL FROM DUAL",
         "'&identity_{n} SELECT s.NEXTVAL",
     ]
+    if commits and rng.random() < 0.15:
+        templates = COMMIT_TEMPLATES
     text = rng.choice(templates).format(n=n, m=m)
     if rng.random() < 0.03:
         text += " " * rng.randint(1, 3)
@@ -79,6 +120,7 @@ def line(rng):
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     bad = "--bad-declaration" in sys.argv
+    commits = "--commits" in sys.argv
     seed, directory = int(args[0]), args[1]
     files = int(args[2]) if len(args) > 2 else 40
     rng = random.Random(seed)
@@ -89,7 +131,7 @@ def main():
         if f == 0 or rng.random() < 0.3:
             lines.append("COLUMN identity_1 NEW_VALUE identity_1 NOPRINT")
         for _ in range(rng.randint(0, 120)):
-            lines.append(line(rng))
+            lines.append(line(rng, commits))
         if f == bad_file:
             lines.insert(rng.randint(0, len(lines)), "COLUMN identity_7")
         end = "\r\n" if rng.random() < 0.5 else "\n"

@@ -2,7 +2,9 @@
 // files separated by the byte pair FF FE; each file's first line (up to LF)
 // is its name, to which ".sql" is added, the rest its bytes, any bytes. The
 // same batch run twice must give the same scripts and messages, and every
-// script that is not empty must end in EXIT.
+// script that is not empty must end in EXIT. Written with the history (-H),
+// in both layouts, a script is marked not atomic exactly when a line it
+// writes between its header and EXIT can commit.
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 
 #include "driver/driver.h"
 #include "memory_env.h"
+#include "script/script_writer.h"
 
 namespace {
 
@@ -21,7 +24,7 @@ struct Result {
   std::map<std::string, std::string> files;
 };
 
-Result RunOnce(std::string_view input) {
+Result RunOnce(std::string_view input, const char* switches = "-p") {
   tavrin::fuzz::MemoryEnv env;
   env.directories.insert("in");
   env.directories.insert("out");
@@ -37,13 +40,28 @@ Result RunOnce(std::string_view input) {
       if (c == '/' || c == '\\' || c == '\0') c = '_';
     env.files["in/" + name + ".sql"] = std::string(bytes);
   }
-  const char* argv[] = {"tavrin", "-p", "-i", "in", "-o", "out"};
+  const char* argv[] = {"tavrin", switches, "-i", "in", "-o", "out"};
   std::ostringstream out, err;
   Result r;
   r.code = tavrin::RunTavrin(6, argv, env, out, err);
   r.messages = out.str() + err.str();
   r.files = env.files;
   return r;
+}
+
+// Whether the history script `bytes` is marked as its body decides.
+bool MarkedAsWritten(std::string_view bytes) {
+  const std::string header_end = std::string(tavrin::kHistoryLines.back()) + "\r\n";
+  std::size_t at = bytes.find(header_end);
+  if (at == std::string_view::npos) return false;
+  bool can_commit = false;
+  for (at += header_end.size();;) {
+    const std::size_t end = bytes.find("\r\n", at);
+    if (end == std::string_view::npos) break;
+    can_commit = can_commit || tavrin::LineCanCommit(bytes.substr(at, end - at));
+    at = end + 2;
+  }
+  return bytes.starts_with("SET VERIFY OFF\r\n-- not atomic\r\n") == can_commit;
 }
 
 }  // namespace
@@ -59,6 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [path, bytes] : first.files) {
     if (!path.starts_with("out/") || !path.ends_with(".tvr") || bytes.empty()) continue;
     if (!bytes.ends_with("\r\nEXIT") && bytes != "EXIT") std::abort();
+  }
+  for (const char* switches : {"-pH", "-pHR"}) {
+    const Result history = RunOnce(input, switches);
+    for (const auto& [path, bytes] : history.files) {
+      if (!path.starts_with("out/") || !path.ends_with(".tvr") || bytes.empty()) continue;
+      if (!MarkedAsWritten(bytes)) std::abort();
+    }
   }
   return 0;
 }

@@ -191,6 +191,30 @@ std::string RowMaker::KindTransaction(std::string_view kind) {
          Number(random_.Between(1000, 9999)) + "', '" + std::string(kind) + "');";
 }
 
+std::string RowMaker::CommitRow() {
+  static constexpr std::array<std::string_view, 16> kForms = {
+      // These can commit.
+      "COMMIT;",
+      "/* checkpoint */ COMMIT;",
+      "UPDATE tbl_Settings SET Value = 'on' WHERE Name = 'audit.flush'; commit;",
+      "BEGIN COMMIT; END;",
+      "Rollback;",
+      "SAVEPOINT before_flush; ROLLBACK TO SAVEPOINT before_flush;",
+      "EXECUTE IMMEDIATE 'DELETE FROM tbl_Scratch';",
+      "execute \t immediate 'DELETE FROM tbl_Scratch WHERE Note = ''old''';",
+      "DECLARE c INTEGER := DBMS_SQL.OPEN_CURSOR; BEGIN dbms_sql.close_cursor(c); END;",
+      "UPDATE tbl_Settings SET Value = q'[it's COMMIT time]' WHERE Name = 'note';",
+      // These only look so.
+      "UPDATE tbl_Settings SET Value = 'COMMIT' WHERE Name = 'mode';",
+      "UPDATE tbl_Settings SET Value = 'it''s ROLLBACK time' WHERE Name = 'note';",
+      "UPDATE tbl_Settings SET Value = 'COMMITTED' WHERE Name = 'X_COMMIT';",
+      "UPDATE tbl_Settings SET Value = q'{done}' WHERE Name = 'after ROLLBACK';",
+      "INSERT INTO tbl_Scratch(Note) VALUES ('no commit, no execute immediate');",
+      "UPDATE tbl_Scratch SET Note = 'COMMIT'', ROLLBACK''' WHERE Note = 'x';",
+  };
+  return std::string(kForms[random_.Between(0, kForms.size() - 1)]);
+}
+
 std::string RowMaker::TouchingPlain() {
   if (random_.Between(0, 2) == 0)
     return "UPDATE tbl_Actions SET ActionType='SEEN' WHERE ActionType='VIEW';";

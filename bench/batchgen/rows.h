@@ -68,6 +68,12 @@ class RowMaker {
   /// text: the client would join the two, so the converter skips it.
   std::string JoinedReferenceDetail(std::uint64_t id);
 
+  /// A row of no identity that can commit part of its script, or one that
+  /// only looks as if it could: COMMIT, ROLLBACK, EXECUTE IMMEDIATE and
+  /// DBMS_SQL after a comment or a statement, in a nested block, in texts
+  /// and q-texts, and words that merely hold COMMIT.
+  std::string CommitRow();
+
   /// The tables and sequences of every row above, as SQL for a test
   /// database: each sequence starts at its own multiple of 10^12, plus 1, and
   /// the rows that the UPDATEs above expect are inserted.

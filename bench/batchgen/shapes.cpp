@@ -14,7 +14,7 @@ struct ShapeName {
   std::string_view help;
 };
 
-constexpr std::array<ShapeName, 10> kShapes = {{
+constexpr std::array<ShapeName, 11> kShapes = {{
     {Shape::kRealistic, "realistic",
      "groups of 1-5 files (some of 10-20), identities with transaction, authentication, group "
      "and action rows, some actions tying two identities, plain rows"},
@@ -41,6 +41,10 @@ constexpr std::array<ShapeName, 10> kShapes = {{
     {Shape::kPlainUpdates, "plain-updates",
      "well-formed with transaction kinds, and after about one identity in seven a plain row "
      "that updates rows of the identities before it (not one of the benchmark's shapes)"},
+    {Shape::kCommits, "commits",
+     "well-formed, and after about one identity in ten a plain row with COMMIT, ROLLBACK, "
+     "EXECUTE IMMEDIATE or DBMS_SQL, or one that only looks so: in texts, q-texts, other "
+     "words (not one of the benchmark's shapes)"},
 }};
 
 // The size at which the counts above hold.
@@ -227,7 +231,7 @@ std::uint64_t Web(std::uint64_t size, Random& random, BatchWriter& out) {
 }
 
 // What a well-formed group holds besides its usual rows.
-enum class Extras { kNone, kTextReferences, kPlainUpdates };
+enum class Extras { kNone, kTextReferences, kPlainUpdates, kCommits };
 
 // One identity of a well-formed group and the rows that follow it. A row
 // names identity `id` or an earlier one of the group, never a later one.
@@ -277,6 +281,7 @@ void WellFormedIdentity(RowMaker& rows, Random& random, BatchWriter& out, std::u
     out.Line(random.Chance(300) ? rows.JoinedReferenceDetail(id)
                                 : rows.TerminatedReferenceDetail(id));
   if (extras == Extras::kPlainUpdates && random.Chance(143)) out.Line(rows.TouchingPlain());
+  if (extras == Extras::kCommits && random.Chance(100)) out.Line(rows.CommitRow());
 }
 
 std::uint64_t WellFormed(std::uint64_t size, Random& random, BatchWriter& out, Extras extras) {
@@ -337,6 +342,7 @@ std::uint64_t Generate(Shape shape, std::uint64_t size, Random& random, BatchWri
     case Shape::kWellFormed: return WellFormed(size, random, out, Extras::kNone);
     case Shape::kTextReferences: return WellFormed(size, random, out, Extras::kTextReferences);
     case Shape::kPlainUpdates: return WellFormed(size, random, out, Extras::kPlainUpdates);
+    case Shape::kCommits: return WellFormed(size, random, out, Extras::kCommits);
     case Shape::kWeb: return Web(size, random, out);
   }
   return 0;

@@ -22,6 +22,7 @@ enum class Shape {
   kWellFormed,          // groups as a server writes them: every reference names an earlier identity
   kTextReferences,      // well-formed, and one detail row in ten holds references inside its text
   kPlainUpdates,        // well-formed, and plain rows that change rows of earlier identities
+  kCommits,             // well-formed, and plain rows that can commit, or only look so
 };
 
 /// Finds a shape by its command-line name.

@@ -1,6 +1,7 @@
 #include "script/script_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "script/block_lines.h"
@@ -14,7 +15,8 @@ namespace tavrin {
 namespace {
 
 // One BEGIN ... END; block for the statements of one entry.
-void WriteBlock(const StatementList& statements, ScriptSink& out) {
+template <typename Out>
+void WriteBlock(const StatementList& statements, Out& out) {
   out.Line("BEGIN");
   ForEachWrittenStatement(
       statements, [&](const Statement& statement) { WriteStatementLine(statement, out); },
@@ -24,7 +26,8 @@ void WriteBlock(const StatementList& statements, ScriptSink& out) {
   out.Line("/");
 }
 
-void WriteEntry(const StoreEntry& entry, ScriptSink& out) {
+template <typename Out>
+void WriteEntry(const StoreEntry& entry, Out& out) {
   const std::vector<std::string_view> names = DeclaredNames(entry.statements);
   if (!names.empty()) {
     out.Line("DECLARE");
@@ -64,64 +67,162 @@ void MergeRuns(StatementStore& store, const std::vector<StoreCursor>& runs, Scri
   }
 }
 
-bool IsWordByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+// Letters, digits, _, $ and #: the bytes of a word. Looked up for every byte
+// a history script writes.
+constexpr std::array<bool, 256> kWordBytes = [] {
+  std::array<bool, 256> bytes{};
+  for (int c = 0; c < 256; ++c)
+    bytes[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '$' || c == '#';
+  return bytes;
+}();
+
+bool IsWordByte(char c) { return kWordBytes[static_cast<unsigned char>(c)]; }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool StartsWithWord(std::string_view text, std::string_view word) {
-  if (text.size() < word.size()) return false;
+// Whether `text` holds `word` (upper case) at `at`, in any case.
+bool HoldsAt(std::string_view text, std::size_t at, std::string_view word) {
+  if (text.size() - at < word.size()) return false;
   for (std::size_t i = 0; i < word.size(); ++i)
-    if (Upper(text[i]) != word[i]) return false;
-  return text.size() == word.size() || !IsWordByte(text[word.size()]);
+    if (Upper(text[at + i]) != word[i]) return false;
+  return true;
 }
 
-bool HoldsExecuteImmediate(std::string_view text) {
-  static constexpr std::string_view kWords = "EXECUTE IMMEDIATE";
-  for (std::size_t i = 0; i + kWords.size() <= text.size(); ++i) {
-    std::size_t k = 0;
-    while (k < kWords.size() && Upper(text[i + k]) == kWords[k]) ++k;
-    if (k == kWords.size()) return true;
+bool IsTransactionWord(std::string_view word) {
+  return (word.size() == 6 && HoldsAt(word, 0, "COMMIT")) ||
+         (word.size() == 8 && HoldsAt(word, 0, "ROLLBACK"));
+}
+
+// Whether a word of `text`, quotes not looked at, is COMMIT or ROLLBACK.
+bool HoldsTransactionWord(std::string_view text) {
+  std::size_t word = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && IsWordByte(text[i])) continue;
+    if (IsTransactionWord(text.substr(word, i - word))) return true;
+    word = i + 1;
   }
   return false;
 }
 
-// Whether any statement the script writes can commit part of it by itself.
-bool WritesNonAtomicStatement(StatementStore& store) {
-  bool found = false;
-  for (StoreCursor entry = store.Begin(); !entry.at_end() && !found; store.Advance(entry))
-    ForEachWrittenStatement(
-        entry->statements,
-        [&](const Statement& statement) {
-          if (!found && !statement.Has(Statement::kColumnIdentity))
-            found = IsNonAtomicStatement(statement.text);
-        },
-        [](const Statement&) {});
-  return found;
+// The texts that run a statement of their own or end the transaction,
+// wherever they stand.
+bool HoldsDynamicStatement(std::string_view line) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = Upper(line[i]);
+    if (c == 'D') {
+      if (HoldsAt(line, i, "DBMS_SQL") || HoldsAt(line, i, "DBMS_TRANSACTION")) return true;
+    } else if (c == 'E') {
+      if (HoldsAt(line, i, "EXEC_DDL_STATEMENT")) return true;
+      if (!HoldsAt(line, i, "EXECUTE")) continue;
+      std::size_t at = i + 7;
+      while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+      if (at > i + 7 && HoldsAt(line, at, "IMMEDIATE")) return true;
+    }
+  }
+  return false;
+}
+
+// Where the text opened by the quote at `open` ends: the next quote that
+// the byte after it does not double, or npos. `all_even_from` remembers a
+// search that found none: every run of quotes that starts after it has an
+// even length, so a later text that reaches it ends nowhere either, and no
+// line is searched to its end more than once.
+std::size_t TextEnd(std::string_view line, std::size_t open, std::size_t& all_even_from) {
+  std::size_t at = open + 1;
+  // The rest of the opening quote's own run.
+  while (at < line.size() && line[at] == '\'') {
+    if (at + 1 < line.size() && line[at + 1] == '\'') at += 2;
+    else return at;
+  }
+  if (at >= all_even_from) return std::string_view::npos;
+  for (const std::size_t from = at;;) {
+    at = line.find('\'', at);
+    if (at == std::string_view::npos) {
+      all_even_from = from;
+      return at;
+    }
+    if (at + 1 < line.size() && line[at + 1] == '\'') at += 2;
+    else return at;
+  }
+}
+
+char ClosingDelimiter(char open) {
+  switch (open) {
+    case '[': return ']';
+    case '{': return '}';
+    case '<': return '>';
+    case '(': return ')';
+    default: return open;
+  }
+}
+
+// Whether `line` holds COMMIT or ROLLBACK as a word outside its texts.
+bool HoldsTransactionWordOutsideTexts(std::string_view line) {
+  std::size_t all_even_from = std::string_view::npos;
+  std::size_t word = 0;  // where the word before `i` starts
+  for (std::size_t i = 0; i < line.size();) {
+    if (IsWordByte(line[i])) {
+      ++i;
+      continue;
+    }
+    const std::string_view before = line.substr(word, i - word);
+    if (line[i] == '\'' && before.size() == 1 && Upper(before[0]) == 'Q') {
+      // A q-text: its content counts as outside, its quotes open nothing.
+      // One that is never closed runs to the end of the line.
+      std::size_t end = line.size();
+      if (i + 1 < line.size()) {
+        const char close = ClosingDelimiter(line[i + 1]);
+        for (std::size_t at = i + 2; at + 1 < line.size(); ++at) {
+          if (line[at] == close && line[at + 1] == '\'') {
+            end = at;
+            break;
+          }
+        }
+      }
+      const std::size_t content = std::min(i + 2, end);
+      if (HoldsTransactionWord(line.substr(content, end - content))) return true;
+      i = end == line.size() ? end : end + 2;
+      word = i;
+      continue;
+    }
+    if (IsTransactionWord(before)) return true;
+    if (line[i] == '\'') {
+      const std::size_t end = TextEnd(line, i, all_even_from);
+      if (end != std::string_view::npos) i = end;
+    }
+    word = ++i;
+  }
+  return IsTransactionWord(line.substr(word));
 }
 
 // The lines before the first block. With the history, the script's first
-// statement records its import, and a failure there ends it untouched.
-void WriteHeader(StatementStore& store, bool history, ScriptSink& out) {
+// statement records its import, and a failure there ends it untouched; the
+// mark before it is decided on the lines `body(finder)` writes.
+template <typename Body>
+void WriteHeader(bool history, Body body, ScriptSink& out) {
   out.Line("SET VERIFY OFF");
   if (!history) return;
-  if (WritesNonAtomicStatement(store)) out.Line(kNotAtomicLine);
+  CommitFinder finder;
+  body(finder);
+  if (finder.found()) out.Line(kNotAtomicLine);
   for (std::string_view line : kHistoryLines) out.Line(line);
 }
 
 }  // namespace
 
-bool IsNonAtomicStatement(std::string_view text) {
-  std::size_t start = 0;
-  while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
-  const std::string_view rest = text.substr(start);
-  return StartsWithWord(rest, "COMMIT") || StartsWithWord(rest, "ROLLBACK") ||
-         HoldsExecuteImmediate(text);
+bool LineCanCommit(std::string_view line) {
+  return HoldsDynamicStatement(line) || HoldsTransactionWordOutsideTexts(line);
 }
 
-void WriteStatementLine(const Statement& statement, ScriptSink& out) {
-  out.Line("\t", statement.Has(Statement::kColumnIdentity) ? "--" : "", statement.text);
+void CommitFinder::Line(std::string_view a, std::string_view b, std::string_view c) {
+  if (found_) return;
+  // The line before stays now.
+  found_ = last_;
+  if (found_) return;
+  line_.assign(a).append(b).append(c);
+  last_ = LineCanCommit(line_);
+  last_size_ = line_.size() + 2;
 }
 
 void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
@@ -159,8 +260,9 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLa
   MergePass(state, diag);
   JoinToClosure(state);
   if (layout == ScriptLayout::kReadOrder) {
-    WriteHeader(state.store, history, out);
-    WriteReadOrderBlock(state.store, out);
+    const ReadOrderBlock block(state.store);
+    WriteHeader(history, [&](CommitFinder& finder) { block.Write(finder); }, out);
+    block.Write(out);
     out.Text("EXIT");
     state.Clear();
     return;
@@ -186,7 +288,15 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLa
     last_first = first;
   }
 
-  WriteHeader(store, history, out);
+  // Each line is judged alone, so the finder may take the blocks in the
+  // walk's order rather than merge them again.
+  WriteHeader(
+      history,
+      [&](CommitFinder& finder) {
+        for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry))
+          WriteEntry(*entry, finder);
+      },
+      out);
   if (runs.size() <= kMaxMergedRuns) {
     MergeRuns(store, runs, out);
   } else {

@@ -5,6 +5,8 @@
 // the blocks by their first statement.
 
 #include <array>
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "diag/diagnostics.h"
@@ -37,22 +39,53 @@ inline constexpr std::array<std::string_view, 5> kHistoryLines = {
     "WHENEVER SQLERROR CONTINUE NONE",
 };
 
-/// Written before the history lines when a statement of the script can
-/// commit part of it by itself.
+/// Written before the history lines when a line of the script's body can
+/// commit part of the script by itself (LineCanCommit).
 inline constexpr std::string_view kNotAtomicLine = "-- not atomic";
 
-/// Whether a statement can commit by itself: its first word (after blanks
-/// and tabs, in any case) is COMMIT or ROLLBACK, or it holds EXECUTE
-/// IMMEDIATE.
-bool IsNonAtomicStatement(std::string_view text);
+/// Whether one line of a script can commit part of the script by itself.
+/// It can when it holds the word COMMIT or ROLLBACK, in any case, outside
+/// single-quoted texts (a word is a run of letters, digits, _, $ and #), or,
+/// anywhere and in any case, EXECUTE and IMMEDIATE separated by blanks and
+/// tabs only, DBMS_SQL, DBMS_TRANSACTION or EXEC_DDL_STATEMENT.
+///
+/// Texts, left to right: q' or Q' after no word character opens a q-text,
+/// which ends at its closing delimiter followed by ' ([] {} <> () pair up,
+/// any other delimiter closes itself) and whose words count. Otherwise a
+/// text runs from a ' to the next ' that is not doubled; a ' that nothing
+/// closes opens none. Comments are not told apart: a mark too many costs
+/// the operator a look, a mark missing can lose rows.
+bool LineCanCommit(std::string_view line);
+
+/// Takes a script's body as a ScriptSink takes it, keeps none of it, and
+/// tells whether one of its lines can commit part of the script: the header,
+/// written first, is decided on the lines the body writes. A line taken back
+/// does not count.
+class CommitFinder {
+ public:
+  void Line(std::string_view a, std::string_view b = {}, std::string_view c = {});
+  void DropLastLine(std::size_t line_size) {
+    if (line_size == last_size_) last_ = false;
+  }
+  bool found() const { return found_ || last_; }
+
+ private:
+  bool found_ = false;  // in a line that stays
+  bool last_ = false;   // in the last line, which may still be taken back
+  std::size_t last_size_ = 0;
+  std::string line_;
+};
+
+/// Writes one statement's line of a block: a tab, "--" before a COLUMN
+/// line of an identity, the statement.
+template <typename Out>
+void WriteStatementLine(const Statement& statement, Out& out) {
+  out.Line("\t", statement.Has(Statement::kColumnIdentity) ? "--" : "", statement.text);
+}
 
 /// Writes the whole script for the group in `state` and empties `state`.
 /// With `history`, the script records its own import (kHistoryLines).
 void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out,
                  ScriptLayout layout = ScriptLayout::kBlocks, bool history = false);
-
-/// Writes one statement's line of a block: a tab, "--" before a COLUMN
-/// line of an identity, the statement.
-void WriteStatementLine(const Statement& statement, ScriptSink& out);
 
 }  // namespace tavrin

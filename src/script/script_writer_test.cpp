@@ -149,28 +149,75 @@ TEST_F(WriterTest, StatementsThatOnlyContainTheWordsAreWrittenAsTheyAre) {
             "\tBEGIN;\r\n\tEND;\r\nEND;\r\n/\r\nEXIT");
 }
 
-// The walk cut into ascending runs, blocks tying across runs: merged when
-// the runs are few, sorted when they are many, the same order either way.
-TEST(WriterHistory, StatementsThatCanCommitByThemselves) {
+TEST(WriterHistory, LinesThatCanCommitPartOfTheScript) {
   const struct {
-    const char* text;
-    bool non_atomic;
+    const char* line;
+    bool can_commit;
   } cases[] = {
-      {"COMMIT;", true},
-      {"commit", true},
-      {" \tRollBack;", true},
-      {"ROLLBACK TO SAVEPOINT a;", true},
-      {"COMMIT_LOG_ROW;", false},  // another word
-      {"COMMITTED;", false},
-      {"INSERT INTO t(a) VALUES ('COMMIT');", false},
-      {"\nCOMMIT;", false},  // only blanks and tabs lead
-      {"BEGIN execute  immediate 'x'; END;", false},
-      {"BEGIN Execute Immediate 'TRUNCATE TABLE t'; END;", true},
-      {"INSERT INTO t(a) VALUES ('EXECUTE IMMEDIATE');", true},
+      {"\t/* checkpoint */ COMMIT;", true},  // comments are not told apart
+      {"\tUPDATE t SET a=1; commit;", true},
+      {"\tBEGIN COMMIT; END;", true},
+      {"\tCOMMITTED; X_COMMIT; COMMIT$; #ROLLBACK; ROLLBACK2", false},  // other words
+      {"\tVALUES ('COMMIT', 'it''s COMMIT', 'x''')", false},  // doubled quotes stay inside
+      {"\tVALUES ('x''', COMMIT)", true},
+      {"\tVALUES ('a', 'COMMIT", true},  // a quote nothing closes opens no text
+      {"\tVALUES ('''''COMMIT", true},
+      {"\tx := q'[it's COMMIT]';", true},  // a q-text's words count
+      {"\tx := Q'<a>b'>' || ' ROLLBACK';", false},
+      {"\tx := q'!COMMIT!' || q'{'}' || 'z';", true},
+      {"\tx := q'xCOMMITx';", true},
+      {"\tx := q'[ COMMIT", true},      // never closed
+      {"\tx := nq'[COMMIT]';", false},  // q after a word character: a plain text
+      {"\tx := 'execute \t immediate';", true},  // these count anywhere
+      {"\tEXECUTEIMMEDIATE; EXECUTE proc; IMMEDIATE; DBMS_OUTPUT.PUT_LINE('x');", false},
+      {"\tn := Dbms_Sql.Open_Cursor;", true},
+      {"\tDBMS_TRANSACTION.READ_ONLY;", true},
+      {"\tINSERT INTO t(a) VALUES ('exec_ddl_statement');", true},
   };
-  for (const auto& c : cases) EXPECT_EQ(IsNonAtomicStatement(c.text), c.non_atomic) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(LineCanCommit(c.line), c.can_commit) << c.line;
 }
 
+TEST(WriterHistory, MarkIsDecidedOnTheLinesWrittenInBothLayouts) {
+  const std::string login = "INSERT INTO tbl_Authentications(UserId,Host) VALUES ";
+  const struct {
+    const char* name;
+    test::PositionedEntries entries;
+    bool marked;
+  } cases[] = {
+      {"in a text", {{"others_-2", {{"UPDATE t SET a = 'COMMIT';", 0}}}}, false},
+      {"not first", {{"others_-2", {{"UPDATE t SET a=1; COMMIT;", 0}}}}, true},
+      {"--COLUMN line", {{"identity_1", {{"COLUMN identity_1 NEW_VALUE identity_1 ROLLBACK", 0}}}},
+       true},
+      // The login row joins the plain rows at their end; read in order, the
+      // block writes COMMIT.
+      {"login inside a block",
+       {{"others_-2", {{"BEGIN", 0}, {"END;", 2}, {"COMMIT;", 3}}},
+        {"Authentications_-1", {{login + "('x','h');", 1}}}},
+       true},
+      // BEGIN, then a row holding END: that row and the two after it are
+      // not written, COMMIT; among them.
+      {"block taken back",
+       {{"others_-2", {{"BEGIN", 0}, {"COMMIT;", 2}, {"x;", 3}}},
+        {"Authentications_-1", {{login + "('END','h');", 1}}}},
+       false},
+  };
+  for (const auto& c : cases) {
+    for (const ScriptLayout layout : {ScriptLayout::kBlocks, ScriptLayout::kReadOrder}) {
+      GroupState state;
+      test::FillAt(state, c.entries);
+      std::string bytes;
+      ScriptSink sink(std::make_unique<MemoryFile>(&bytes));
+      test::CapturedDiagnostics captured;
+      WriteScript(state, captured.diag, sink, layout, /*history=*/true);
+      ASSERT_TRUE(sink.Close());
+      EXPECT_EQ(bytes.starts_with("SET VERIFY OFF\r\n-- not atomic\r\n"), c.marked)
+          << c.name << (layout == ScriptLayout::kBlocks ? "" : " -R") << "\n" << bytes;
+    }
+  }
+}
+
+// The walk cut into ascending runs, blocks tying across runs: merged when
+// the runs are few, sorted when they are many, the same order either way.
 TEST(WriterOrder, BlocksFollowTheirFirstStatementsAndTiesTheWalk) {
   for (const int runs : {3, 20}) {
     GroupState state;

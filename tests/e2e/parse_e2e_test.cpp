@@ -1,6 +1,8 @@
 // Whole -p runs: the scripts' bytes, the console and the log.
 
 #include "e2e/harness.h"
+#include "platform/env.h"
+#include "script/script_writer.h"
 
 namespace tavrin::test {
 namespace {
@@ -232,6 +234,48 @@ TEST_F(ParseE2eTest, TiedIdentitiesShareOneBlockInTheLogsOrder) {
                 "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tThe entry has been skipped.\n"),
             std::string::npos);
 }
+
+#ifdef TAVRIN_BATCHGEN
+// Over generated batches with COMMIT, ROLLBACK, EXECUTE IMMEDIATE and
+// DBMS_SQL in all their forms, and lines that only look so: in both layouts
+// a history script is marked exactly when a line it writes between its
+// header and EXIT can commit.
+TEST_F(ParseE2eTest, HistoryScriptsAreMarkedExactlyWhenALineTheyWriteCanCommit) {
+  if (E2eTarget::Get().windows) GTEST_SKIP() << "the batch generator is a Linux program";
+  const std::string header_end = std::string(kHistoryLines.back()) + "\r\n";
+  int marked = 0, unmarked = 0;
+  for (const std::string seed : {"1", "2", "3"}) {
+    const fs::path batch = dir() / ("batch" + seed);
+    ChildCommand generate;
+    generate.argv = {TAVRIN_BATCHGEN, "--shape", "commits", "--size", "40K", "--seed", seed,
+                     batch.string()};
+    auto figures = Env::Default()->CreateOutput((dir() / "figures.txt").string());
+    generate.stdout_file = figures.get();
+    ChildExit generated;
+    ASSERT_TRUE(Env::Default()->RunChild(generate, &generated) && generated.code == 0);
+    for (const std::string layout : {"-pH", "-pHR"}) {
+      fs::remove_all(dir() / "out");
+      fs::create_directory(dir() / "out");
+      ASSERT_EQ(RunTavrin({layout, "-i", Path(batch), "-o", Out()}).exit_code, 0);
+      for (int group = 1; fs::exists(dir() / "out" / ("Output" + std::to_string(group) + ".tvr"));
+           ++group) {
+        const std::string script = Script(group);
+        bool can_commit = false;
+        std::size_t at = script.find(header_end) + header_end.size(), end;
+        for (; (end = script.find("\r\n", at)) != std::string::npos; at = end + 2)
+          can_commit = can_commit || LineCanCommit(std::string_view(script).substr(at, end - at));
+        EXPECT_EQ(script.substr(at), "EXIT");
+        EXPECT_EQ(script.starts_with("SET VERIFY OFF\r\n-- not atomic\r\n"), can_commit)
+            << seed << " " << layout << " " << group;
+        ++(can_commit ? marked : unmarked);
+      }
+    }
+  }
+  // Both kinds occur, or the check would prove little.
+  EXPECT_GT(marked, 5);
+  EXPECT_GT(unmarked, 5);
+}
+#endif
 
 }  // namespace
 }  // namespace tavrin::test

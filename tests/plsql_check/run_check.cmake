@@ -3,8 +3,8 @@
 # With SELF_TEST: Node's test runner over the checker's own tests.
 # Otherwise: tavrin -p over the examples batch and over well-formed batches
 # of the generator, for several seeds and every line-end variant (the first
-# seed of each also with -R), then
-# check.js over all the scripts written. Every script must show no syntax
+# seed of each also with -R), and over batches of the commits shape as
+# history scripts (-H, and -H -R), then check.js over all the scripts written. Every script must show no syntax
 # error and no block problem, and every row of a generated batch must reach
 # its scripts.
 #
@@ -84,6 +84,22 @@ foreach(variant IN LISTS variants)
       list(APPEND checked --rows-of ${input} ${WORK_DIR}/${name}-seed${seed}-R)
     endif()
   endforeach()
+endforeach()
+
+# Rows that can commit part of a script, or only look so, in history scripts
+# of both layouts.
+foreach(seed 1 2)
+  set(input ${WORK_DIR}/batches/commits-seed${seed})
+  execute_process(
+    COMMAND ${BATCHGEN} --shape commits --size 60K --seed ${seed} ${input}
+    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "tavrin_batchgen failed for commits, seed ${seed}:\n${error}")
+  endif()
+  write_scripts(commits-seed${seed} ${input} -H)
+  write_scripts(commits-seed${seed}-R ${input} -H -R)
+  list(APPEND checked --rows-of ${input} ${WORK_DIR}/commits-seed${seed}
+                      --rows-of ${input} ${WORK_DIR}/commits-seed${seed}-R)
 endforeach()
 
 execute_process(COMMAND ${NODE} ${CHECKER} ${WORK_DIR}/examples ${checked} RESULT_VARIABLE result)
