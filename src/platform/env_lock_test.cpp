@@ -1,7 +1,15 @@
 // The exclusive file lock of the real system's Env, within this process and
 // against a child that dies holding it.
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/env.h"
 #include "platform/path.h"
@@ -18,35 +26,81 @@ TEST(SystemEnvLock, OneHolderAtATimeAndTheFileStays) {
   TempDir dir;
   Env& env = *Env::Default();
   const std::string path = JoinPath(dir.path().string(), "tavrin.lock");
-  bool busy = true;
-  auto first = env.LockExclusive(path, &busy);
+  LockFailure failure = LockFailure::kBusy;
+  auto first = env.LockExclusive(path, &failure);
   ASSERT_NE(first, nullptr) << env.ErrorText(env.LastError());
-  EXPECT_FALSE(busy);
+  EXPECT_EQ(failure, LockFailure::kNone);
+  EXPECT_TRUE(first->Intact());
   EXPECT_EQ(ReadFile(path), "");
   // A second opening of the file, even in this process, finds it taken.
-  EXPECT_EQ(env.LockExclusive(path, &busy), nullptr);
-  EXPECT_TRUE(busy);
+  EXPECT_EQ(env.LockExclusive(path, &failure), nullptr);
+  EXPECT_EQ(failure, LockFailure::kBusy);
   first.reset();
-  auto again = env.LockExclusive(path, &busy);
+  auto again = env.LockExclusive(path, &failure);
   EXPECT_NE(again, nullptr);
   again.reset();
   EXPECT_TRUE(std::filesystem::exists(path));
 
   // An existing file is never truncated.
   WriteFile(path, "left by hand");
-  again = env.LockExclusive(path, &busy);
+  again = env.LockExclusive(path, &failure);
   EXPECT_NE(again, nullptr);
   EXPECT_EQ(ReadFile(path), "left by hand");
 }
 
-TEST(SystemEnvLock, MissingDirectoryIsAFailureNotABusyLock) {
+TEST(SystemEnvLock, MissingDirectoryIsAFileThatCannotBeOpenedNotABusyLock) {
   TempDir dir;
   Env& env = *Env::Default();
-  bool busy = true;
-  auto lock = env.LockExclusive(JoinPath((dir.path() / "missing").string(), "tavrin.lock"), &busy);
+  LockFailure failure = LockFailure::kBusy;
+  auto lock =
+      env.LockExclusive(JoinPath((dir.path() / "missing").string(), "tavrin.lock"), &failure);
   EXPECT_EQ(lock, nullptr);
-  EXPECT_FALSE(busy);
+  EXPECT_EQ(failure, LockFailure::kCannotOpen);
   EXPECT_NE(env.LastError(), 0);
+}
+
+// Takes the file at `path` away as an operator would: "delete", "rename
+// away" or "replace" (another file renamed over it). False when the system
+// refused.
+bool TakeAway(const std::string& how, const std::filesystem::path& path) {
+  const std::filesystem::path other = path.parent_path() / "other.lock";
+  if (how == "replace") WriteFile(other, "");
+#ifdef _WIN32
+  if (how == "delete") return ::DeleteFileW(path.wstring().c_str());
+  if (how == "rename away") return ::MoveFileExW(path.wstring().c_str(), other.wstring().c_str(), 0);
+  return ::MoveFileExW(other.wstring().c_str(), path.wstring().c_str(), MOVEFILE_REPLACE_EXISTING);
+#else
+  std::error_code error;
+  if (how == "delete") return std::filesystem::remove(path, error);
+  if (how == "rename away") std::filesystem::rename(path, other, error);
+  if (how == "replace") std::filesystem::rename(other, path, error);
+  return !error;
+#endif
+}
+
+// A lock file taken away while held lets a second run lock a new file of
+// that name. Windows refuses to take it away; on Linux the holder sees it.
+TEST(SystemEnvLock, HeldLockFileTakenAwayIsRefusedOrSeen) {
+  for (const std::string how : {"delete", "rename away", "replace"}) {
+    SCOPED_TRACE(how);
+    TempDir dir;
+    Env& env = *Env::Default();
+    const std::filesystem::path path = dir.path() / "tavrin.lock";
+    LockFailure failure = LockFailure::kNone;
+    auto held = env.LockExclusive(path.string(), &failure);
+    ASSERT_NE(held, nullptr);
+    const bool taken = TakeAway(how, path);
+#ifdef _WIN32
+    EXPECT_FALSE(taken) << "the held lock file could be taken away";
+    EXPECT_TRUE(held->Intact());
+    EXPECT_EQ(env.LockExclusive(path.string(), &failure), nullptr);
+    EXPECT_EQ(failure, LockFailure::kBusy);
+#else
+    ASSERT_TRUE(taken);
+    EXPECT_FALSE(held->Intact());
+    EXPECT_NE(env.LockExclusive(path.string(), &failure), nullptr) << "a second run gets in";
+#endif
+  }
 }
 
 std::string LockProbe() {
@@ -75,8 +129,8 @@ TEST(SystemEnvLock, AnotherProcessIsExcludedAndADeadHolderReleasesIt) {
   TempDir dir;
   Env& env = *Env::Default();
   const std::string path = JoinPath(dir.path().string(), "tavrin.lock");
-  bool busy = false;
-  auto held = env.LockExclusive(path, &busy);
+  LockFailure failure = LockFailure::kNone;
+  auto held = env.LockExclusive(path, &failure);
   ASSERT_NE(held, nullptr);
   ChildExit exit;
   EXPECT_EQ(RunProbe(dir, path, &exit), "busy");
@@ -87,9 +141,9 @@ TEST(SystemEnvLock, AnotherProcessIsExcludedAndADeadHolderReleasesIt) {
 #ifndef _WIN32
   EXPECT_TRUE(exit.signaled);
 #endif
-  held = env.LockExclusive(path, &busy);
+  held = env.LockExclusive(path, &failure);
   EXPECT_NE(held, nullptr) << "a killed holder still blocks the lock";
-  EXPECT_FALSE(busy);
+  EXPECT_EQ(failure, LockFailure::kNone);
 }
 
 }  // namespace
