@@ -81,7 +81,8 @@ bool TakeAway(const std::string& how, const std::filesystem::path& path) {
 // A lock file taken away while held lets a second run lock a new file of
 // that name. Windows refuses to take it away; on Linux the holder sees it.
 TEST(SystemEnvLock, HeldLockFileTakenAwayIsRefusedOrSeen) {
-  for (const std::string how : {"delete", "rename away", "replace"}) {
+  const std::vector<std::string> ways = {"delete", "rename away", "replace"};
+  for (const std::string& how : ways) {
     SCOPED_TRACE(how);
     TempDir dir;
     Env& env = *Env::Default();
