@@ -277,7 +277,7 @@ bool ImportJournal::DropMoved() {
 bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
   if (check_ && !check_()) {
     failed_ = true;
-    failure_ = "It may no longer be rewritten";
+    failure_ = "The output directory's lock file was taken away";
     return false;
   }
   // Whatever was appended is on the disk before the old file is replaced;
