@@ -124,10 +124,11 @@ bool MemoryEnv::MakeDirectory(const std::string& path, bool* exists) {
   return true;
 }
 
-std::unique_ptr<HeldLock> MemoryEnv::LockExclusive(const std::string& path, bool* busy) {
-  *busy = false;
+std::unique_ptr<HeldLock> MemoryEnv::LockExclusive(const std::string& path, LockFailure* failure) {
+  *failure = LockFailure::kCannotOpen;
   if (!ParentExists(path)) return Fail(kNotFound), nullptr;
   files.emplace(path, "");
+  *failure = LockFailure::kNone;
   return std::make_unique<MemoryLock>();
 }
 

@@ -106,10 +106,10 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
     return false;
   }
 
-  // Held until the backup is done; before anything is read or written.
-  std::unique_ptr<HeldLock> lock;
-  if (!LockOutputDirectory(run, &lock)) return false;
+  // Held until the run ends; before anything is read or written.
+  if (!LockOutputDirectory(run)) return false;
   FinishStoppedBackup(run);
+  if (run.lock_lost) return false;
 
   if (s.parse) {
     if (!s.input_directory)
@@ -143,6 +143,7 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
       return Missing(run, "\n\n[Tavrin] Error: Oracle Host Identifier not specified.",
                      "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n");
     if (!ImportLogFiles(run)) {
+      if (run.lock_lost) return false;  // said already, and nothing more is to be done
       diag.out() << "\n[Tavrin]Error: Unable to import SQL log files. Process will be aborted\n";
       diag.log("[%s] Error: Unable to import SQL log files. Process will be aborted\n",
                DriverSourcePath());
@@ -150,9 +151,10 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
     }
   }
 
-  // The backup's result does not change the run's.
-  if (s.move) MoveProcessedFiles(run);
-  return true;
+  // The backup's result does not change the run's, unless the lock file
+  // went away, before or during it: then nothing more is done.
+  if (s.move && run.LockIntact()) MoveProcessedFiles(run);
+  return !run.lock_lost;
 }
 
 }  // namespace

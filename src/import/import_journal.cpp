@@ -275,6 +275,11 @@ bool ImportJournal::DropMoved() {
 }
 
 bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
+  if (check_ && !check_()) {
+    failed_ = true;
+    failure_ = "The output directory's lock file was taken away";
+    return false;
+  }
   // Whatever was appended is on the disk before the old file is replaced;
   // Windows cannot replace a file that is still open.
   if (!Close()) return false;

@@ -9,6 +9,7 @@
 // A script that records its import in the database carries its import id;
 // an undone line says that nothing of that import reached the database.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -96,6 +97,11 @@ class ImportJournal {
   /// Does nothing when there is nothing to leave out.
   bool DropMoved();
 
+  /// Asked before every rewrite of the file (Withdraw, DropMoved and any
+  /// other): when it answers false the file is left as it is, and the
+  /// rewrite and every later write fail. The caller has said why.
+  void CheckBeforeRewrite(std::function<bool()> check) { check_ = std::move(check); }
+
   const std::string& path() const { return path_; }
   /// The system's reason for the first failure.
   const std::string& failure() const { return failure_; }
@@ -118,6 +124,7 @@ class ImportJournal {
   std::vector<JournalImport> imports_;
   std::unordered_map<std::string, std::vector<std::size_t>> imports_of_;  // by hash
   std::vector<std::size_t> owner_;  // of each line of lines_: its import, or kNoImport
+  std::function<bool()> check_;  // before a rewrite; empty: none
   int unreadable_ = 0;
   bool ends_open_ = false;  // the file's last line lacks its line end
   bool failed_ = false;

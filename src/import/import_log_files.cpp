@@ -107,6 +107,7 @@ bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
 
 // The journal cannot be trusted from here on: no further client may start.
 void JournalUnusable(Run& run, const ImportJournal& journal) {
+  if (run.lock_lost) return;  // refused for the lock, which said so
   std::string reason = journal.failure();
   if (reason.ends_with('.')) reason.pop_back();  // the system's own full stop
   run.diag.err() << "\n[ImportLogFiles] Error: Unable to write the import journal "
@@ -173,6 +174,7 @@ std::optional<int> Probe(Run& run, History& history, const std::string& id,
     written = probe->Append(ProbeScriptText()) && probe->Sync();
     written = probe->Close() && written;
   }
+  if (written && !run.LockIntact()) written = false;  // no client once the lock file is gone
   std::optional<int> answer;
   if (written) {
     ChildCommand child;
@@ -202,6 +204,7 @@ bool HistoryUsable(Run& run, History& history) {
   if (history.usable) return true;
   std::string id, log_path;
   if (NewImportId(run.env, &id) && Probe(run, history, id, &log_path)) return true;
+  if (run.lock_lost) return false;  // said already
   run.diag.Say(run.diag.err(),
                "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used (see "
                "%s). Import abandoned.\n",
@@ -241,6 +244,10 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
         // The database knows whether that import committed: ask it.
         std::string log_path;
         const std::optional<int> answer = Probe(run, history, match.id, &log_path);
+        if (run.lock_lost) {
+          *outcome = Outcome::kAbort;
+          return false;
+        }
         // Closes the old import's started line with what the history showed.
         const auto close = [&](JournalState state) {
           if (records.Record(script.hash, state, script.name, true, match.tag, match.id))
@@ -346,6 +353,7 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
     JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
+  if (!run.LockIntact()) return Outcome::kAbort;  // the started line stays, as after a kill
 
   diag.out() << "\n\nImporting data from file == " << script.name << "== to SQL*PLUS started ..."
              << std::endl;
@@ -462,6 +470,7 @@ bool ImportLogFiles(Run& run) {
   }
 
   ImportJournal journal(run.env, JoinPath(directory, kImportJournalName));
+  journal.CheckBeforeRewrite([&run] { return run.LockIntact(); });
   if (!scripts.empty() && !OpenJournal(run, journal)) return false;
 
   CopyMatcher copies(journal);

@@ -140,17 +140,19 @@ bool MoveProcessedFiles(Run& run) {
   // go on as they always did; only a stop half-way would cost more.
   BackupRecord record{input, destination, {}};
   for (const InputFile& file : run.files) record.names.push_back(file.name);
+  if (!run.LockIntact()) return false;  // another run may be in: rewrite no record
   const bool recorded = WriteBackupRecord(run.env, output + kBackupRecordName, record);
   for (const InputFile& file : run.files) MoveOne(run, input, destination, file.name);
   if (recorded) run.env.RemoveFile(output + kBackupRecordName);
 
   // No journal, nothing to forget: no run has imported from here.
   ImportJournal journal(run.env, output + kImportJournalName);
+  journal.CheckBeforeRewrite([&run] { return run.LockIntact(); });
   const bool journaled = journal.OpenExisting();
   MovedScripts scripts(journal, run);
   MoveMatches(run, output, destination, "*.tvr", journaled ? &scripts : nullptr);
   EnumerateAndMoveFiles(run, output, destination, "*.olog");
-  if (journaled && !journal.DropMoved()) {
+  if (journaled && !journal.DropMoved() && !run.lock_lost) {
     run.errors_reported = true;
     std::string reason = journal.failure();
     if (reason.ends_with('.')) reason.pop_back();  // the system's own full stop

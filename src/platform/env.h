@@ -63,6 +63,20 @@ class OutputFile {
 class HeldLock {
  public:
   virtual ~HeldLock() = default;
+  /// Whether the locked file is still the one at the path it was opened by:
+  /// still linked, and no other file put under its name. A file deleted or
+  /// replaced while held excludes nobody, since another process can create
+  /// and lock a new one of that name. True where the system refuses to
+  /// delete or rename a file held this way (Windows).
+  virtual bool Intact() { return true; }
+};
+
+/// Why LockExclusive took no lock.
+enum class LockFailure {
+  kNone,        // it took the lock
+  kBusy,        // another holder has the lock
+  kCannotOpen,  // the file can be neither opened nor created (a missing or read-only directory)
+  kCannotLock,  // the file is open but the system could not lock it (no locks on that mount)
 };
 
 /// What to start as a child process, and where its output goes.
@@ -154,9 +168,14 @@ class Env {
 
   /// Opens `path` (created empty when missing, never truncated) and takes an
   /// exclusive lock on it without waiting: flock on POSIX, LockFileEx on
-  /// Windows. Null when it cannot: `*busy` true when another holder has it,
-  /// false (with LastError set) when the file cannot be opened or locked.
-  virtual std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) = 0;
+  /// Windows. On Windows the file cannot be deleted or renamed while held.
+  /// Null when it cannot, with `*failure` telling why and LastError set; a
+  /// file another process holds open in a way that excludes us is busy.
+  virtual std::unique_ptr<HeldLock> LockExclusive(const std::string& path,
+                                                  LockFailure* failure) = 0;
+
+  /// Returns after about `milliseconds`; what a retry waits between tries.
+  virtual void SleepMilliseconds(int milliseconds) = 0;
 
   virtual DateTime UtcNow() = 0;
   virtual DateTime LocalNow() = 0;

@@ -100,11 +100,19 @@ class PosixOutputFile final : public OutputFile {
 
 class PosixLock final : public HeldLock {
  public:
-  explicit PosixLock(int fd) : fd_(fd) {}
+  PosixLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   ~PosixLock() override { ::close(fd_); }  // closing the last descriptor unlocks
+
+  bool Intact() override {
+    struct stat held {}, named {};
+    if (::fstat(fd_, &held) != 0 || held.st_nlink == 0) return false;
+    return ::stat(path_.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+           named.st_ino == held.st_ino;
+  }
 
  private:
   int fd_;
+  std::string path_;
 };
 
 DateTime FromTm(const std::tm& tm) {
@@ -328,8 +336,8 @@ class PosixEnv final : public Env {
     return made || Fail();
   }
 
-  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
-    *busy = false;
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override {
+    *failure = LockFailure::kCannotOpen;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     // A lock file left by an earlier run in a directory now read-only.
     if (fd < 0 && (errno == EACCES || errno == EROFS))
@@ -339,12 +347,17 @@ class PosixEnv final : public Env {
     // descriptor of ours (a child's, a test's) can release it by closing.
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
-      *busy = errno == EWOULDBLOCK;
+      *failure = errno == EWOULDBLOCK ? LockFailure::kBusy : LockFailure::kCannotLock;
       Fail();
       ::close(fd);
       return nullptr;
     }
-    return std::make_unique<PosixLock>(fd);
+    *failure = LockFailure::kNone;
+    return std::make_unique<PosixLock>(fd, path);
+  }
+
+  void SleepMilliseconds(int milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
   DateTime UtcNow() override {

@@ -199,26 +199,38 @@ class Win32Env final : public Env {
     return made || Fail();
   }
 
-  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
-    *busy = false;
-    // Others may open, and even delete, the file: only the lock excludes.
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override {
+    // Others may open the file, but not delete or rename it while it is
+    // open here: a new file under its name would let a second run in.
     ScopedHandle file(OpenFile(path, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     // A lock file left by an earlier run, now read-only.
     if (!file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
-      file = ScopedHandle(OpenFile(path, GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      file = ScopedHandle(OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return Fail(), nullptr;
+    if (!file.valid()) {
+      Fail();
+      // Open already in a way that shuts us out: held, if not by a run.
+      *failure = last_error_ == ERROR_SHARING_VIOLATION ? LockFailure::kBusy
+                                                        : LockFailure::kCannotOpen;
+      return nullptr;
+    }
     OVERLAPPED at{};
     if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                       &at)) {
       Fail();
-      *busy = last_error_ == ERROR_LOCK_VIOLATION || last_error_ == ERROR_SHARING_VIOLATION;
+      *failure = last_error_ == ERROR_LOCK_VIOLATION || last_error_ == ERROR_SHARING_VIOLATION
+                     ? LockFailure::kBusy
+                     : LockFailure::kCannotLock;
       return nullptr;
     }
+    *failure = LockFailure::kNone;
     return std::make_unique<Win32Lock>(std::move(file));
+  }
+
+  void SleepMilliseconds(int milliseconds) override {
+    ::Sleep(static_cast<DWORD>(milliseconds));
   }
 
   DateTime UtcNow() override {

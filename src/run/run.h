@@ -4,6 +4,7 @@
 // builds a fresh one.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,32 @@ struct Run {
   /// A script reported errors or the backup failed; with -e the run ends
   /// with exit code 2.
   bool errors_reported = false;
+
+  /// The output directory's lock (driver/output_lock.h), held for the whole
+  /// run; null when the directory cannot hold the lock file.
+  std::unique_ptr<HeldLock> lock;
+  std::string lock_path;
+  /// Set once the lock file was found deleted or replaced: the run changes
+  /// nothing more and ends with exit code 1.
+  bool lock_lost = false;
+
+  /// Whether this run is still the only one that can hold the output
+  /// directory: true while its lock file is the one at the lock's path, or
+  /// it holds no lock. Asked before each step that another run beside it
+  /// would make a second import of: a client's start, a rewrite of the
+  /// journal or the backup record, the backup. The first time the file is
+  /// gone or replaced, says so on standard error and in the log; from then
+  /// on it is false.
+  bool LockIntact() {
+    if (lock_lost) return false;
+    if (!lock || lock->Intact()) return true;
+    lock_lost = true;
+    diag.Say(diag.err(),
+             "\n[ImportLogFiles] Error: The lock file %s was deleted or replaced while this run "
+             "held it. Import abandoned.\n",
+             lock_path);
+    return false;
+  }
 };
 
 }  // namespace tavrin

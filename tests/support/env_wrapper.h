@@ -86,9 +86,14 @@ class EnvWrapper : public Env {
   bool MakeDirectory(const std::string& path, bool* exists) override {
     return Track(target_->MakeDirectory(path, exists));
   }
-  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override {
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override {
     injected_error_ = 0;
-    return target_->LockExclusive(path, busy);
+    return target_->LockExclusive(path, failure);
+  }
+  /// Never sleeps: counts the waits, so that no test waits for real.
+  void SleepMilliseconds(int milliseconds) override {
+    ++sleeps_;
+    slept_milliseconds_ += milliseconds;
   }
   DateTime UtcNow() override { return target_->UtcNow(); }
   DateTime LocalNow() override { return target_->LocalNow(); }
@@ -107,6 +112,10 @@ class EnvWrapper : public Env {
     return target_->RandomBytes(buffer, size);
   }
 
+  /// The waits asked for so far, and their sum.
+  int sleeps() const { return sleeps_; }
+  long long slept_milliseconds() const { return slept_milliseconds_; }
+
  protected:
   /// Makes the calling override fail with `error` as the last error.
   bool Fail(int error) {
@@ -121,6 +130,8 @@ class EnvWrapper : public Env {
  private:
   Env* target_;
   int injected_error_ = 0;
+  int sleeps_ = 0;
+  long long slept_milliseconds_ = 0;
 };
 
 }  // namespace tavrin::test

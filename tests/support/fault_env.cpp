@@ -73,7 +73,11 @@ std::string BareName(const std::string& path) {
 FaultEnv::FaultEnv(std::int64_t fail_at) : EnvWrapper(Env::Default()), fail_at_(fail_at) {}
 
 bool FaultEnv::Due(const char* call) {
-  if (++calls_ != fail_at_) return false;
+  if (fail_named_ == call) {
+    fail_named_.clear();
+  } else if (++calls_ != fail_at_) {
+    return false;
+  }
   failed_call_ = call;
   return true;
 }
@@ -134,12 +138,14 @@ bool FaultEnv::MakeDirectory(const std::string& path, bool* exists) {
   return EnvWrapper::MakeDirectory(path, exists);
 }
 
-std::unique_ptr<HeldLock> FaultEnv::LockExclusive(const std::string& path, bool* busy) {
+// The lock call itself fails, as on a mount without locks: the file is
+// there, the lock is not.
+std::unique_ptr<HeldLock> FaultEnv::LockExclusive(const std::string& path, LockFailure* failure) {
   if (Due("LockExclusive")) {
-    *busy = false;
-    return Fail(kInjectedError), nullptr;
+    *failure = LockFailure::kCannotLock;
+    return Fail(kNoLocks), nullptr;
   }
-  return EnvWrapper::LockExclusive(path, busy);
+  return EnvWrapper::LockExclusive(path, failure);
 }
 
 bool FaultEnv::ClientPath(const std::string& path, std::string* passable) {

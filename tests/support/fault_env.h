@@ -6,6 +6,7 @@
 // records the script it was handed and writes one line of output, so that
 // no sqlplus is needed and the sweep runs the same on every system.
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,8 +18,19 @@ namespace tavrin::test {
 
 class FaultEnv : public EnvWrapper {
  public:
+  /// The error of a failed lock call, as on a mount without locks: ENOLCK
+  /// on POSIX, ERROR_LOCK_FAILED on Windows.
+#ifdef _WIN32
+  static constexpr int kNoLocks = 167;
+#else
+  static constexpr int kNoLocks = ENOLCK;
+#endif
+
   /// Fails call number `fail_at` (from 1); 0 fails none.
   explicit FaultEnv(std::int64_t fail_at);
+
+  /// Also fails the first call named `call` ("LockExclusive"), whatever its number.
+  void FailFirst(std::string call) { fail_named_ = std::move(call); }
 
   /// The calls counted so far.
   std::int64_t calls() const { return calls_; }
@@ -42,7 +54,7 @@ class FaultEnv : public EnvWrapper {
   bool RenameReplacing(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path, bool* exists) override;
-  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, bool* busy) override;
+  std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override;
   DateTime UtcNow() override { return DateTime{2026, 12, 1, 10, 15, 30}; }
   DateTime LocalNow() override { return DateTime{2026, 12, 1, 11, 15, 30}; }
   std::int64_t CalendarSeconds() override { return 1'700'000'000; }
@@ -53,6 +65,7 @@ class FaultEnv : public EnvWrapper {
 
  private:
   std::int64_t fail_at_;
+  std::string fail_named_;
   std::int64_t calls_ = 0;
   std::string failed_call_;
   std::multimap<std::string, std::string> scripts_run_;

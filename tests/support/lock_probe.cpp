@@ -11,9 +11,9 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  bool busy = false;
-  auto lock = tavrin::Env::Default()->LockExclusive(argv[1], &busy);
-  std::fputs(lock ? "locked" : busy ? "busy" : "failed", stdout);
+  tavrin::LockFailure failure = tavrin::LockFailure::kNone;
+  auto lock = tavrin::Env::Default()->LockExclusive(argv[1], &failure);
+  std::fputs(lock ? "locked" : failure == tavrin::LockFailure::kBusy ? "busy" : "failed", stdout);
   std::fflush(stdout);
   if (!lock) return 1;
 #ifdef SIGKILL
