@@ -131,7 +131,8 @@ TEST_F(ImportJournalTest, StoppedRunImportsOnlyWhatItHadNotStarted) {
   const std::string after = Journal();
   ASSERT_TRUE(after.starts_with(journal));
   const std::regex line("[0-9a-f]{64} (started|ended) \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ "
-                        "group=[0-9a-f]{16} Output[34]\\.tvr\n");
+                        "group=[0-9a-f]{16} (log=import[12]_\\S+\\.olog first=[0-9a-f]{16} )?"
+                        "Output[34]\\.tvr\n");
   EXPECT_EQ(std::distance(std::sregex_iterator(after.begin() + journal.size(), after.end(), line),
                           std::sregex_iterator()),
             4);
@@ -243,9 +244,9 @@ TEST_F(ImportJournalTest, RunKilledDuringTheSecondScriptNeverImportsAScriptTwice
       << killed.out;
   // The started line was on the disk before the client began.
   const std::string h1 = Hash(out_ / "Output1.tvr"), h2 = Hash(out_ / "Output2.tvr");
-  const std::regex journal(h1 + " started \\S+ group=\\S+ Output1.tvr\n" + h1 +
-                           " ended \\S+ group=\\S+ Output1.tvr\n" + h2 +
-                           " started \\S+ group=\\S+ Output2.tvr\n");
+  const std::regex journal(h1 + " started \\S+ group=\\S+ log=import1_\\S+ first=\\S+ Output1.tvr\n" +
+                           h1 + " ended \\S+ group=\\S+ Output1.tvr\n" + h2 +
+                           " started \\S+ group=\\S+ log=import2_\\S+ first=\\S+ Output2.tvr\n");
   EXPECT_TRUE(std::regex_match(Journal(), journal)) << Journal();
   EXPECT_EQ(Entries(in_).size(), 4u);
   EXPECT_TRUE(BackupDirectories(work_).empty());
