@@ -287,8 +287,8 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
       return other_bytes();
     case CopyMatch::kCutShort:
     case CopyMatch::kOtherCutShort:
-      // Other bytes were probed whatever this run's switches: their header
-      // is not this script's.
+      // An import of other bytes is probed whatever this run's switches:
+      // this script's header says nothing of that one's.
       if (!match.id.empty() && !match.not_atomic &&
           (other || (script.header.history && !script.header.not_atomic))) {
         // The database knows whether that import committed: ask it.
