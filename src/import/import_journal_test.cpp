@@ -45,7 +45,8 @@ class ImportJournalTest : public ::testing::Test {
 };
 
 TEST_F(ImportJournalTest, LastLineOfEachHashCountsAndUnreadableLinesAreIgnored) {
-  WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z Output1.tvr\n" +
+  // An editor's byte-order mark before the first line.
+  WriteFile(Path(), "\xEF\xBB\xBF" + kA + " started 2026-01-01T10:00:00Z Output1.tvr\n" +
                         kA + " ended 2026-01-01T10:00:07Z Output1.tvr\n" +
                         kB + " started 2026-01-01T10:00:08Z Output 2.tvr\r\n" +
                         std::string(64, 'A') + " ended 2026-01-01T10:00:09Z upper.tvr\n" +
@@ -77,47 +78,19 @@ TEST_F(ImportJournalTest, LastLineOfEachHashCountsAndUnreadableLinesAreIgnored) 
 }
 
 TEST_F(ImportJournalTest, ALastLineWithoutItsLineEndIsUsedWhenItReadsAndRemovedWhenNot) {
-  const std::string first = kA + " started 2026-01-01T10:00:07Z Output1.tvr";
-  const std::string started = kB + " started 2026-01-01T10:00:08Z Output2.tvr";
-  const std::string next = kC + " moved 2026-01-02T03:04:05Z Output3.tvr\n";
-  struct Case {
-    const char* what;
-    std::string bytes;
-    bool backup;           // opened as the backup opens it, before its moved lines
-    int unreadable;
-    std::size_t imports;
-    std::string after;     // once the next line is written
-  };
-  const Case cases[] = {
-      {"saved without a final line end", first + "\n" + started, false, 0, 2,
-       first + "\n" + started + "\n" + next},
-      {"a started line cut short in its name", first + "\n" + started.substr(0, 100), false, 0,
-       2, first + "\n" + started.substr(0, 100) + "\n" + next},
-      {"cut short in its time", first + "\n" + started.substr(0, 80), false, 1, 1,
-       first + "\n" + next},
-      {"cut short, before the backup's lines", first + "\n" + started.substr(0, 80), true, 1, 1,
-       first + "\n" + next},
-      {"cut short in its hash, nothing before", kB.substr(0, 30), false, 1, 0, next},
-      {"an editor's byte-order mark", "\xEF\xBB\xBF" + first + "\n", false, 0, 1,
-       "\xEF\xBB\xBF" + first + "\n" + next},
-      {"a byte-order mark and a line cut short", "\xEF\xBB\xBF" + first + "\n" + kB, true, 1,
-       1, "\xEF\xBB\xBF" + first + "\n" + next},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    WriteFile(Path(), c.bytes);
+  const std::string first = kA + " started 2026-01-01T10:00:07Z O1.tvr\n";
+  const std::string second = kB + " started 2026-01-01T10:00:08Z O2.tvr";
+  const std::string next = kC + " moved 2026-01-02T03:04:05Z O3.tvr\n";
+  // Cut short in its name, it reads; in its time, it does not: before the
+  // backup's moved lines as before the import's.
+  for (const std::size_t cut : {96, 80}) {
+    WriteFile(Path(), first + second.substr(0, cut));
     ImportJournal journal(env_, Path());
-    ASSERT_TRUE(c.backup ? journal.OpenExisting() : journal.Open());
-    EXPECT_EQ(journal.unreadable_lines(), c.unreadable);
-    EXPECT_EQ(journal.imports().size(), c.imports);
-    EXPECT_EQ(journal.torn(), c.after.size() < c.bytes.size() + next.size());
-    ASSERT_TRUE(journal.Record(kC, JournalState::kMoved, "Output3.tvr", false));
+    ASSERT_TRUE(journal.OpenExisting());
+    EXPECT_EQ(journal.imports().size(), cut == 96 ? 2u : 1u);
+    ASSERT_TRUE(journal.Record(kC, JournalState::kMoved, "O3.tvr", false));
     ASSERT_TRUE(journal.Close());
-    EXPECT_EQ(Text(), c.after);
-    ImportJournal again(env_, Path());
-    ASSERT_TRUE(again.Open());
-    EXPECT_EQ(again.unreadable_lines(), 0);
-    EXPECT_EQ(again.imports().size(), c.imports);
+    EXPECT_EQ(Text(), first + (cut == 96 ? second.substr(0, cut) + "\n" : "") + next);
   }
 }
 
@@ -275,47 +248,6 @@ TEST_F(ImportJournalTest, IdsCloseTheirOwnImportAndUndoneImportsMatchNothing) {
   ASSERT_TRUE(journal.DropMoved());
   EXPECT_EQ(Text(), kB + " started 2026-01-01T10:00:02Z id=" + i3 + " O2.tvr\n" +
                         kB + " ended 2026-01-02T03:04:05Z O2.tvr\n");
-}
-
-TEST_F(ImportJournalTest, StartedLinesCarryTheirOptionalFieldsInOrder) {
-  const std::string t = "0123456789abcdef", f = "fedcba9876543210", i(32, '1');
-  struct Case {
-    std::string rest;  // the line after its time
-    std::string log, first, id;
-    bool not_atomic;
-    bool written;  // the writer gives the same line back
-  };
-  const Case cases[] = {
-      {"O1.tvr", "", "", "", false, true},
-      {"group=" + t + " id=" + i + " log=import1_x.olog first=" + f + " atomic=no O1.tvr",
-       "import1_x.olog", f, i, true, true},
-      {"log=import2.olog O 2.tvr", "import2.olog", "", "", false, true},
-      {"first=" + f + " O3.tvr", "", f, "", false, true},
-      {"atomic=no O4.tvr", "", "", "", true, true},
-      // Not fields, but the name: a digest of another shape, or nothing after.
-      {"first=xyz atomic=no O5.tvr", "", "", "", false, false},
-      {"log=a.olog", "", "", "", false, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.rest);
-    WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z " + c.rest + "\n");
-    ImportJournal journal(env_, Path());
-    ASSERT_TRUE(journal.Open());
-    ASSERT_EQ(journal.imports().size(), 1u);
-    const JournalImport& import = journal.imports()[0];
-    EXPECT_EQ(import.log, c.log);
-    EXPECT_EQ(import.first, c.first);
-    EXPECT_EQ(import.id, c.id);
-    EXPECT_EQ(import.not_atomic, c.not_atomic);
-    if (!c.written) continue;
-    const std::string tag = c.rest.starts_with("group=") ? t : "";
-    const std::string name = c.rest.substr(c.rest.rfind(" O") + 1);
-    ASSERT_TRUE(journal.Record(kB, JournalState::kStarted, name.starts_with("O") ? name : c.rest,
-                               false, tag, c.id, {c.log, c.first, c.not_atomic}));
-    ASSERT_TRUE(journal.Close());
-    EXPECT_EQ(Text().substr(Text().find('\n') + 1),
-              kB + " started 2026-01-02T03:04:05Z " + c.rest + "\n");
-  }
 }
 
 TEST_F(ImportJournalTest, OpenExistingNeverMakesOne) {

@@ -244,9 +244,10 @@ TEST_F(ImportJournalTest, RunKilledDuringTheSecondScriptNeverImportsAScriptTwice
       << killed.out;
   // The started line was on the disk before the client began.
   const std::string h1 = Hash(out_ / "Output1.tvr"), h2 = Hash(out_ / "Output2.tvr");
-  const std::regex journal(h1 + " started \\S+ group=\\S+ log=import1_\\S+ first=\\S+ Output1.tvr\n" +
-                           h1 + " ended \\S+ group=\\S+ Output1.tvr\n" + h2 +
-                           " started \\S+ group=\\S+ log=import2_\\S+ first=\\S+ Output2.tvr\n");
+  const std::regex journal(
+      h1 + " started \\S+ group=\\S+ log=import1_\\S+ first=\\S+ Output1.tvr\n" + h1 +
+      " ended \\S+ group=\\S+ Output1.tvr\n" + h2 +
+      " started \\S+ group=\\S+ log=import2_\\S+ first=\\S+ Output2.tvr\n");
   EXPECT_TRUE(std::regex_match(Journal(), journal)) << Journal();
   EXPECT_EQ(Entries(in_).size(), 4u);
   EXPECT_TRUE(BackupDirectories(work_).empty());

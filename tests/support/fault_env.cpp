@@ -1,13 +1,16 @@
 #include "support/fault_env.h"
 
-#include <algorithm>
-
 namespace tavrin::test {
 namespace {
 
 // The error every injected failure reports: EIO on POSIX,
 // ERROR_ACCESS_DENIED on Windows; each system has a text for it.
 constexpr int kInjectedError = 5;
+#ifdef _WIN32
+constexpr int kDiskFull = 112;  // ERROR_DISK_FULL
+#else
+constexpr int kDiskFull = 28;  // ENOSPC
+#endif
 
 class FaultReadable final : public ReadableFile {
  public:
@@ -31,8 +34,9 @@ class FaultOutput final : public OutputFileWrapper {
   bool Append(std::string_view data) override {
     if (!Injected("Append")) return OutputFileWrapper::Append(data);
     // A full disk takes part of a write before it refuses the rest.
-    OutputFileWrapper::Append(data.substr(0, env_.KeptOf(data.size())));
-    append_failed_ = true;
+    const auto& kept = env_.short_write();
+    disk_full_ = kept.has_value();
+    OutputFileWrapper::Append(data.substr(0, kept ? *kept : data.size() / 2));
     return false;
   }
   bool Close() override {
@@ -42,7 +46,7 @@ class FaultOutput final : public OutputFileWrapper {
   bool Sync() override { return !Injected("Sync") && OutputFileWrapper::Sync(); }
   int LastError() const override {
     if (!injected_) return OutputFileWrapper::LastError();
-    return append_failed_ ? env_.AppendError() : kInjectedError;
+    return disk_full_ ? kDiskFull : kInjectedError;
   }
   // The real file, for the stand-in client's output, which is not ours.
   OutputFile& inner() { return target(); }
@@ -52,7 +56,7 @@ class FaultOutput final : public OutputFileWrapper {
 
   FaultEnv& env_;
   bool injected_ = false;
-  bool append_failed_ = false;  // the injected failure was of an Append
+  bool disk_full_ = false;
 };
 
 std::unique_ptr<OutputFile> Wrap(FaultEnv& env, std::unique_ptr<OutputFile> file) {
@@ -86,19 +90,6 @@ bool FaultEnv::Due(const char* call) {
 }
 
 void FaultEnv::FailRead() { Fail(kInjectedError); }
-
-std::size_t FaultEnv::KeptOf(std::size_t size) const {
-  return short_write_ ? std::min(*short_write_, size) : size / 2;
-}
-
-int FaultEnv::AppendError() const {
-#ifdef _WIN32
-  constexpr int kDiskFull = 112;  // ERROR_DISK_FULL
-#else
-  constexpr int kDiskFull = 28;  // ENOSPC
-#endif
-  return short_write_ ? kDiskFull : kInjectedError;
-}
 
 bool FaultEnv::ListMatches(const std::string& pattern, std::vector<std::string>* names) {
   if (Due("ListMatches")) {

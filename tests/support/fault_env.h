@@ -29,13 +29,10 @@ class FaultEnv : public EnvWrapper {
   /// name, as the client read them.
   const std::multimap<std::string, std::string>& scripts_run() const { return scripts_run_; }
 
-  /// Makes the injected failure of an Append a full disk: the first `kept`
-  /// bytes are written, then the rest is refused with ENOSPC
-  /// (ERROR_DISK_FULL on Windows). Without it, half is written, then EIO.
+  /// Makes the injected failure of an Append a full disk that takes the
+  /// first `kept` bytes and refuses the rest (instead of half, and EIO).
   void ShortWrites(std::size_t kept) { short_write_ = kept; }
-  /// The bytes an injected Append of `size` bytes writes, and its error.
-  std::size_t KeptOf(std::size_t size) const;
-  int AppendError() const;
+  const std::optional<std::size_t>& short_write() const { return short_write_; }
 
   /// True when this call is the one to fail.
   bool Due(const char* call);
