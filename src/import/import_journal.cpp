@@ -12,6 +12,9 @@ constexpr std::size_t kTagDigits = 16;
 constexpr std::string_view kTagField = "group=";
 constexpr std::size_t kIdDigits = 32;
 constexpr std::string_view kIdField = "id=";
+constexpr std::string_view kLogField = "log=";
+constexpr std::string_view kFirstField = "first=";
+constexpr std::string_view kNotAtomicField = "atomic=no";
 constexpr std::size_t kNoImport = static_cast<std::size_t>(-1);
 
 const char* StateWord(JournalState state) {
@@ -46,8 +49,23 @@ struct ParsedLine {
   std::string_view hash;
   std::string_view tag;  // empty when the line has none
   std::string_view id;   // empty when the line has none
+  std::string_view log;
+  std::string_view first;
+  bool not_atomic = false;
   JournalMark mark;
 };
+
+// Takes `field` and the word after it off the front of `line` when a blank
+// follows them (the name comes last), storing the word in `*value`.
+bool TakeField(std::string_view* line, std::string_view field, std::string_view* value) {
+  if (!line->starts_with(field)) return false;
+  const std::size_t blank = line->find(' ', field.size());
+  if (blank == std::string_view::npos || blank == field.size() || blank + 1 == line->size())
+    return false;
+  *value = line->substr(field.size(), blank - field.size());
+  line->remove_prefix(blank + 1);
+  return true;
+}
 
 // Splits one line (without its line end) into its fields; false when it is
 // not a journal line.
@@ -80,8 +98,22 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
   }
   constexpr std::size_t kIdChars = kIdField.size() + kIdDigits;
   if (line.size() > kIdChars + 1 && line.starts_with(kIdField) && line[kIdChars] == ' ' &&
-      IsLowerHex(line.substr(kIdField.size(), kIdDigits)))
+      IsLowerHex(line.substr(kIdField.size(), kIdDigits))) {
     parsed->id = line.substr(kIdField.size(), kIdDigits);
+    line.remove_prefix(kIdChars + 1);
+  }
+  // A started line's own fields, each in its place when it is there.
+  std::string_view rest = line;
+  if (TakeField(&rest, kLogField, &parsed->log)) line = rest;
+  std::string_view first;
+  rest = line;
+  if (TakeField(&rest, kFirstField, &first) && first.size() == kTagDigits && IsLowerHex(first)) {
+    parsed->first = first;
+    line = rest;
+  }
+  if (line.size() > kNotAtomicField.size() + 1 && line.starts_with(kNotAtomicField) &&
+      line[kNotAtomicField.size()] == ' ')
+    parsed->not_atomic = true;
   // An undone line only ever closes the import of its id.
   return mark.state != JournalState::kUndone || !parsed->id.empty();
 }
@@ -131,24 +163,40 @@ bool ImportJournal::Read() {
   }
 
   std::string_view rest = bytes;
+  // An editor's UTF-8 byte-order mark is no part of the first line.
+  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
-    if (end == std::string_view::npos) {
-      // A line cut short by a crash: ignored, and ended before the next one.
-      ++unreadable_;
-      ends_open_ = true;
-      break;
-    }
     const std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(end + 1);
     ParsedLine parsed;
     if (!ParseLine(line, &parsed)) {
       ++unreadable_;
-      continue;
+      if (end == std::string_view::npos) {
+        // A line cut short by a crash or a full disk: removed before the
+        // next line is written, so that no line end can ever complete it.
+        torn_ = true;
+        intact_ = bytes.substr(0, bytes.size() - line.size());
+        break;
+      }
+    } else {
+      // A last line without its line end that still reads is used; the
+      // next line written ends it first.
+      ends_open_ = end == std::string_view::npos;
+      lines_.emplace_back(line);
+      Apply(lines_.size() - 1);
     }
-    lines_.emplace_back(line);
-    Apply(lines_.size() - 1);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
   }
+  return true;
+}
+
+bool ImportJournal::RemoveTornLine() {
+  if (!torn_) return !failed_;
+  if (!RewriteBytes(intact_)) return false;
+  torn_ = false;
+  intact_.clear();
+  --unreadable_;
   return true;
 }
 
@@ -161,8 +209,9 @@ void ImportJournal::Apply(std::size_t index) {
   switch (line.mark.state) {
     case JournalState::kStarted:
       owner = imports_.size();
-      imports_.push_back(
-          {hash, std::string(line.tag), line.mark.time, {}, std::string(line.id), false, false});
+      imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, std::string(line.id),
+                          false, false, std::string(line.log), std::string(line.first),
+                          line.not_atomic});
       of_hash.push_back(owner);
       break;
     case JournalState::kEnded:
@@ -191,6 +240,14 @@ void ImportJournal::Apply(std::size_t index) {
             !imports_[*i].undone)
           owner = *i;
       if (owner != kNoImport) imports_[owner].moved = true;
+      // Its group has left with it: every import of its tag recorded so
+      // far, whatever the bytes, is done with.
+      if (!line.tag.empty())
+        for (std::size_t i = 0; i < imports_.size(); ++i)
+          if (imports_[i].tag == line.tag && !imports_[i].moved) {
+            imports_[i].moved = true;
+            if (owner == kNoImport) owner = i;
+          }
       break;
   }
   owner_.resize(lines_.size(), kNoImport);
@@ -212,8 +269,9 @@ const JournalMark* ImportJournal::Find(const std::string& hash) const {
 }
 
 bool ImportJournal::Record(const std::string& hash, JournalState state, std::string_view name,
-                           bool sync, std::string_view tag, std::string_view id) {
-  if (failed_) return false;
+                           bool sync, std::string_view tag, std::string_view id,
+                           const StartedFields& fields) {
+  if (failed_ || !RemoveTornLine()) return false;
   if (!file_) {
     file_ = env_.OpenForAppending(path_);
     if (!file_) return Fail();
@@ -221,6 +279,12 @@ bool ImportJournal::Record(const std::string& hash, JournalState state, std::str
   std::string line = hash + " " + StateWord(state) + " " + JournalTime(env_.UtcNow()) + " ";
   if (!tag.empty()) line.append(kTagField).append(tag).push_back(' ');
   if (!id.empty()) line.append(kIdField).append(id).push_back(' ');
+  // A log name with a blank or a line end in it could not be read back.
+  if (!fields.log.empty() && fields.log.find_first_of(" \r\n") == std::string_view::npos)
+    line.append(kLogField).append(fields.log).push_back(' ');
+  if (fields.first.size() == kTagDigits && IsLowerHex(fields.first))
+    line.append(kFirstField).append(fields.first).push_back(' ');
+  if (fields.not_atomic) line.append(kNotAtomicField).push_back(' ');
   line += OneLine(name);
   const std::string bytes = (ends_open_ ? "\n" : "") + line + "\n";
   if (!file_->Append(bytes)) return Fail(file_->LastError());
@@ -275,6 +339,17 @@ bool ImportJournal::DropMoved() {
 }
 
 bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& line : lines) bytes.append(line).push_back('\n');
+  if (!RewriteBytes(bytes)) return false;
+  unreadable_ = 0;
+  torn_ = false;
+  intact_.clear();
+  ends_open_ = false;
+  return true;
+}
+
+bool ImportJournal::RewriteBytes(const std::string& bytes) {
   if (check_ && !check_()) {
     failed_ = true;
     failure_ = "The output directory's lock file was taken away";
@@ -286,8 +361,6 @@ bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
   const std::string temporary = path_ + ".new";
   auto file = env_.CreateOutput(temporary);
   if (!file) return Fail();
-  std::string bytes;
-  for (const std::string& line : lines) bytes.append(line).push_back('\n');
   bool ok = file->Append(bytes) || Fail(file->LastError());
   if (ok && !file->Sync()) ok = Fail(file->LastError());
   if (!file->Close() && ok) ok = Fail(file->LastError());
@@ -296,8 +369,6 @@ bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
     env_.RemoveFile(temporary);
     return false;
   }
-  unreadable_ = 0;
-  ends_open_ = false;
   return true;
 }
 
@@ -310,15 +381,21 @@ bool ImportJournal::Fail(int error) {
 }
 
 CopyMatch CopyMatcher::Of(const JournalImport& import) {
-  if (import.ended.empty()) return {CopyMatch::kCutShort, {}, import.tag, import.id};
-  return {CopyMatch::kEnded, import.ended, import.tag, import.id};
+  CopyMatch match;
+  match.kind = import.ended.empty() ? CopyMatch::kCutShort : CopyMatch::kEnded;
+  match.time = import.ended;
+  match.tag = import.tag;
+  match.id = import.id;
+  match.log = import.log;
+  match.not_atomic = import.not_atomic;
+  return match;
 }
 
 CopyMatcher::CopyMatcher(const ImportJournal& journal) {
   for (const JournalImport& import : journal.imports()) {
     if (import.moved || import.undone) continue;
     of_hash_[import.hash].push_back(import);
-    if (!import.tag.empty()) tagged_.insert(import.tag);
+    if (!import.tag.empty()) of_tag_[import.tag].push_back(import);
   }
 }
 
@@ -329,8 +406,25 @@ CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
   if (!tag.empty()) {
     for (auto import = imports.rbegin(); import != imports.rend(); ++import)
       if (import->tag == tag) return Of(*import);
-    // Its tag under another hash only: this one found none above.
-    if (tagged_.count(std::string(tag))) return {CopyMatch::kOtherBytes, {}, {}, {}};
+    // Its tag under other bytes only: this one found none above. Only an
+    // import that ended went in as other bytes; one still open may have
+    // put nothing in the database.
+    if (const auto other = of_tag_.find(std::string(tag)); other != of_tag_.end()) {
+      bool ended = false;
+      const JournalImport* open = nullptr;  // the latest one still open
+      for (const JournalImport& import : other->second) {
+        if (import.ended.empty()) open = &import;
+        else ended = true;
+      }
+      CopyMatch match;
+      match.kind = CopyMatch::kOtherBytes;
+      if (!open) return match;
+      match = Of(*open);
+      match.kind = CopyMatch::kOtherCutShort;
+      match.hash = open->hash;
+      match.other_ended = ended;
+      return match;
+    }
   }
   // By order: the k-th copy that gets here, the k-th import left.
   std::size_t k = by_order_[hash]++;

@@ -45,7 +45,8 @@ class ImportJournalTest : public ::testing::Test {
 };
 
 TEST_F(ImportJournalTest, LastLineOfEachHashCountsAndUnreadableLinesAreIgnored) {
-  WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z Output1.tvr\n" +
+  // An editor's byte-order mark before the first line.
+  WriteFile(Path(), "\xEF\xBB\xBF" + kA + " started 2026-01-01T10:00:00Z Output1.tvr\n" +
                         kA + " ended 2026-01-01T10:00:07Z Output1.tvr\n" +
                         kB + " started 2026-01-01T10:00:08Z Output 2.tvr\r\n" +
                         std::string(64, 'A') + " ended 2026-01-01T10:00:09Z upper.tvr\n" +
@@ -63,17 +64,34 @@ TEST_F(ImportJournalTest, LastLineOfEachHashCountsAndUnreadableLinesAreIgnored) 
   EXPECT_EQ(journal.Find(kB)->state, JournalState::kStarted);
   EXPECT_EQ(journal.Find(kC), nullptr);
 
-  // The torn line is ended first, so the new line stands on its own.
-  const std::string before = Text();
+  // The torn line is removed first, so no line end ever completes it.
+  const std::string before = Text().substr(0, Text().rfind('\n') + 1);
   ASSERT_TRUE(journal.Record(kC, JournalState::kStarted, "Output3.tvr", true));
-  EXPECT_EQ(Text(), before + "\n" + kC + " started 2026-01-02T03:04:05Z Output3.tvr\n");
+  EXPECT_EQ(Text(), before + kC + " started 2026-01-02T03:04:05Z Output3.tvr\n");
   EXPECT_TRUE(journal.Close());
 
   ImportJournal again(env_, Path());
   ASSERT_TRUE(again.Open());
-  EXPECT_EQ(again.unreadable_lines(), 6);
+  EXPECT_EQ(again.unreadable_lines(), 5);
   ASSERT_NE(again.Find(kC), nullptr);
   EXPECT_EQ(again.Find(kC)->state, JournalState::kStarted);
+}
+
+TEST_F(ImportJournalTest, ALastLineWithoutItsLineEndIsUsedWhenItReadsAndRemovedWhenNot) {
+  const std::string first = kA + " started 2026-01-01T10:00:07Z O1.tvr\n";
+  const std::string second = kB + " started 2026-01-01T10:00:08Z O2.tvr";
+  const std::string next = kC + " moved 2026-01-02T03:04:05Z O3.tvr\n";
+  // Cut short in its name, it reads; in its time, it does not: before the
+  // backup's moved lines as before the import's.
+  for (const std::size_t cut : {96, 80}) {
+    WriteFile(Path(), first + second.substr(0, cut));
+    ImportJournal journal(env_, Path());
+    ASSERT_TRUE(journal.OpenExisting());
+    EXPECT_EQ(journal.imports().size(), cut == 96 ? 2u : 1u);
+    ASSERT_TRUE(journal.Record(kC, JournalState::kMoved, "O3.tvr", false));
+    ASSERT_TRUE(journal.Close());
+    EXPECT_EQ(Text(), first + (cut == 96 ? second.substr(0, cut) + "\n" : "") + next);
+  }
 }
 
 TEST_F(ImportJournalTest, StartedLinesAreSyncedTheOthersAtTheEnd) {

@@ -7,10 +7,13 @@
 #include <map>
 #include <sstream>
 
+#include "import/backup_record.h"
 #include "import/group_tags.h"
+#include "import/import_history.h"
 #include "import/import_journal.h"
 #include "import/sha256.h"
 #include "platform/path.h"
+#include "script/script_writer.h"
 #include "support/env_wrapper.h"
 #include "support/temp_dir.h"
 
@@ -34,6 +37,9 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
     return file;
   }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
+    *exit = {};
+    if (command.argv[3].ends_with(kProbeScriptName))  // the history's probe
+      return command.stdout_file->Append(probe_printed);
     runs.push_back(command.argv);
     inputs.push_back(command.stdin_text.value_or("(console)"));
     command.stdout_file->Append(printed);
@@ -71,6 +77,7 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   bool refuse_journal = false;
   test::SyncCounter sync;
   std::string printed = "ran\n";  // what each sqlplus run prints
+  std::string probe_printed;       // what each probe prints: no answer
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> inputs;  // what each run was given to read
   std::map<std::string, int> script_reads;  // opens of each script
@@ -247,9 +254,13 @@ void WriteThreeScripts(const std::filesystem::path& dir) {
     WriteFile(dir / ("Output" + std::to_string(i) + ".tvr"), "-- " + std::to_string(i) + "\nEXIT\n");
 }
 
-std::string JournalLine(int script, const char* state, const char* time) {
+// `sequence`: a started line this run wrote, with the name of its output log.
+std::string JournalLine(int script, const char* state, const char* time, int sequence = 0) {
   const std::string n = std::to_string(script);
-  return HashOf("-- " + n + "\nEXIT\n") + " " + state + " " + time + " Output" + n + ".tvr\n";
+  const std::string log =
+      sequence ? "log=import" + std::to_string(sequence) + "_2026_01_02_03_04_05.olog " : "";
+  return HashOf("-- " + n + "\nEXIT\n") + " " + state + " " + time + " " + log + "Output" + n +
+         ".tvr\n";
 }
 
 std::vector<std::string> ScriptsRun(const FakeSqlPlusEnv& env) {
@@ -277,11 +288,11 @@ TEST(ImportLogFiles, JournalSkipsWhatWasImportedAndWarnsOfWhatWasCutShort) {
             "\n[ImportLogFiles] Notice: Output1.tvr was imported on 2026-01-01T10:00:09Z; "
             "skipped. Use -F to import it again.\n"
             "\n[ImportLogFiles] Warning: Output2.tvr was being imported when an earlier run "
-            "stopped; it may be partly in the database. Skipped: check the database, then use -F "
-            "to import it again.\n"
+            "stopped; it may be partly in the database. Skipped: check the database; to import "
+            "this script alone, copy it into an empty folder and run tavrin -I -F there.\n"
             "\n\nImporting data from file == Output3.tvr== to SQL*PLUS started ...\n"
             "\n[ImportLogFiles] 1 of 3 scripts reported errors. Check their output logs.\n");
-  EXPECT_EQ(ReadFile(journal), before + JournalLine(3, "started", "2026-01-02T03:04:05Z") +
+  EXPECT_EQ(ReadFile(journal), before + JournalLine(3, "started", "2026-01-02T03:04:05Z", 1) +
                                    JournalLine(3, "ended", "2026-01-02T03:04:05Z"));
   // The first client ran with import1_, whatever was skipped before it.
   EXPECT_EQ(ReadFile(dir.path() / "import1_2026_01_02_03_04_05.olog"), "ran\n");
@@ -310,7 +321,7 @@ TEST(ImportLogFiles, ForceImportsWhateverTheJournalSaysAndStillWritesIt) {
   EXPECT_FALSE(r.run.errors_reported);
   std::string after = before;
   for (int i = 1; i <= 3; ++i)
-    after += JournalLine(i, "started", "2026-01-02T03:04:05Z") +
+    after += JournalLine(i, "started", "2026-01-02T03:04:05Z", i) +
              JournalLine(i, "ended", "2026-01-02T03:04:05Z");
   EXPECT_EQ(ReadFile(journal), after);
 }
@@ -330,9 +341,9 @@ TEST(ImportLogFiles, EachScriptIsReadOnceForItsEndingAndItsHash) {
   // Run, skipped by the journal, or refused for its ending: one read each.
   ASSERT_EQ(r.env.script_reads.size(), 4u);
   for (const auto& [path, reads] : r.env.script_reads) EXPECT_EQ(reads, 1) << path;
-  EXPECT_EQ(ReadFile(journal), before + JournalLine(1, "started", "2026-01-02T03:04:05Z") +
+  EXPECT_EQ(ReadFile(journal), before + JournalLine(1, "started", "2026-01-02T03:04:05Z", 1) +
                                    JournalLine(1, "ended", "2026-01-02T03:04:05Z") +
-                                   JournalLine(3, "started", "2026-01-02T03:04:05Z") +
+                                   JournalLine(3, "started", "2026-01-02T03:04:05Z", 2) +
                                    JournalLine(3, "ended", "2026-01-02T03:04:05Z"));
 }
 
@@ -365,12 +376,12 @@ TEST(ImportLogFiles, ScriptsAreKnownByTheirBytesAndEachCopyIsItsOwnImport) {
 constexpr const char* kCopy = "UPDATE stock SET n = n - 1;\nEXIT\n";
 
 void WriteCopies(ImportRun& r, const std::filesystem::path& dir,
-                 const std::vector<std::string>& files) {
+                 const std::vector<std::string>& files, const std::string& bytes = kCopy) {
   r.run.settings.parse = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const auto group = static_cast<std::int32_t>(i + 1);
     const std::string path = JoinPath(dir.string(), "Output" + std::to_string(group) + ".tvr");
-    WriteFile(path, kCopy);
+    WriteFile(path, bytes);
     r.run.files.push_back({files[i], group});
     r.run.scripts_written.push_back({path, group});
   }
@@ -411,7 +422,8 @@ std::vector<std::string> Scripts(std::vector<int> numbers) {
 TEST(ImportLogFiles, IdenticalTransactionsAreImportedOnceEachAcrossStopsAndNewArrivals) {
   const std::string cut_short =
       " was being imported when an earlier run stopped; it may be partly in the database. "
-      "Skipped: check the database, then use -F to import it again.\n";
+      "Skipped: check the database; to import this script alone, copy it into an empty folder "
+      "and run tavrin -I -F there.\n";
   struct Case {
     const char* what;
     std::vector<std::string> files;  // one group each, in order
@@ -464,6 +476,63 @@ TEST(ImportLogFiles, IdenticalTransactionsAreImportedOnceEachAcrossStopsAndNewAr
     WriteCopies(again, dir.path(), c.files);
     EXPECT_TRUE(ImportLogFiles(again.run));
     EXPECT_TRUE(again.env.runs.empty()) << again.out.str();
+  }
+}
+
+// An import that an earlier run left open, of these bytes or others of the
+// same group: settled by the probe when it has an id, and when it committed
+// its output log is read. Other bytes only for an import that ended.
+TEST(ImportLogFiles, AnOpenImportIsSettledAndOtherBytesAreOnlyWhatEnded) {
+  std::string script = "SET VERIFY OFF\r\n";
+  for (std::string_view line : kHistoryLines) script.append(line).append("\r\n");
+  script += "EXIT\r\n";
+  const std::string tag = GroupTags({{"t01.sql", 1}}).at(1).tag;
+  const std::string id = " id=" + std::string(32, '7');
+  const std::string log = "import1_x.olog", at = "started 2026-01-01T10:00:00Z";
+  const auto line = [&](const std::string& bytes, const std::string& state,
+                        const std::string& fields = "") {
+    return HashOf(bytes) + " " + state + " group=" + tag + fields + " Output1.tvr\n";
+  };
+  const std::string older = "-- older\nEXIT\n", ended = "ended 2026-01-01T10:00:01Z";
+  const std::string now = " 2026-01-02T03:04:05Z", committed = "TAVRIN-HISTORY 1\n";
+  struct Case {
+    std::string journal, probe_printed, said, written;  // written: a line the run adds
+    const char* log_in;  // where the old import's output log is: a subfolder, or nowhere
+    bool imported;       // else it counts as errors
+  };
+  const std::string open = line(older, at), open_id = line(older, at, id);
+  const std::string mine = line(script, at, id + " log=" + log), other = "imported before as other";
+  const std::vector<Case> cases = {
+      {open + line(older, ended), "", other, "", nullptr, false},
+      {open, "", "as other bytes when an earlier run stopped", "", nullptr, false},
+      {open_id, "TAVRIN-HISTORY 0\n", "holds none of it", line(older, "undone" + now, id), nullptr,
+       true},
+      {open_id, committed, other, line(older, "ended" + now, id), nullptr, false},
+      {open + line(older, ended) + line("-- third\nEXIT\n", "moved" + now), "TAVRIN-HISTORY 0\n",
+       "", "", nullptr, true},
+      {mine, committed, "reported 1 error(s) for file Output1.tvr", "", "", false},
+      {mine, committed, "Processed_1", "", "Processed_1", false},
+      {mine, committed, "The output log " + log + " of Output1.tvr (from t01.sql) is not in the "
+       "output directory. Its errors could not be checked.\n", "", nullptr, false},
+      {line(script, at, id + " log=" + log + " atomic=no"), committed, "was being imported when",
+       "", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.journal);
+    TempDir dir;
+    const std::string output = dir.path().string();
+    WriteFile(dir.path() / kImportJournalName, c.journal);
+    if (c.log_in) WriteFile(dir.path() / c.log_in / log, "ERROR at line 1:\n");
+    ASSERT_TRUE(WriteBackupRecord(*Env::Default(), JoinPath(output, kBackupRecordName),
+                                  {"", JoinPath(output, "Processed_1") + kPathSeparator, {}}));
+    ImportRun r(output);
+    r.env.probe_printed = c.probe_printed;
+    WriteCopies(r, dir.path(), Files(1, 1), script);
+    EXPECT_TRUE(ImportLogFiles(r.run));
+    EXPECT_EQ(ScriptsRun(r.env), c.imported ? Scripts({1}) : Scripts({}));
+    EXPECT_NE(r.out.str().find(c.said), std::string::npos) << r.out.str();
+    EXPECT_EQ(r.run.errors_reported, !c.imported);
+    EXPECT_TRUE(ReadFile(dir.path() / kImportJournalName).starts_with(c.journal + c.written));
   }
 }
 

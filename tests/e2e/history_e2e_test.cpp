@@ -174,7 +174,8 @@ TEST_F(HistoryTest, CutShortHistoryScriptsAreResolvedWithoutAnOperator) {
   const std::string added = after.substr(journal.size());
   const std::regex lines(Hash("Output1.tvr") + " ended \\S+ id=" + kOldId + " Output1.tvr\n" +
                          Hash("Output2.tvr") + " undone \\S+ id=" + kOtherId + " Output2.tvr\n" +
-                         Hash("Output2.tvr") + " started \\S+ id=([0-9a-f]{32}) Output2.tvr\n" +
+                         Hash("Output2.tvr") +
+                         " started \\S+ id=([0-9a-f]{32}) log=\\S+ Output2.tvr\n" +
                          Hash("Output2.tvr") + " ended \\S+ id=([0-9a-f]{32}) Output2.tvr\n");
   std::smatch ids;
   ASSERT_TRUE(std::regex_match(added, ids, lines)) << added;

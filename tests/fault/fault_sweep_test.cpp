@@ -55,21 +55,25 @@ struct Outcome {
   std::multimap<std::string, std::string> scripts_run;
 };
 
-// One run in a fresh directory `where` (its working directory), failing
-// call `fail_at`.
-Outcome RunOnce(const fs::path& where, const Batch& batch, std::int64_t fail_at) {
+// One run in directory `where` (its working directory), failing call
+// `fail_at`; with `kept`, as a full disk that takes that many bytes of a write.
+Outcome RunOnce(const fs::path& where, const Batch& batch, std::int64_t fail_at,
+                std::vector<std::string> args = {"-p", "-I", "-m", "-l"}, std::size_t kept = 0) {
   fs::create_directories(where / "in");
   fs::create_directories(where / "out");
   for (const auto& [name, bytes] : batch) WriteFile(where / "in" / name, bytes);
   const fs::path previous = fs::current_path();
   fs::current_path(where);
-  const std::string in = (where / "in").string(), out = (where / "out").string();
-  const char* argv[] = {"tavrin", "-p", "-I", "-m", "-l", "-i", in.c_str(), "-o", out.c_str(),
-                        "-U", "scott", "-P", "tiger", "-S", "orcl"};
+  args.insert(args.begin(), "tavrin");
+  args.insert(args.end(), {"-i", (where / "in").string(), "-o", (where / "out").string(), "-U",
+                           "scott", "-P", "tiger", "-S", "orcl"});
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
   FaultEnv env(fail_at);
+  if (kept) env.ShortWrites(kept);
   std::ostringstream out_stream, err_stream;
   Outcome o;
-  o.code = RunTavrin(static_cast<int>(std::size(argv)), argv, env, out_stream, err_stream);
+  o.code = RunTavrin(static_cast<int>(argv.size()), argv.data(), env, out_stream, err_stream);
   fs::current_path(previous);
   o.messages = out_stream.str() + err_stream.str();
   o.failed_call = env.failed_call();
@@ -151,6 +155,34 @@ void Sweep(const Batch& batch) {
 TEST(FaultSweep, EveryCallOfAFullRunOverTheExampleBatchFailsOnce) { Sweep(ExampleBatch()); }
 
 TEST(FaultSweep, EveryCallOfAFullRunOverSeveralGroupsFailsOnce) { Sweep(SeveralGroups()); }
+
+// A full disk cuts a journal line short, the run stops, a retry follows,
+// then a later run: every script goes to the client exactly once, and the
+// torn line never comes back, completed into a record or unreadable.
+TEST(FaultSweep, AJournalLineThatAFullDiskCutShortIsRemovedAndNeverComesBack) {
+  TempDir scratch;
+  const std::vector<std::string> import = {"-p", "-I"};
+  const Outcome clean = RunOnce(scratch.path() / "clean", ExampleBatch(), 0, import);
+  int torn = 0;
+  for (std::int64_t k = 1; k <= clean.calls; ++k) {
+    const fs::path where = scratch.path() / ("k" + std::to_string(k));
+    const Outcome first = RunOnce(where, ExampleBatch(), k, import, 80);  // cut in its time
+    const std::string journal = ReadFile(where / "out" / "tavrin-imports.journal");
+    if (journal.empty() || journal.ends_with('\n')) continue;
+    ++torn;
+    SCOPED_TRACE("call " + std::to_string(k) + "\n" + first.messages);
+    const Outcome retry = RunOnce(where, ExampleBatch(), 0, import);
+    EXPECT_NE(retry.messages.find("They are ignored; a last line cut short is removed."),
+              std::string::npos) << retry.messages;
+    const Outcome later = RunOnce(where, ExampleBatch(), 0, import);
+    EXPECT_EQ(later.messages.find("could not be read"), std::string::npos) << later.messages;
+    EXPECT_TRUE(later.scripts_run.empty());
+    for (const auto& [script, bytes] : clean.scripts_run)
+      EXPECT_EQ(first.scripts_run.count(script) + retry.scripts_run.count(script), 1u) << script;
+    if (::testing::Test::HasFailure()) return;
+  }
+  EXPECT_GT(torn, 0);
+}
 
 }  // namespace
 }  // namespace tavrin::test

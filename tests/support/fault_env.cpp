@@ -6,6 +6,11 @@ namespace {
 // The error every injected failure reports: EIO on POSIX,
 // ERROR_ACCESS_DENIED on Windows; each system has a text for it.
 constexpr int kInjectedError = 5;
+#ifdef _WIN32
+constexpr int kDiskFull = 112;  // ERROR_DISK_FULL
+#else
+constexpr int kDiskFull = 28;  // ENOSPC
+#endif
 
 class FaultReadable final : public ReadableFile {
  public:
@@ -29,7 +34,9 @@ class FaultOutput final : public OutputFileWrapper {
   bool Append(std::string_view data) override {
     if (!Injected("Append")) return OutputFileWrapper::Append(data);
     // A full disk takes part of a write before it refuses the rest.
-    OutputFileWrapper::Append(data.substr(0, data.size() / 2));
+    const auto& kept = env_.short_write();
+    disk_full_ = kept.has_value();
+    OutputFileWrapper::Append(data.substr(0, kept ? *kept : data.size() / 2));
     return false;
   }
   bool Close() override {
@@ -37,7 +44,10 @@ class FaultOutput final : public OutputFileWrapper {
     return !Injected("Close") && closed;
   }
   bool Sync() override { return !Injected("Sync") && OutputFileWrapper::Sync(); }
-  int LastError() const override { return injected_ ? kInjectedError : OutputFileWrapper::LastError(); }
+  int LastError() const override {
+    if (!injected_) return OutputFileWrapper::LastError();
+    return disk_full_ ? kDiskFull : kInjectedError;
+  }
   // The real file, for the stand-in client's output, which is not ours.
   OutputFile& inner() { return target(); }
 
@@ -46,6 +56,7 @@ class FaultOutput final : public OutputFileWrapper {
 
   FaultEnv& env_;
   bool injected_ = false;
+  bool disk_full_ = false;
 };
 
 std::unique_ptr<OutputFile> Wrap(FaultEnv& env, std::unique_ptr<OutputFile> file) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/env.h"
@@ -40,6 +41,11 @@ class FaultEnv : public EnvWrapper {
   /// name, as the client read them.
   const std::multimap<std::string, std::string>& scripts_run() const { return scripts_run_; }
 
+  /// Makes the injected failure of an Append a full disk that takes the
+  /// first `kept` bytes and refuses the rest (instead of half, and EIO).
+  void ShortWrites(std::size_t kept) { short_write_ = kept; }
+  const std::optional<std::size_t>& short_write() const { return short_write_; }
+
   /// True when this call is the one to fail.
   bool Due(const char* call);
   /// Sets the last error, as a failed read of one of our files does.
@@ -68,6 +74,7 @@ class FaultEnv : public EnvWrapper {
   std::string fail_named_;
   std::int64_t calls_ = 0;
   std::string failed_call_;
+  std::optional<std::size_t> short_write_;
   std::multimap<std::string, std::string> scripts_run_;
 };
 
