@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 
 // Calls at which a kill leaves the most to recover: around the client's
 // start and end, the journal's syncs, and the moves.
-const std::set<std::string> kTurningPoints = {"fsync",     "mkdir",       "rename", "unlink",
-                                              "renameat2", "posix_spawn", "waitpid"};
+const std::set<std::string> kTurningPoints = {"fsync",     "mkdir", "rename", "unlink",
+                                              "renameat2", "fork",  "waitpid"};
 
 std::string HashOf(std::string_view bytes) {
   Sha256 sha;
