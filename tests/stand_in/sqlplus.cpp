@@ -30,8 +30,8 @@
 // once released.
 //
 // TAVRIN_STAND_IN_HEARTBEAT names a file to which it appends "start" and
-// then "beat" every 100 ms, never ending: a client that only its parent's
-// end can stop.
+// then "beat" every 100 ms, until that file is removed: a client that only
+// its parent's end, or the test, can stop.
 //
 // A logon argument without "/" makes it ask for the password as the client
 // does: it prints "Enter password: ", reads one line from its standard input
@@ -153,6 +153,7 @@ void AwaitLine(const std::string& pipe) {
   out << "start\n" << std::flush;
   for (;;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!std::ifstream(file)) std::exit(0);
     out << "beat\n" << std::flush;
   }
 }
