@@ -344,14 +344,11 @@ def killed_runs(state, state_file, args, history=False):
                            {"TAVRIN_DB_CRASH": "%s:%s" % (script, at)}))
     if history:
         # Killed while it waits for the middle script's client, which has not
-        # logged on yet when the second run probes its id.
-        # The probe's client starts first, then one client per script.
-        middle = len(scripts) // 2
-        fork = forks[1 + middle] if 1 + middle < len(forks) else forks[-1]
-        k = min([w for w in waits if w > fork] or [waits[-1]])
-        probed = os.path.join(work, "held-%d" % k, "probed")
-        rounds.append(("held-%d" % k, {"LD_PRELOAD": shim, "TAVRIN_KILL_AT": str(k),
-                                       "TAVRIN_DB_HOLD": "%s:%s" % (scripts[middle], probed)}))
+        # logged on yet when the second run probes its id: a client started
+        # apart from the process Tavrin started, which kills Tavrin.
+        middle = scripts[len(scripts) // 2]
+        probed = os.path.join(work, "held-" + middle, "probed")
+        rounds.append(("held-" + middle, {"TAVRIN_DB_HOLD": "%s:%s" % (middle, probed)}))
 
     for name, kill_env in rounds:
         round_dir, schema, first, second = run_round(name, kill_env)
