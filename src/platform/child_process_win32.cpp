@@ -173,6 +173,25 @@ void FeedChild(HANDLE pipe, std::string_view text) {
   }
 }
 
+// A job that ends every process in it when its last handle closes: ours,
+// which nothing inherits, so that the client ends with us however we end.
+// Null with the system's error number in `*error` when it cannot be made.
+ScopedHandle KillOnCloseJob(DWORD* error) {
+  ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job.valid()) {
+    *error = ::GetLastError();
+    return {};
+  }
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+    *error = ::GetLastError();
+    return {};
+  }
+  return job;
+}
+
 }  // namespace
 
 bool RunChildWin32(const ChildCommand& command, Env& env, ChildExit* exit, int* error) {
@@ -246,12 +265,17 @@ bool RunChildWin32(const ChildCommand& command, Env& env, ChildExit* exit, int* 
   std::cerr.flush();
   std::fflush(stdout);
   std::fflush(stderr);
+  DWORD job_error = 0;
+  ScopedHandle job = KillOnCloseJob(&job_error);
+  if (!job.valid()) return fail(job_error);
+  // Suspended until it is in the job, so that not one of its instructions
+  // runs outside it.
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(application_wide.empty() ? nullptr : application_wide.c_str(),
                         wide_command_line.data(), nullptr, nullptr,
                         inherited.empty() ? FALSE : TRUE,
                         (inherited.empty() ? 0 : EXTENDED_STARTUPINFO_PRESENT) |
-                            CREATE_UNICODE_ENVIRONMENT,
+                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
                         environment.empty() ? nullptr : environment.data(),
                         directory_wide.empty() ? nullptr : directory_wide.c_str(),
                         &startup.StartupInfo, &process))
@@ -262,6 +286,20 @@ bool RunChildWin32(const ChildCommand& command, Env& env, ChildExit* exit, int* 
   in.Close();
   out.Close();
   err.Close();
+  if (!::AssignProcessToJobObject(job.get(), child.get())) {
+    // Access is refused when we run in a job of our own and the system
+    // cannot nest jobs.
+    const DWORD refused = ::GetLastError();
+    ::TerminateProcess(child.get(), 1);
+    ::WaitForSingleObject(child.get(), INFINITE);
+    return fail(refused == ERROR_ACCESS_DENIED ? static_cast<DWORD>(kErrorCannotNestJobs) : refused);
+  }
+  if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    const DWORD resumed = ::GetLastError();
+    ::TerminateProcess(child.get(), 1);
+    ::WaitForSingleObject(child.get(), INFINITE);
+    return fail(resumed);
+  }
   thread.Close();
   input_read.Close();
   if (input) {

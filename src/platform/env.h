@@ -183,7 +183,9 @@ class Env {
   virtual std::int64_t CalendarSeconds() = 0;
 
   /// Starts a child process and waits until it has ended. Returns false, with
-  /// LastError set, when the child could not be started.
+  /// LastError set, when the child could not be started. The child never
+  /// outlives us: it is ended when we end, however we end. On Linux it is
+  /// ended when the calling thread ends, so clients start from the main thread.
   virtual bool RunChild(const ChildCommand& command, ChildExit* exit) = 0;
 
   /// Reads the version block of the running program's own file. Returns false

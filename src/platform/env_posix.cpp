@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -158,7 +158,7 @@ std::optional<std::string> EnvironmentValue(std::string_view name) {
 
 // The program file for argv[0]: as given when it names a directory, else the
 // first executable file of that name in an absolute entry of our search
-// path. Unlike posix_spawnp, never the working directory: an empty or
+// path. Unlike execvp, never the working directory: an empty or
 // relative entry would let a planted sqlplus there have the password.
 std::optional<std::string> ProgramFile(const std::string& name) {
   if (name.find('/') != std::string::npos) return name;
@@ -205,6 +205,72 @@ int AboveStandardDescriptors(int fd) {
   int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
   ::close(fd);
   return moved;
+}
+
+// Sends errno through the error pipe and ends the child that could not
+// become the client.
+[[noreturn]] void ChildFailed(int error_pipe) {
+  const int error = errno;
+  ssize_t n;
+  do {
+    n = ::write(error_pipe, &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  ::_exit(127);
+}
+
+// What the child of RunChild needs between fork and execve, all made before
+// the fork.
+struct ChildStart {
+  const char* program = nullptr;
+  char* const* argv = nullptr;
+  char* const* envp = nullptr;
+  int standard[3] = {-1, -1, -1};  // bound to 0, 1 and 2; -1: left as ours
+  const char* working_directory = nullptr;
+  int error_pipe = -1;
+  pid_t parent = 0;
+  long open_max = 0;
+};
+
+// Closes the descriptors from `low` to `high`, both included.
+void CloseRange(int low, long high, long open_max) {
+  if (low > high) return;
+  const unsigned last = high >= static_cast<long>(~0U) ? ~0U : static_cast<unsigned>(high);
+  if (::close_range(static_cast<unsigned>(low), last, 0) == 0) return;
+  // A kernel without close_range: one by one, as far as descriptors go.
+  for (long fd = low; fd <= high && fd < open_max; ++fd) ::close(static_cast<int>(fd));
+}
+
+// The child's side of RunChild: binds its standard descriptors, closes the
+// rest and runs the client. Only async-signal-safe calls: the parent may
+// have other threads, whose locks the fork copied held. Any step that fails
+// sends its errno through the error pipe, so that the parent reports the
+// client as not started.
+[[noreturn]] void BecomeClient(const ChildStart& start) {
+  // The client ends with us, however we end: a client left running could
+  // open a script that a later run has since rewritten.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) ChildFailed(start.error_pipe);
+  // Ended before the line above took effect: no signal will come.
+  if (::getppid() != start.parent) ::_exit(127);
+  for (int target = STDIN_FILENO; target <= STDERR_FILENO; ++target) {
+    const int source = start.standard[target];
+    if (source < 0) continue;
+    if (source == target) {
+      // Already in place: only its close-on-exec flag must go.
+      const int flags = ::fcntl(source, F_GETFD);
+      if (flags < 0 || ::fcntl(source, F_SETFD, flags & ~FD_CLOEXEC) != 0)
+        ChildFailed(start.error_pipe);
+    } else if (::dup2(source, target) < 0) {
+      ChildFailed(start.error_pipe);
+    }
+  }
+  // The child gets its three standard descriptors and nothing else: the log
+  // file and whatever else we hold open stay ours.
+  CloseRange(STDERR_FILENO + 1, start.error_pipe - 1, start.open_max);
+  CloseRange(start.error_pipe + 1, static_cast<long>(~0U), start.open_max);
+  if (start.working_directory && ::chdir(start.working_directory) != 0)
+    ChildFailed(start.error_pipe);
+  ::execve(start.program, start.argv, start.envp);
+  ChildFailed(start.error_pipe);
 }
 
 // Writes `text` into the pipe a child reads as its standard input. A child
@@ -396,33 +462,56 @@ class PosixEnv final : public Env {
       input_write.Reset(AboveStandardDescriptors(ends[1]));
       if (input_read.get() < 0 || input_write.get() < 0) return Fail();
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input_read.get() >= 0)
-      posix_spawn_file_actions_adddup2(&actions, input_read.get(), STDIN_FILENO);
-    // The files are bound to the child only; our own descriptors stay as they are.
-    if (auto* out = static_cast<PosixOutputFile*>(command.stdout_file))
-      posix_spawn_file_actions_adddup2(&actions, out->fd(), STDOUT_FILENO);
-    if (auto* err = static_cast<PosixOutputFile*>(command.stderr_file))
-      posix_spawn_file_actions_adddup2(&actions, err->fd(), STDERR_FILENO);
-    // The child gets its three standard descriptors and nothing else: the log
-    // file and whatever else we hold open stay ours.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    if (!command.working_directory.empty())
-      posix_spawn_file_actions_addchdir_np(&actions, command.working_directory.c_str());
+    // The child tells through this pipe why it could not become the client;
+    // a successful execve closes it unwritten.
+    ScopedFd error_read, error_write;
+    {
+      int ends[2];
+      if (::pipe2(ends, O_CLOEXEC) != 0) return Fail();
+      error_read.Reset(AboveStandardDescriptors(ends[0]));
+      error_write.Reset(AboveStandardDescriptors(ends[1]));
+      if (error_read.get() < 0 || error_write.get() < 0) return Fail();
+    }
 
+    // Everything the child needs is made here: between fork and execve it
+    // may not allocate.
+    ChildStart start;
+    start.program = program->c_str();
     std::vector<std::string> args = command.argv;
     std::vector<std::string> env = ChildEnvironment(command);
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);
+    start.argv = argv.data();
+    start.envp = envp.data();
+    start.standard[STDIN_FILENO] = input_read.get();
+    // The files are bound to the child only; our own descriptors stay as they are.
+    if (auto* out = static_cast<PosixOutputFile*>(command.stdout_file))
+      start.standard[STDOUT_FILENO] = out->fd();
+    if (auto* err = static_cast<PosixOutputFile*>(command.stderr_file))
+      start.standard[STDERR_FILENO] = err->fd();
+    if (!command.working_directory.empty())
+      start.working_directory = command.working_directory.c_str();
+    start.error_pipe = error_write.get();
+    start.parent = ::getpid();
+    start.open_max = ::sysconf(_SC_OPEN_MAX);
 
     // Whatever we buffered must reach the console before the child writes.
     std::fflush(stdout);
-    pid_t pid = 0;
-    int rc = ::posix_spawn(&pid, program->c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      last_error_ = rc;
+    const pid_t pid = ::fork();
+    if (pid < 0) return Fail();
+    if (pid == 0) BecomeClient(start);
+    error_write.Close();
+    int child_error = 0;
+    ssize_t got;
+    while ((got = ::read(error_read.get(), &child_error, sizeof child_error)) < 0 &&
+           errno == EINTR) {
+    }
+    error_read.Close();
+    if (got != 0) {
+      // The client never ran: its exit status says nothing worth keeping.
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      last_error_ = got == static_cast<ssize_t>(sizeof child_error) ? child_error : EIO;
       return false;
     }
     input_read.Close();

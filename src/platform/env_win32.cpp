@@ -77,6 +77,9 @@ class Win32Env final : public Env {
   int LastError() const override { return last_error_; }
 
   std::string ErrorText(int error) const override {
+    if (error == kErrorCannotNestJobs)
+      return "This system cannot nest jobs, and Tavrin runs in a job: the client cannot be "
+             "started in a job of its own (nested jobs need Windows 8 or Server 2012).";
     wchar_t* text = nullptr;
     DWORD size = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

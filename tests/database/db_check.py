@@ -254,17 +254,18 @@ def history_cases(state, state_file, args):
 
 def killed_runs(state, state_file, args, history=False):
     """Runs of tavrin -pIme killed during the import, each followed by a
-    second run, in two ways: Tavrin alone is killed before a chosen C library
-    call (its client runs on to its end), or Tavrin and its client die
-    together in the middle of a script, as in a crash, and the database rolls
-    back the client's open transaction. Afterwards no row may be in the
+    second run. Tavrin is killed before a chosen C library call, or its
+    client kills both in the middle of a script, as in a crash; either way
+    the client dies with Tavrin and the database rolls back its open
+    transaction. Afterwards no row may be in the
     database twice, and rows may be missing only from scripts that the
     second run warned were cut short.
 
     With `history` both runs add -H, and every table must equal an
     uninterrupted run: exactly once, and no script warned as cut short. One
     round more holds the client of a script killed in its wait back before
-    its logon until the second run's probe has run."""
+    its logon until the second run's probe has run: a client started outside
+    Tavrin, which outlives it, so that the history's fence is still tried."""
     started = time.monotonic()
     work = os.path.join(args.work, "killed-history" if history else "killed")
     shim = os.path.abspath(args.kill_shim)
@@ -326,16 +327,16 @@ def killed_runs(state, state_file, args, history=False):
         problems.add("the clean run imported no script:\n" + clean[1])
         scripts = ["none"]
 
-    # Tavrin alone: before each start of the client, while it waits for it,
+    # Tavrin killed: before each start of the client, while it waits for it,
     # at the journal's syncs around the first and last script, and at the
     # moves after the import.
-    spawns = [i + 1 for i, c in enumerate(calls) if c == "posix_spawn"]
+    forks = [i + 1 for i, c in enumerate(calls) if c == "fork"]
     waits = [i + 1 for i, c in enumerate(calls) if c == "waitpid"]
     syncs = [i + 1 for i, c in enumerate(calls) if c == "fsync"]
     renames = [i + 1 for i, c in enumerate(calls) if c in ("rename", "renameat2")]
-    points = set(spawns[::2] + waits[1::2] + syncs[:3] + syncs[-3:] + renames[-2:])
+    points = set(forks[::2] + waits[1::2] + syncs[:3] + syncs[-3:] + renames[-2:])
     for k in sorted(points):
-        rounds.append(("alone-%d-%s" % (k, calls[k - 1]),
+        rounds.append(("killed-%d-%s" % (k, calls[k - 1]),
                        {"LD_PRELOAD": shim, "TAVRIN_KILL_AT": str(k)}))
     # Together: in the first, a middle and the last script, before its first
     # block, after one, and right after its commit.
@@ -345,14 +346,11 @@ def killed_runs(state, state_file, args, history=False):
                            {"TAVRIN_DB_CRASH": "%s:%s" % (script, at)}))
     if history:
         # Killed while it waits for the middle script's client, which has not
-        # logged on yet when the second run probes its id.
-        # The probe's client starts first, then one client per script.
-        middle = len(scripts) // 2
-        spawn = spawns[1 + middle] if 1 + middle < len(spawns) else spawns[-1]
-        k = min([w for w in waits if w > spawn] or [waits[-1]])
-        probed = os.path.join(work, "held-%d" % k, "probed")
-        rounds.append(("held-%d" % k, {"LD_PRELOAD": shim, "TAVRIN_KILL_AT": str(k),
-                                       "TAVRIN_DB_HOLD": "%s:%s" % (scripts[middle], probed)}))
+        # logged on yet when the second run probes its id: a client started
+        # apart from the process Tavrin started, which kills Tavrin.
+        middle = scripts[len(scripts) // 2]
+        probed = os.path.join(work, "held-" + middle, "probed")
+        rounds.append(("held-" + middle, {"TAVRIN_DB_HOLD": "%s:%s" % (middle, probed)}))
 
     if history:
         # Retried without -H, so that every script is other bytes: the import

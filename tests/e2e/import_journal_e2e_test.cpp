@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <set>
 
 #include "e2e/import_texts.h"
 #include "e2e/stand_in.h"
@@ -64,10 +65,25 @@ class ImportJournalTest : public BatchFoldersTest {
     return count;
   }
 
-  // A -p -I -m run killed while the stand-in holds the script `held`; the
-  // stand-in then runs it to its end, as a database session would. `record`
-  // gets what the client was handed.
-  E2eResult RunKilledDuring(const std::string& held, const fs::path& record) {
+  // The scripts' bytes the stand-in was handed, in order, by the record.
+  static std::vector<std::string> Handed(const fs::path& record) {
+    const std::string seen = ReadFile(record);
+    static const std::regex kEnd("--- end of \\S+ ---\n");
+    std::vector<std::string> scripts;
+    std::size_t from = 0;
+    for (std::sregex_iterator it(seen.begin(), seen.end(), kEnd), end; it != end; ++it) {
+      scripts.push_back(seen.substr(from, it->position() - from));
+      from = it->position() + it->length();
+    }
+    return scripts;
+  }
+
+  // A -p -I -m run killed while the stand-in holds the script `held`, after
+  // printing it or, with `at` "logon", before its logon. `record` gets what
+  // the client was handed. The client's standard error is Tavrin's, a pipe
+  // whose reader ends once both are gone: ReleaseHeldClient waits for that.
+  E2eResult RunKilledDuring(const std::string& held, const fs::path& record,
+                            const std::string& at = "") {
     const fs::path pipes = dir() / "pipes";
     fs::create_directory(pipes);
     // $1: the pipes' directory; then the program and its arguments. Every
@@ -77,27 +93,48 @@ class ImportJournalTest : public BatchFoldersTest {
     // see the end of the pipe instead of the next line.
     const std::string script = R"sh(
       pipes=$1; shift
-      mkfifo "$pipes/held" "$pipes/release" || exit 1
+      mkfifo "$pipes/held" "$pipes/release" "$pipes/errors" "$pipes/gone" || exit 1
       exec 3<>"$pipes/held"
-      ( sh -c 'echo $$ > "$0/pid"; exec "$@"' "$pipes" "$@" 3>&-; echo "exit $?" >&3 ) &
+      ( cat <"$pipes/errors" >"$pipes/errors.txt"; echo gone >"$pipes/gone" ) \
+        </dev/null >/dev/null 2>&1 3>&- &
+      ( sh -c 'echo $$ > "$0/pid"; exec "$@"' "$pipes" "$@" 3>&- 2>"$pipes/errors"
+        echo "exit $?" >&3 ) &
+      runner=$!
       read what <&3; echo "first: $what"
       if [ "$what" = held ]; then
         kill -KILL "$(cat "$pipes/pid")"
         read what <&3; echo "then: $what"
-        echo go > "$pipes/release"
-        read what <&3; echo "last: $what"
       fi
-      wait
+      wait "$runner"
     )sh";
     E2eTarget killer;
     killer.launcher = {"/bin/sh", "-c", script, "sh", pipes.string()};
     killer.binary = E2eTarget::Get().binary;
-    const EnvVars holding = {{"TAVRIN_STAND_IN_RECORD", record.string()},
-                             {"TAVRIN_STAND_IN_HOLD", held},
-                             {"TAVRIN_STAND_IN_PIPES", pipes.string()}};
+    EnvVars holding = {{"TAVRIN_STAND_IN_RECORD", record.string()},
+                       {"TAVRIN_STAND_IN_HOLD", held},
+                       {"TAVRIN_STAND_IN_PIPES", pipes.string()}};
+    if (!at.empty()) holding.emplace_back("TAVRIN_STAND_IN_HOLD_AT", at);
     return RunTarget(killer, {"-p", "-I", "-m", "-i", in_.string(), "-o", out_.string(), "-U",
                               "u", "-P", "p", "-S", "h"},
                      work_, WithStandIn(holding));
+  }
+
+  // Releases the client RunKilledDuring held, should it still be there, and
+  // waits until it is gone: "gone\n".
+  std::string ReleaseHeldClient() {
+    const fs::path pipes = dir() / "pipes";
+    ChildCommand release;
+    release.argv = {"/bin/sh", "-c", R"sh(
+      exec 3<>"$1/held" 4<>"$1/release"
+      echo go >&4
+      read what <"$1/gone"; echo "$what"
+    )sh", "sh", pipes.string()};
+    auto said = Env::Default()->CreateOutput((pipes / "released").string());
+    release.stdout_file = said.get();
+    ChildExit exit;
+    EXPECT_TRUE(Env::Default()->RunChild(release, &exit));
+    said->Close();
+    return ReadFile(pipes / "released");
   }
 };
 
@@ -193,13 +230,34 @@ TEST_F(ImportJournalTest, JournalThatCannotBeWrittenAbandonsTheImport) {
   EXPECT_TRUE(OutputLogs(out_).empty());
 }
 
+// Found nowhere, or found but refused by the system (a file that is no
+// program): the client never ran, so its started line is withdrawn.
 TEST_F(ImportJournalTest, SqlPlusThatCouldNotStartLeavesTheScriptToImport) {
-  WriteFile(out_ / "Output1.tvr", ExitScript("1"));
-  fs::create_directory(dir() / "empty");
-  E2eResult missing = RunTavrin({"-I", "-o", Path(out_), "-U", "u", "-P", "p", "-S", "h"}, work_,
-                                WithoutSqlPlus(dir() / "empty"));
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_EQ(Journal(), "");
+  const struct {
+    std::string file;  // the sqlplus on the search path; empty: none
+    int error;
+    std::string reason;  // the Linux build's
+  } cases[] = {{"", 2, "No such file or directory"}, {"not a program\n", 8, "Exec format error"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.empty() ? "found nowhere" : "not a program");
+    if (!c.file.empty() && E2eTarget::Get().windows) continue;  // Linux's refusal
+    const fs::path bin = dir() / ("bin" + std::to_string(c.error));
+    fs::create_directories(bin);
+    if (!c.file.empty()) {
+      WriteFile(bin / "sqlplus", c.file);
+      fs::permissions(bin / "sqlplus", fs::perms::owner_all);
+    }
+    WriteFile(out_ / "Output1.tvr", ExitScript("1"));
+    E2eResult refused = RunTavrin({"-I", "-o", Path(out_), "-U", "u", "-P", "p", "-S", "h"},
+                                  work_, WithoutSqlPlus(bin));
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.out.find("\nError executing the sqlplus command. Process will be aborted. "
+                               "Error number :(" + std::to_string(c.error) + ").\n" +
+                               ReasonLine(refused.out, c.reason)),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(Journal(), "");
+  }
   E2eResult found = Run({"-Ie"});
   EXPECT_EQ(found.exit_code, 0);
   EXPECT_EQ(MaskElapsed(found.out), Banner() + ImportingLine("Output1.tvr") + kElapsed);
@@ -231,17 +289,17 @@ TEST_F(ImportJournalTest, FullRunsLeaveAnEmptyJournalAndTheSameBatchLaterIsImpor
   EXPECT_EQ(TimesSeen(seen, scripts[1], "Output2.tvr"), 2);
 }
 
-// A real kill: the stand-in holds the second script while Tavrin is killed,
-// then runs to its end, as a database session would.
+// A real kill: the stand-in holds the second script, which it has read,
+// while Tavrin is killed, and dies with it.
 TEST_F(ImportJournalTest, RunKilledDuringTheSecondScriptNeverImportsAScriptTwice) {
   if (E2eTarget::Get().windows) GTEST_SKIP() << "SIGKILL: Linux only";
   WriteGroups({"a", "b", "c", "d"});
   const fs::path record = dir() / "record";
   const EnvVars env = {{"TAVRIN_STAND_IN_RECORD", record.string()}};
   E2eResult killed = RunKilledDuring("Output2.tvr", record);
-  EXPECT_TRUE(killed.out.ends_with(ImportingLine("Output2.tvr") +
-                                   "first: held\nthen: exit 137\nlast: ended\n"))
+  EXPECT_TRUE(killed.out.ends_with(ImportingLine("Output2.tvr") + "first: held\nthen: exit 137\n"))
       << killed.out;
+  EXPECT_EQ(ReleaseHeldClient(), "gone\n");
   // The started line was on the disk before the client began.
   const std::string h1 = Hash(out_ / "Output1.tvr"), h2 = Hash(out_ / "Output2.tvr");
   const std::regex journal(
@@ -283,11 +341,11 @@ TEST_F(ImportJournalTest, IdenticalGroupsAreImportedOnceEachAcrossAKillAndANewAr
   WriteGroups(std::vector<std::string>(12, "same"));  // g1, g10, g11, g12, g2, ... g9
   const fs::path record = dir() / "record";
   const E2eResult killed = RunKilledDuring("Output6.tvr", record);
-  // Whether the held client got to its end is the database's affair: the
-  // sixth copy lands at most once.
+  // The held client dies with Tavrin: the sixth copy lands at most once.
   EXPECT_NE(killed.out.find(ImportingLine("Output6.tvr") + "first: held\nthen: exit 137\n"),
             std::string::npos)
       << killed.out;
+  EXPECT_EQ(ReleaseHeldClient(), "gone\n");
 
   WriteFile(in_ / "g0.sql", "COLUMN identity_1 same\n");
   const E2eResult again = Run({"-pIme"}, {{"TAVRIN_STAND_IN_RECORD", record.string()}});
@@ -305,16 +363,48 @@ TEST_F(ImportJournalTest, IdenticalGroupsAreImportedOnceEachAcrossAKillAndANewAr
     EXPECT_NE(again.out.find(ImportingLine("Output" + std::to_string(i) + ".tvr")),
               std::string::npos)
         << again.out;
-  // Five before the kill, the held sixth at most once, the new one and six
-  // after: twelve or thirteen, none twice.
-  const std::string seen = ReadFile(record);
-  std::size_t handed = 0;
-  for (std::size_t at = seen.find("--- end of "); at != std::string::npos;
-       at = seen.find("--- end of ", at + 1))
-    ++handed;
-  EXPECT_GE(handed, 12u);
-  EXPECT_LE(handed, 13u);
+  // Five before the kill, the held sixth (read before its hold), the new
+  // one and six after: thirteen, none twice.
+  EXPECT_EQ(Handed(record).size(), 13u);
   EXPECT_EQ(Journal(), "");
+}
+
+// Killed while the client of the second script waits, before its logon or
+// after reading its script; then a new group that sorts first arrives, and
+// a run without -m writes the second script anew, with the first group's
+// bytes, before the hold ends. The old client is gone by then: it never
+// reads the new bytes, and no script reaches the client twice.
+TEST_F(ImportJournalTest, AClientHeldWhenTavrinIsKilledNeverReadsTheRetrysScripts) {
+  if (E2eTarget::Get().windows) GTEST_SKIP() << "SIGKILL: Linux only";
+  const struct {
+    std::string at;
+    std::size_t handed;  // scripts read over both runs
+  } cases[] = {{"logon", 4}, {"", 5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("held at " + (c.at.empty() ? std::string("its script") : c.at));
+    for (const auto* folder : {&in_, &out_, &work_}) {
+      fs::remove_all(*folder);
+      fs::create_directories(*folder);
+    }
+    fs::remove_all(dir() / "pipes");
+    const fs::path record = dir() / "record";
+    fs::remove(record);
+    WriteGroups({"a", "b", "c", "d"});  // g1 ... g4
+    const E2eResult killed = RunKilledDuring("Output2.tvr", record, c.at);
+    EXPECT_TRUE(killed.out.ends_with(ImportingLine("Output2.tvr") + "first: held\nthen: exit 137\n"))
+        << killed.out;
+
+    WriteFile(in_ / "g0.sql", "COLUMN identity_1 first\n");
+    const E2eResult again = Run({"-pIe"}, {{"TAVRIN_STAND_IN_RECORD", record.string()}});
+    EXPECT_EQ(again.exit_code, 2) << again.out;  // the script cut short
+    EXPECT_NE(again.out.find(CutShortWarning("Output3.tvr", "g2.sql")), std::string::npos)
+        << again.out;
+    EXPECT_EQ(ReleaseHeldClient(), "gone\n");
+
+    const std::vector<std::string> handed = Handed(record);
+    EXPECT_EQ(handed.size(), c.handed);
+    EXPECT_EQ(std::set<std::string>(handed.begin(), handed.end()).size(), handed.size());
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "e2e/import_texts.h"
 #include "e2e/stand_in.h"
 #include "import/backup_record.h"
 #include "import/import_journal.h"
@@ -23,8 +24,8 @@ namespace fs = std::filesystem;
 
 // Calls at which a kill leaves the most to recover: around the client's
 // start and end, the journal's syncs, and the moves.
-const std::set<std::string> kTurningPoints = {"fsync",     "mkdir",       "rename", "unlink",
-                                              "renameat2", "posix_spawn", "waitpid"};
+const std::set<std::string> kTurningPoints = {"fsync",     "mkdir", "rename", "unlink",
+                                              "renameat2", "fork",  "waitpid"};
 
 std::string HashOf(std::string_view bytes) {
   Sha256 sha;
@@ -203,6 +204,41 @@ TEST_F(KilledRunsTest, NoKillLosesAnInputOrImportsAScriptTwice) {
     if (HasFailure()) break;
     fs::remove_all(round);
   }
+}
+
+// Tavrin killed with SIGKILL while its client runs: the client ends too, on
+// Linux by its death signal, on Windows (under Wine) with its job. The
+// stand-in writes a heartbeat every 100 ms; it must stop within 5 s.
+TEST_F(KilledRunsTest, AClientEndsWithAKilledTavrin) {
+  const fs::path out = dir() / "out", beat = dir() / "heartbeat";
+  fs::create_directories(out);
+  WriteFile(out / "Output1.tvr", "EXIT\n");
+  // $1: the heartbeat file; then the program and its arguments.
+  static const std::string script = R"sh(
+    beat=$1; shift
+    "$@" &
+    tavrin=$!
+    until grep -q start "$beat" 2>/dev/null; do
+      kill -0 "$tavrin" 2>/dev/null || { echo "no client"; exit 1; }
+      sleep 0.1
+    done
+    kill -KILL "$tavrin"
+    wait "$tavrin"; echo "exit $?"
+    last=$(wc -c <"$beat")
+    for second in 1 2 3 4 5; do
+      sleep 1
+      now=$(wc -c <"$beat")
+      if [ "$now" = "$last" ]; then echo stopped; exit 0; fi
+      last=$now
+    done
+    echo "still beating"
+    rm -f "$beat"  # which ends the stand-in
+  )sh";
+  E2eTarget killer = E2eTarget::Get();
+  killer.launcher.insert(killer.launcher.begin(), {"/bin/sh", "-c", script, "sh", beat.string()});
+  const E2eResult r = RunTarget(killer, {"-I", "-o", Path(out), "-U", "u", "-P", "p", "-S", "h"},
+                                dir(), WithStandIn({{"TAVRIN_STAND_IN_HEARTBEAT", Path(beat)}}));
+  EXPECT_EQ(r.out, Banner() + ImportingLine("Output1.tvr") + "exit 137\nstopped\n") << r.err;
 }
 
 }  // namespace

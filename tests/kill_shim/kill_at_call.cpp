@@ -13,7 +13,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -110,12 +109,10 @@ int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsign
               to_dir, to, flags);
 }
 
-int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
-                const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]) {
-  TAVRIN_PASS(posix_spawn,
-              int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*,
-                      const posix_spawnattr_t*, char* const[], char* const[]),
-              pid, path, actions, attributes, argv, envp);
+pid_t fork() {
+  Count("fork");
+  static const auto real = Real<pid_t (*)()>("fork");
+  return real();
 }
 
 pid_t waitpid(pid_t pid, int* status, int options) {

@@ -24,7 +24,14 @@
 // the client stands still, as a long transaction would, while a test acts.
 // It writes "held" into the pipe <TAVRIN_STAND_IN_PIPES>/held, waits for a
 // line from <TAVRIN_STAND_IN_PIPES>/release, goes on to its end and writes
-// "ended" into the held pipe. Both are named pipes the test made.
+// "ended" into the held pipe. Both are named pipes the test made. With
+// TAVRIN_STAND_IN_HOLD_AT set to "logon" it stands still before its logon
+// instead, as a client on a slow network does, and reads its script only
+// once released.
+//
+// TAVRIN_STAND_IN_HEARTBEAT names a file to which it appends "start" and
+// then "beat" every 100 ms, until that file is removed: a client that only
+// its parent's end, or the test, can stop.
 //
 // A logon argument without "/" makes it ask for the password as the client
 // does: it prints "Enter password: ", reads one line from its standard input
@@ -47,6 +54,7 @@
 //
 // Standard C++ only: it is built for Windows as sqlplus.exe as well.
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +66,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace {
 
@@ -110,7 +119,8 @@ void Record(const char* script, const std::string& content) {
   const std::string record = Variable("TAVRIN_STAND_IN_RECORD");
   if (record.empty()) return;
   std::ofstream out(record, std::ios::binary | std::ios::app);
-  out << content << "--- end of " << BareName(script) << " ---\n";
+  // In one write: a client killed with Tavrin leaves no half entry.
+  out << content + "--- end of " + std::string(BareName(script)) + " ---\n";
 }
 
 // The probe's answer line for `id`, or empty.
@@ -136,6 +146,16 @@ void AwaitLine(const std::string& pipe) {
   std::ifstream in(pipe);
   std::string line;
   std::getline(in, line);
+}
+
+[[noreturn]] void Heartbeat(const std::string& file) {
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out << "start\n" << std::flush;
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!std::ifstream(file)) std::exit(0);
+    out << "beat\n" << std::flush;
+  }
 }
 
 void WriteLines(std::string text) {
@@ -220,6 +240,14 @@ int main(int argc, char** argv) {
   }
   if (script && ShapeFor(script) == "leave") return 0;
   if (const char* file = std::getenv("TAVRIN_STAND_IN_PARENT_CMDLINE")) RecordParentCommandLine(file);
+  if (const char* file = std::getenv("TAVRIN_STAND_IN_HEARTBEAT")) Heartbeat(file);
+  const std::string pipes = Variable("TAVRIN_STAND_IN_PIPES");
+  const bool hold = script && !pipes.empty() && BareName(script) == Variable("TAVRIN_STAND_IN_HOLD");
+  const bool hold_at_logon = hold && Variable("TAVRIN_STAND_IN_HOLD_AT") == "logon";
+  if (hold_at_logon) {
+    Tell(pipes + "/held", "held");
+    AwaitLine(pipes + "/release");
+  }
   if (logon && !std::strchr(logon, '/') && !LogOn(once)) {
     std::cerr << "[stand-in sqlplus] standard error\n";
     return 1;
@@ -253,9 +281,7 @@ int main(int argc, char** argv) {
   std::cout.flush();
   std::cerr.flush();
 
-  const std::string pipes = Variable("TAVRIN_STAND_IN_PIPES");
-  const bool hold = script && !pipes.empty() && BareName(script) == Variable("TAVRIN_STAND_IN_HOLD");
-  if (hold) {
+  if (hold && !hold_at_logon) {
     Tell(pipes + "/held", "held");
     AwaitLine(pipes + "/release");
   }
