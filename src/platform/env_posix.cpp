@@ -363,6 +363,10 @@ class PosixEnv final : public Env {
 
   std::int64_t CalendarSeconds() override { return std::time(nullptr); }
 
+  void SleepMilliseconds(int milliseconds) override {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     if (command.argv.empty()) {
       last_error_ = EINVAL;

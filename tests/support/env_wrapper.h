@@ -93,6 +93,7 @@ class EnvWrapper : public Env {
   DateTime UtcNow() override { return target_->UtcNow(); }
   DateTime LocalNow() override { return target_->LocalNow(); }
   std::int64_t CalendarSeconds() override { return target_->CalendarSeconds(); }
+  void SleepMilliseconds(int milliseconds) override { target_->SleepMilliseconds(milliseconds); }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     return Track(target_->RunChild(command, exit));
   }
