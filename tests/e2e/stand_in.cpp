@@ -63,6 +63,12 @@ std::string StandInTest::StandInOutput(const std::string& login, const fs::path&
   return AsStandInWrites(text);
 }
 
+std::string StandInTest::NoPasswordOutput(const std::string& login, const fs::path& script,
+                                          const std::string& content) {
+  return AsStandInWrites("argv[0]=sqlplus\nargv[1]=-L\nargv[2]=" + login + "\nargv[3]=@" +
+                         Path(script) + "\ninput=0 bytes\n--- script ---\n" + content);
+}
+
 std::string StandInTest::AsStandInWrites(const std::string& lf) {
   if (!E2eTarget::Get().windows) return lf;
   std::string crlf;
