@@ -8,8 +8,6 @@ namespace {
 TEST(WindowsCommandLine, QuotesOnlyWhatTheRuntimeWouldSplitOrStrip) {
   const std::pair<std::string, std::string> cases[] = {
       {"scott/tiger@orcl", "scott/tiger@orcl"},
-      {"/", "/"},  // a logon with no password
-      {"/@orcl", "/@orcl"},
       {R"(@C:\out\Output1.tvr)", R"(@C:\out\Output1.tvr)"},
       {R"(C:\dir\)", R"(C:\dir\)"},      // backslashes alone are literal
       {"", R"("")"},                     // an empty argument stays an argument

@@ -125,8 +125,8 @@ TEST_F(CredentialsTest, SlashLogsOnWithNoPasswordAndAnEmptyInput) {
                                            WithStandIn({{"TAVRIN_PASSWORD", "from env"}}));
     const auto logs = CleanImportOfBoth(r);
     ASSERT_EQ(logs.size(), 2u);
-    EXPECT_EQ(logs[0].second, NoPasswordOutput(c.login, out_ / "Output1.tvr", ExitScript("one")));
-    EXPECT_EQ(logs[1].second, NoPasswordOutput(c.login, out_ / "Output2.tvr", ExitScript("two")));
+    EXPECT_EQ(logs[0].second, StandInOutput(c.login, out_ / "Output1.tvr", ExitScript("one")));
+    EXPECT_EQ(logs[1].second, StandInOutput(c.login, out_ / "Output2.tvr", ExitScript("two")));
   }
 }
 

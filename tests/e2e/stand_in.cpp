@@ -58,15 +58,11 @@ EnvVars StandInTest::WithoutSqlPlus(const fs::path& empty_dir) {
 std::string StandInTest::StandInOutput(const std::string& login, const fs::path& script,
                                        const std::string& content, const std::string& password) {
   std::string text = "argv[0]=sqlplus\nargv[1]=-L\nargv[2]=" + login + "\nargv[3]=@" +
-                     Path(script) + "\nEnter password: \npassword=" + password +
+                     Path(script) +
+                     (login.starts_with('/') ? "\ninput=0 bytes"
+                                             : "\nEnter password: \npassword=" + password) +
                      "\n--- script ---\n" + content;
   return AsStandInWrites(text);
-}
-
-std::string StandInTest::NoPasswordOutput(const std::string& login, const fs::path& script,
-                                          const std::string& content) {
-  return AsStandInWrites("argv[0]=sqlplus\nargv[1]=-L\nargv[2]=" + login + "\nargv[3]=@" +
-                         Path(script) + "\ninput=0 bytes\n--- script ---\n" + content);
 }
 
 std::string StandInTest::AsStandInWrites(const std::string& lf) {
