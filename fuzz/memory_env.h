@@ -31,6 +31,7 @@ class MemoryEnv final : public Env {
   DateTime UtcNow() override { return DateTime{2026, 12, 1, 10, 15, 30}; }
   DateTime LocalNow() override { return DateTime{2026, 12, 1, 11, 15, 30}; }
   std::int64_t CalendarSeconds() override { return 0; }
+  void SleepMilliseconds(int) override {}  // memory needs no waiting
   bool RunChild(const ChildCommand&, ChildExit*) override { return Fail(2); }
   bool ReadOwnVersion(VersionInfo* info) override;
   std::optional<std::string> Variable(const std::string&) override { return std::nullopt; }
