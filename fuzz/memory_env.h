@@ -28,10 +28,10 @@ class MemoryEnv final : public Env {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path, bool* exists) override;
   std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override;
-  void SleepMilliseconds(int) override {}
   DateTime UtcNow() override { return DateTime{2026, 12, 1, 10, 15, 30}; }
   DateTime LocalNow() override { return DateTime{2026, 12, 1, 11, 15, 30}; }
   std::int64_t CalendarSeconds() override { return 0; }
+  void SleepMilliseconds(int) override {}  // memory needs no waiting
   bool RunChild(const ChildCommand&, ChildExit*) override { return Fail(2); }
   bool ReadOwnVersion(VersionInfo* info) override;
   std::optional<std::string> Variable(const std::string&) override { return std::nullopt; }

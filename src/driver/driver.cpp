@@ -79,10 +79,10 @@ void ForgetEmptyValues(RunSettings& s) {
 }
 
 // Without -P, or with an empty one, the password comes from the
-// environment, where other local users cannot read it.
+// environment, where other local users cannot read it. -U / takes none.
 void PasswordFromEnvironment(Run& run) {
   RunSettings& s = run.settings;
-  if (s.password) return;
+  if (s.password || s.external_logon()) return;
   std::optional<std::string> value = run.env.Variable("TAVRIN_PASSWORD");
   if (value && !value->empty()) s.password = std::move(value);
 }
@@ -103,6 +103,12 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
     diag.log("[%s] Invalid number of arguments specified. Please check if you have provided "
              "either -p or -I switch and appropriate number of arguments. Process aborted.\n",
              DriverSourcePath());
+    return false;
+  }
+
+  // A password with -U / would be ignored: the operator meant another logon.
+  if (s.external_logon() && s.password) {
+    diag.Say(diag.err(), "\n\n[Tavrin] Error: -U / logs on without a password; leave out -P.\n");
     return false;
   }
 
@@ -136,10 +142,11 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
     if (!s.output_directory)
       return Missing(run, "\n\n[Tavrin] Error: Unable to import files. No import directory specified.",
                      "\n\n[Tavrin] Error: Unable to import files. No import directory specified.\n");
-    if (s.user.has_value() != s.password.has_value())
+    if (s.user.has_value() != s.password.has_value() && !s.external_logon())
       return Missing(run, "\n\n[Tavrin] Error: Invalid username/password specified.",
                      "\n\n[Tavrin] Error: Invalid username/password specified.\n");
-    if (!s.host)
+    // -U / alone: the client's environment names the database.
+    if (!s.host && !s.external_logon())
       return Missing(run, "\n\n[Tavrin] Error: Oracle Host Identifier not specified.",
                      "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n");
     if (!ImportLogFiles(run)) {

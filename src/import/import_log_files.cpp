@@ -36,8 +36,12 @@ enum class Outcome { kClean, kReportedErrors, kAbort };
 // user or host can never turn into a further argument. The password is not
 // among them: any local user can read a command line. -L makes the client
 // try the logon once and end when it is refused, instead of asking again.
+// -U / without -S is a lone "/": the system's authentication, on the
+// database the client's environment names.
 std::vector<std::string> SqlPlusArguments(const RunSettings& s, const std::string& script) {
-  return {"sqlplus", "-L", s.user.value_or("") + "@" + s.host.value_or(""), "@" + script};
+  std::string logon = s.user.value_or("");
+  if (!s.external_logon() || s.host) logon += "@" + s.host.value_or("");
+  return {"sqlplus", "-L", logon, "@" + script};
 }
 
 // A history script also gets its import id as &1 and its name as &2.
@@ -52,8 +56,10 @@ std::vector<std::string> SqlPlusArguments(const RunSettings& s, const Script& sc
 }
 
 // What the client reads at its password prompt. After it comes end-of-input,
-// so the client never waits on the console.
+// so the client never waits on the console. -U / asks for no password: the
+// input is empty, and closed at once.
 std::string PasswordInput(const RunSettings& s) {
+  if (s.external_logon()) return {};
 #ifdef _WIN32
   return s.password.value_or("") + "\r\n";
 #else
@@ -522,7 +528,7 @@ bool ImportLogFiles(Run& run) {
         "\n\n[ImportLogFiles] Warning: Parse file list found empty. Skipped the Import...\n\n");
     return true;
   }
-  if (!s.user || !s.password) {
+  if (!s.user || (!s.password && !s.external_logon())) {
     diag.out() << "\n\n[ImportLogFiles] Error: UserName/Password not specified. Import abandoned..."
                << std::endl
                << std::endl;

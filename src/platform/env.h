@@ -156,7 +156,10 @@ class Env {
   virtual bool MoveNoReplace(const std::string& from, const std::string& to) = 0;
 
   /// Renames a file within its file system, replacing a file that already
-  /// has the new name.
+  /// has the new name. Windows refuses it while another process (a virus
+  /// scanner, an indexer, a reader) holds either file open: a rename refused
+  /// with ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION is tried again for
+  /// up to 2 s (RetryWhileBusy) before it fails.
   virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
 
   /// Removes one file.
@@ -174,13 +177,13 @@ class Env {
   virtual std::unique_ptr<HeldLock> LockExclusive(const std::string& path,
                                                   LockFailure* failure) = 0;
 
-  /// Returns after about `milliseconds`; what a retry waits between tries.
-  virtual void SleepMilliseconds(int milliseconds) = 0;
-
   virtual DateTime UtcNow() = 0;
   virtual DateTime LocalNow() = 0;
   /// Seconds since the epoch, for elapsed times.
   virtual std::int64_t CalendarSeconds() = 0;
+  /// Returns after `milliseconds` have passed, at once for 0 or less. A
+  /// test's Env may note the wait and return at once, so that no test waits.
+  virtual void SleepMilliseconds(int milliseconds) = 0;
 
   /// Starts a child process and waits until it has ended. Returns false, with
   /// LastError set, when the child could not be started. The child never

@@ -422,10 +422,6 @@ class PosixEnv final : public Env {
     return std::make_unique<PosixLock>(fd, path);
   }
 
-  void SleepMilliseconds(int milliseconds) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  }
-
   DateTime UtcNow() override {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -441,6 +437,10 @@ class PosixEnv final : public Env {
   }
 
   std::int64_t CalendarSeconds() override { return std::time(nullptr); }
+
+  void SleepMilliseconds(int milliseconds) override {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
 
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     if (command.argv.empty()) {

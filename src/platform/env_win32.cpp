@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/busy_retry.h"
 #include "platform/child_process_win32.h"
 #include "platform/env.h"
 #include "platform/files_win32.h"
@@ -184,7 +185,14 @@ class Win32Env final : public Env {
   bool RenameReplacing(const std::string& from, const std::string& to) override {
     std::wstring wide_from, wide_to;
     if (!WidePath(from, &wide_from) || !WidePath(to, &wide_to)) return Fail();
-    return ::MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) || Fail();
+    // A scanner or a reader that holds either file lets go in a moment.
+    return RetryWhileBusy(
+        *this,
+        [&] {
+          return ::MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) ||
+                 Fail();
+        },
+        {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION});
   }
 
   bool RemoveFile(const std::string& path) override {
@@ -232,10 +240,6 @@ class Win32Env final : public Env {
     return std::make_unique<Win32Lock>(std::move(file));
   }
 
-  void SleepMilliseconds(int milliseconds) override {
-    ::Sleep(static_cast<DWORD>(milliseconds));
-  }
-
   DateTime UtcNow() override {
     SYSTEMTIME now;
     ::GetSystemTime(&now);
@@ -249,6 +253,10 @@ class Win32Env final : public Env {
   }
 
   std::int64_t CalendarSeconds() override { return std::time(nullptr); }
+
+  void SleepMilliseconds(int milliseconds) override {
+    if (milliseconds > 0) ::Sleep(static_cast<DWORD>(milliseconds));
+  }
 
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     return RunChildWin32(command, *this, exit, &last_error_);

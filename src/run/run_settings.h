@@ -20,6 +20,10 @@ struct RunSettings {
   bool force = false;                           // -F: import whatever the journal says
   bool read_order = false;                      // -R: each group as one block, in the log's order
   bool history = false;                         // -H: scripts record their import in TAVRIN_IMPORTS
+
+  /// -U / (exactly "/"): the client logs on with no password, through a
+  /// wallet entry for -S or, without -S, the system's own authentication.
+  bool external_logon() const { return user && *user == "/"; }
 };
 
 }  // namespace tavrin

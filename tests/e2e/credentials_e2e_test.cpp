@@ -103,6 +103,33 @@ TEST_F(CredentialsTest, EnvironmentGivesThePasswordWhenMinusPDoesNot) {
   EXPECT_TRUE(OutputLogs(out_).empty());
 }
 
+TEST_F(CredentialsTest, SlashLogsOnWithNoPasswordAndAnEmptyInput) {
+  struct Case {
+    std::vector<std::string> credentials;
+    std::string login;
+  };
+  // A password in the environment is no reason to pipe one: the client would
+  // read "from env" and show 9 bytes.
+  const std::vector<Case> cases = {
+      {{"-U", "/", "-S", "orcl"}, "/@orcl"},  // a wallet's entry
+      {{"-U", "/"}, "/"},                     // the system's authentication
+      {{"/U", "/", "-P", ""}, "/"},           // an empty -P is none
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.login + " " + std::to_string(c.credentials.size()));
+    Reset();
+    std::vector<std::string> args = {"-I", "-o", Path(out_)};
+    args.insert(args.end(), c.credentials.begin(), c.credentials.end());
+    // A client that read our console would wait on it for ever.
+    E2eResult r = RunTavrinWithIdleConsole(args, dir(),
+                                           WithStandIn({{"TAVRIN_PASSWORD", "from env"}}));
+    const auto logs = CleanImportOfBoth(r);
+    ASSERT_EQ(logs.size(), 2u);
+    EXPECT_EQ(logs[0].second, StandInOutput(c.login, out_ / "Output1.tvr", ExitScript("one")));
+    EXPECT_EQ(logs[1].second, StandInOutput(c.login, out_ / "Output2.tvr", ExitScript("two")));
+  }
+}
+
 TEST_F(CredentialsTest, RefusedLogonEndsTheClientWhileTheConsoleWaits) {
   E2eResult r = RunTavrinWithIdleConsole(
       Import({"-e", "-U", "scott", "-P", "wrong"}), dir(),

@@ -145,6 +145,13 @@ TEST_F(DriverE2eTest, MissingSettingsAreReportedInOrder) {
       {{"-I", "-o", "out", "-U", "u", "-P", "p", "-S", ""},
        "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n",
        "\n\n[Tavrin] Error: Oracle Host Identifier not specified.\n"},
+      // A password with -U /, found before any other setting is missed.
+      {{"-I", "-U", "/", "-P", "p"},
+       "\n\n[Tavrin] Error: -U / logs on without a password; leave out -P.\n",
+       "\n\n[Tavrin] Error: -U / logs on without a password; leave out -P.\n"},
+      {{"/p", "/U", "/", "/P", "p", "-o", "out"},
+       "\n\n[Tavrin] Error: -U / logs on without a password; leave out -P.\n",
+       "\n\n[Tavrin] Error: -U / logs on without a password; leave out -P.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);

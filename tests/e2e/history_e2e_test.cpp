@@ -36,9 +36,10 @@ std::string AgainNotice(const std::string& name) {
 class HistoryTest : public BatchFoldersTest {
  protected:
   // With the history answering from history_ when `usable`.
-  E2eResult Run(std::vector<std::string> switches, bool usable = true) {
-    switches.insert(switches.end(), {"-i", Path(in_), "-o", Path(out_), "-U", "u", "-P", "p",
-                                     "-S", "h"});
+  E2eResult Run(std::vector<std::string> switches, bool usable = true,
+                const std::vector<std::string>& credentials = {"-U", "u", "-P", "p", "-S", "h"}) {
+    switches.insert(switches.end(), {"-i", Path(in_), "-o", Path(out_)});
+    switches.insert(switches.end(), credentials.begin(), credentials.end());
     EnvVars env = {{"TAVRIN_STAND_IN_RECORD", Path(record_)}};
     if (usable) env.emplace_back("TAVRIN_STAND_IN_HISTORY", Path(history_));
     return RunTavrin(switches, work_, WithStandIn(std::move(env)));
@@ -121,6 +122,21 @@ TEST_F(HistoryTest, HistoryScriptsRecordTheirImportUnderAnIdOfTheirOwn) {
   EXPECT_TRUE(std::regex_search(journal, ended, std::regex(" ended \\S+ group=\\S+ id=" + ids[1] +
                                                            " Output2.tvr\n")))
       << journal;
+}
+
+TEST_F(HistoryTest, TheProbeLogsOnWithNoPasswordAsTheScriptsDo) {
+  WriteGroup(1, "INSERT INTO t(a) VALUES (1);\n");
+  WriteFile(history_, "");
+  E2eResult r = Run({"-pIH"}, true, {"-U", "/"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  const std::string probed = ReadFile(history_);  // "<id> probed"
+  std::string probe_log;
+  for (const std::string& name : Entries(out_))
+    if (name.starts_with("history_")) probe_log = ReadFile(out_ / name);
+  EXPECT_TRUE(probe_log.starts_with(AsStandInWrites(
+      "argv[0]=sqlplus\nargv[1]=-L\nargv[2]=/\nargv[3]=@" + Path(out_ / "tavrin-history.probe") +
+      "\nargv[4]=" + probed.substr(0, probed.find(' ')) + "\ninput=0 bytes\n--- script ---\n")))
+      << probe_log;
 }
 
 TEST_F(HistoryTest, AHistoryThatCannotBeUsedStopsTheImportBeforeItsFirstScript) {

@@ -58,7 +58,9 @@ EnvVars StandInTest::WithoutSqlPlus(const fs::path& empty_dir) {
 std::string StandInTest::StandInOutput(const std::string& login, const fs::path& script,
                                        const std::string& content, const std::string& password) {
   std::string text = "argv[0]=sqlplus\nargv[1]=-L\nargv[2]=" + login + "\nargv[3]=@" +
-                     Path(script) + "\nEnter password: \npassword=" + password +
+                     Path(script) +
+                     (login.starts_with('/') ? "\ninput=0 bytes"
+                                             : "\nEnter password: \npassword=" + password) +
                      "\n--- script ---\n" + content;
   return AsStandInWrites(text);
 }

@@ -28,7 +28,8 @@ class StandInTest : public E2eTest {
   /// runs it on `script` (a host path), with the logon argument `login`
   /// (user@host), for a script holding `content` (on Windows with every LF
   /// written as CR LF). `password` is what it recorded about the password it
-  /// read: "matched", "wrong" or "unchecked".
+  /// read: "matched", "wrong" or "unchecked"; for a logon with no password
+  /// (`login` "/" or "/@<host>"), that its input was empty.
   static std::string StandInOutput(const std::string& login, const std::filesystem::path& script,
                                    const std::string& content,
                                    const std::string& password = "unchecked");

@@ -40,7 +40,10 @@
 // the password itself. A wrong one gets the client's refusal and status 1:
 // with -L at once, without it after asking for a user name and reading its
 // input to the end. The shape "leave" ends it at once with status 0, before
-// it reads anything. When TAVRIN_STAND_IN_READ_TO_END is "1" it reads its
+// it reads anything. A logon argument that starts with "/" (a logon with no
+// password) makes it read its input to the end at once and record
+// "input=<count> bytes": the count of what it was given there. When
+// TAVRIN_STAND_IN_READ_TO_END is "1" it reads its
 // input to the end after the script, as the client does at its prompt when a
 // script does not end with EXIT. When TAVRIN_STAND_IN_PARENT_CMDLINE names a
 // file, it copies its parent's /proc/<pid>/cmdline there (Linux only).
@@ -247,6 +250,11 @@ int main(int argc, char** argv) {
   if (hold_at_logon) {
     Tell(pipes + "/held", "held");
     AwaitLine(pipes + "/release");
+  }
+  if (logon && logon[0] == '/') {
+    std::size_t count = 0;
+    for (char c; std::cin.get(c);) ++count;
+    std::cout << "input=" << count << " bytes\n";
   }
   if (logon && !std::strchr(logon, '/') && !LogOn(once)) {
     std::cerr << "[stand-in sqlplus] standard error\n";
