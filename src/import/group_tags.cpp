@@ -14,7 +14,10 @@ std::unordered_map<std::int32_t, GroupTag> GroupTags(const InputFileList& files)
       hash.Update(files[end].name);
       hash.Update("\n");
     }
-    tags[files[first].group] = {hash.HexDigest().substr(0, 16), files[first].name};
+    Sha256 first_name;
+    first_name.Update(files[first].name);
+    tags[files[first].group] = {hash.HexDigest().substr(0, 16), files[first].name,
+                                first_name.HexDigest().substr(0, 16)};
     first = end;
   }
   return tags;

@@ -16,6 +16,8 @@ struct GroupTag {
   std::string tag;
   /// The group's first input file, which messages name.
   std::string first_file;
+  /// The first 16 hex digits of the SHA-256 of first_file.
+  std::string first;
 };
 
 /// The tag of every group of `files`.

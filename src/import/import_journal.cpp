@@ -12,6 +12,9 @@ constexpr std::size_t kTagDigits = 16;
 constexpr std::string_view kTagField = "group=";
 constexpr std::size_t kIdDigits = 32;
 constexpr std::string_view kIdField = "id=";
+constexpr std::string_view kLogField = "log=";
+constexpr std::string_view kFirstField = "first=";
+constexpr std::string_view kNotAtomicField = "atomic=no";
 constexpr std::size_t kNoImport = static_cast<std::size_t>(-1);
 
 const char* StateWord(JournalState state) {
@@ -46,8 +49,23 @@ struct ParsedLine {
   std::string_view hash;
   std::string_view tag;  // empty when the line has none
   std::string_view id;   // empty when the line has none
+  std::string_view log;
+  std::string_view first;
+  bool not_atomic = false;
   JournalMark mark;
 };
+
+// Takes `field` and the word after it off the front of `line` when a blank
+// follows them (the name comes last), storing the word in `*value`.
+bool TakeField(std::string_view* line, std::string_view field, std::string_view* value) {
+  if (!line->starts_with(field)) return false;
+  const std::size_t blank = line->find(' ', field.size());
+  if (blank == std::string_view::npos || blank == field.size() || blank + 1 == line->size())
+    return false;
+  *value = line->substr(field.size(), blank - field.size());
+  line->remove_prefix(blank + 1);
+  return true;
+}
 
 // Splits one line (without its line end) into its fields; false when it is
 // not a journal line.
@@ -80,8 +98,22 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
   }
   constexpr std::size_t kIdChars = kIdField.size() + kIdDigits;
   if (line.size() > kIdChars + 1 && line.starts_with(kIdField) && line[kIdChars] == ' ' &&
-      IsLowerHex(line.substr(kIdField.size(), kIdDigits)))
+      IsLowerHex(line.substr(kIdField.size(), kIdDigits))) {
     parsed->id = line.substr(kIdField.size(), kIdDigits);
+    line.remove_prefix(kIdChars + 1);
+  }
+  // A started line's own fields, each in its place when it is there.
+  std::string_view rest = line;
+  if (TakeField(&rest, kLogField, &parsed->log)) line = rest;
+  std::string_view first;
+  rest = line;
+  if (TakeField(&rest, kFirstField, &first) && first.size() == kTagDigits && IsLowerHex(first)) {
+    parsed->first = first;
+    line = rest;
+  }
+  if (line.size() > kNotAtomicField.size() + 1 && line.starts_with(kNotAtomicField) &&
+      line[kNotAtomicField.size()] == ' ')
+    parsed->not_atomic = true;
   // An undone line only ever closes the import of its id.
   return mark.state != JournalState::kUndone || !parsed->id.empty();
 }
@@ -161,8 +193,9 @@ void ImportJournal::Apply(std::size_t index) {
   switch (line.mark.state) {
     case JournalState::kStarted:
       owner = imports_.size();
-      imports_.push_back(
-          {hash, std::string(line.tag), line.mark.time, {}, std::string(line.id), false, false});
+      imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, std::string(line.id),
+                          false, false, std::string(line.log), std::string(line.first),
+                          line.not_atomic});
       of_hash.push_back(owner);
       break;
     case JournalState::kEnded:
@@ -212,7 +245,8 @@ const JournalMark* ImportJournal::Find(const std::string& hash) const {
 }
 
 bool ImportJournal::Record(const std::string& hash, JournalState state, std::string_view name,
-                           bool sync, std::string_view tag, std::string_view id) {
+                           bool sync, std::string_view tag, std::string_view id,
+                           const StartedFields& fields) {
   if (failed_) return false;
   if (!file_) {
     file_ = env_.OpenForAppending(path_);
@@ -221,6 +255,12 @@ bool ImportJournal::Record(const std::string& hash, JournalState state, std::str
   std::string line = hash + " " + StateWord(state) + " " + JournalTime(env_.UtcNow()) + " ";
   if (!tag.empty()) line.append(kTagField).append(tag).push_back(' ');
   if (!id.empty()) line.append(kIdField).append(id).push_back(' ');
+  // A log name with a blank or a line end in it could not be read back.
+  if (!fields.log.empty() && fields.log.find_first_of(" \r\n") == std::string_view::npos)
+    line.append(kLogField).append(fields.log).push_back(' ');
+  if (fields.first.size() == kTagDigits && IsLowerHex(fields.first))
+    line.append(kFirstField).append(fields.first).push_back(' ');
+  if (fields.not_atomic) line.append(kNotAtomicField).push_back(' ');
   line += OneLine(name);
   const std::string bytes = (ends_open_ ? "\n" : "") + line + "\n";
   if (!file_->Append(bytes)) return Fail(file_->LastError());

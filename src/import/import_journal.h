@@ -3,7 +3,10 @@
 // a script's bytes, when it went to sqlplus, when sqlplus ended, and when the
 // backup moved it away. It is what keeps a run that was stopped half-way from
 // importing the same script twice. One line per event:
-//   <sha256, 64 lowercase hex> <started|ended|undone|moved> <YYYY-MM-DDTHH:MM:SSZ> [group=<tag>] [id=<32 lowercase hex>] <bare name>
+//   <sha256, 64 lowercase hex> <started|ended|undone|moved> <YYYY-MM-DDTHH:MM:SSZ> [group=<tag>] [id=<32 lowercase hex>] [log=<bare name>] [first=<16 lowercase hex>] [atomic=no] <bare name>
+// log=, first= and atomic= are written on started lines only: the output log
+// of that import, the first 16 hex digits of the SHA-256 of its group's first
+// input file name, and a script that may commit on its own.
 // A script that a -p run wrote carries its group's tag: two groups whose
 // scripts have the same bytes are two transactions, each imported once.
 // A script that records its import in the database carries its import id;
@@ -41,6 +44,16 @@ struct JournalImport {
   std::string id;       // the import id; empty for a line without one
   bool undone = false;  // closed by an undone line: no import after all
   bool moved = false;
+  std::string log;      // the bare name of its output log; empty for a line without one
+  std::string first;    // 16 hex digits of its group's first input file name's SHA-256
+  bool not_atomic = false;  // atomic=no: its script may commit part of itself
+};
+
+/// The fields only a started line carries; each is written when it applies.
+struct StartedFields {
+  std::string_view log;    // the output log's bare name
+  std::string_view first;  // 16 lowercase hex digits
+  bool not_atomic = false;
 };
 
 class ImportJournal {
@@ -74,9 +87,11 @@ class ImportJournal {
   /// import of its hash and tag that has no id and that nothing closed yet.
   /// A moved line moves away the import that a copy of its hash and tag would
   /// find: the latest of both, else the first untagged one of its hash;
-  /// untagged, the first of its hash. `id` follows the tag when not empty.
+  /// untagged, the first of its hash. `id` follows the tag when not empty,
+  /// and `fields` follow the id.
   bool Record(const std::string& hash, JournalState state, std::string_view name, bool sync,
-              std::string_view tag = {}, std::string_view id = {});
+              std::string_view tag = {}, std::string_view id = {},
+              const StartedFields& fields = {});
 
   /// Every import, oldest first.
   const std::vector<JournalImport>& imports() const { return imports_; }

@@ -232,6 +232,47 @@ TEST_F(ImportJournalTest, IdsCloseTheirOwnImportAndUndoneImportsMatchNothing) {
                         kB + " ended 2026-01-02T03:04:05Z O2.tvr\n");
 }
 
+TEST_F(ImportJournalTest, StartedLinesCarryTheirOptionalFieldsInOrder) {
+  const std::string t = "0123456789abcdef", f = "fedcba9876543210", i(32, '1');
+  struct Case {
+    std::string rest;  // the line after its time
+    std::string log, first, id;
+    bool not_atomic;
+    bool written;  // the writer gives the same line back
+  };
+  const Case cases[] = {
+      {"O1.tvr", "", "", "", false, true},
+      {"group=" + t + " id=" + i + " log=import1_x.olog first=" + f + " atomic=no O1.tvr",
+       "import1_x.olog", f, i, true, true},
+      {"log=import2.olog O 2.tvr", "import2.olog", "", "", false, true},
+      {"first=" + f + " O3.tvr", "", f, "", false, true},
+      {"atomic=no O4.tvr", "", "", "", true, true},
+      // Not fields, but the name: a digest of another shape, or nothing after.
+      {"first=xyz atomic=no O5.tvr", "", "", "", false, false},
+      {"log=a.olog", "", "", "", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rest);
+    WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z " + c.rest + "\n");
+    ImportJournal journal(env_, Path());
+    ASSERT_TRUE(journal.Open());
+    ASSERT_EQ(journal.imports().size(), 1u);
+    const JournalImport& import = journal.imports()[0];
+    EXPECT_EQ(import.log, c.log);
+    EXPECT_EQ(import.first, c.first);
+    EXPECT_EQ(import.id, c.id);
+    EXPECT_EQ(import.not_atomic, c.not_atomic);
+    if (!c.written) continue;
+    const std::string tag = c.rest.starts_with("group=") ? t : "";
+    const std::string name = c.rest.substr(c.rest.rfind(" O") + 1);
+    ASSERT_TRUE(journal.Record(kB, JournalState::kStarted, name.starts_with("O") ? name : c.rest,
+                               false, tag, c.id, {c.log, c.first, c.not_atomic}));
+    ASSERT_TRUE(journal.Close());
+    EXPECT_EQ(Text().substr(Text().find('\n') + 1),
+              kB + " started 2026-01-02T03:04:05Z " + c.rest + "\n");
+  }
+}
+
 TEST_F(ImportJournalTest, OpenExistingNeverMakesOne) {
   ImportJournal journal(env_, Path());
   EXPECT_FALSE(journal.OpenExisting());

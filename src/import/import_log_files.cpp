@@ -24,6 +24,7 @@ struct Script {
   std::string hash;  // of its bytes, once read (with the EXIT check)
   std::string tag;   // of its group, when this run wrote it
   std::string from;  // its group's first input file, with the tag
+  std::string first;  // that file name's SHA-256, its first 16 hex digits
   HistoryHeader header;  // whether it records its import in the database
   std::string id;        // its import id, for a script with the history
 };
@@ -341,8 +342,13 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
   }
   // On the disk before the client starts: whatever stops this run from here
   // on, the next one will not import the script again unasked.
+  StartedFields fields;
+  const std::string log_name = BareName(log_path, directory);
+  fields.log = log_name;
+  fields.first = script.first;
+  fields.not_atomic = script.header.not_atomic;
   if (!journal.Record(script.hash, JournalState::kStarted, script.name, true, script.tag,
-                      script.id)) {
+                      script.id, fields)) {
     JournalUnusable(run, journal);
     return Outcome::kAbort;
   }
@@ -401,7 +407,8 @@ std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) 
     const auto tag = tags.find(written.group);
     scripts.push_back({written.path, BareName(written.path, directory), {},
                        tag == tags.end() ? std::string() : tag->second.tag,
-                       tag == tags.end() ? std::string() : tag->second.first_file, {}, {}});
+                       tag == tags.end() ? std::string() : tag->second.first_file,
+                       tag == tags.end() ? std::string() : tag->second.first, {}, {}});
   }
 
   std::vector<std::string> present;
@@ -458,7 +465,7 @@ bool ImportLogFiles(Run& run) {
     }
     SortScriptNames(&names);
     for (const std::string& name : names)
-      scripts.push_back({JoinPath(directory, name), name, {}, {}, {}, {}, {}});
+      scripts.push_back({JoinPath(directory, name), name, {}, {}, {}, {}, {}, {}});
   }
 
   ImportJournal journal(run.env, JoinPath(directory, kImportJournalName));

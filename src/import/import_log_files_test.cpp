@@ -247,9 +247,13 @@ void WriteThreeScripts(const std::filesystem::path& dir) {
     WriteFile(dir / ("Output" + std::to_string(i) + ".tvr"), "-- " + std::to_string(i) + "\nEXIT\n");
 }
 
-std::string JournalLine(int script, const char* state, const char* time) {
+// `sequence`: a started line this run wrote, with the name of its output log.
+std::string JournalLine(int script, const char* state, const char* time, int sequence = 0) {
   const std::string n = std::to_string(script);
-  return HashOf("-- " + n + "\nEXIT\n") + " " + state + " " + time + " Output" + n + ".tvr\n";
+  const std::string log =
+      sequence ? "log=import" + std::to_string(sequence) + "_2026_01_02_03_04_05.olog " : "";
+  return HashOf("-- " + n + "\nEXIT\n") + " " + state + " " + time + " " + log + "Output" + n +
+         ".tvr\n";
 }
 
 std::vector<std::string> ScriptsRun(const FakeSqlPlusEnv& env) {
@@ -281,7 +285,7 @@ TEST(ImportLogFiles, JournalSkipsWhatWasImportedAndWarnsOfWhatWasCutShort) {
             "to import it again.\n"
             "\n\nImporting data from file == Output3.tvr== to SQL*PLUS started ...\n"
             "\n[ImportLogFiles] 1 of 3 scripts reported errors. Check their output logs.\n");
-  EXPECT_EQ(ReadFile(journal), before + JournalLine(3, "started", "2026-01-02T03:04:05Z") +
+  EXPECT_EQ(ReadFile(journal), before + JournalLine(3, "started", "2026-01-02T03:04:05Z", 1) +
                                    JournalLine(3, "ended", "2026-01-02T03:04:05Z"));
   // The first client ran with import1_, whatever was skipped before it.
   EXPECT_EQ(ReadFile(dir.path() / "import1_2026_01_02_03_04_05.olog"), "ran\n");
@@ -310,7 +314,7 @@ TEST(ImportLogFiles, ForceImportsWhateverTheJournalSaysAndStillWritesIt) {
   EXPECT_FALSE(r.run.errors_reported);
   std::string after = before;
   for (int i = 1; i <= 3; ++i)
-    after += JournalLine(i, "started", "2026-01-02T03:04:05Z") +
+    after += JournalLine(i, "started", "2026-01-02T03:04:05Z", i) +
              JournalLine(i, "ended", "2026-01-02T03:04:05Z");
   EXPECT_EQ(ReadFile(journal), after);
 }
@@ -330,9 +334,9 @@ TEST(ImportLogFiles, EachScriptIsReadOnceForItsEndingAndItsHash) {
   // Run, skipped by the journal, or refused for its ending: one read each.
   ASSERT_EQ(r.env.script_reads.size(), 4u);
   for (const auto& [path, reads] : r.env.script_reads) EXPECT_EQ(reads, 1) << path;
-  EXPECT_EQ(ReadFile(journal), before + JournalLine(1, "started", "2026-01-02T03:04:05Z") +
+  EXPECT_EQ(ReadFile(journal), before + JournalLine(1, "started", "2026-01-02T03:04:05Z", 1) +
                                    JournalLine(1, "ended", "2026-01-02T03:04:05Z") +
-                                   JournalLine(3, "started", "2026-01-02T03:04:05Z") +
+                                   JournalLine(3, "started", "2026-01-02T03:04:05Z", 2) +
                                    JournalLine(3, "ended", "2026-01-02T03:04:05Z"));
 }
 
