@@ -332,8 +332,18 @@ bool MoveProcessedFiles(Run& run) {
     if (tag != tags.end()) step.tag = tag->second;
     steps.push_back(std::move(step));
   }
+  // The output log of an import still open stays for the run that settles
+  // that import: it reads the log's errors, and its backup moves it.
+  ImportJournal journal(run.env, output + kImportJournalName);
+  const bool journaled = journal.OpenExisting();
+  std::set<std::string> unsettled;
+  if (journaled)
+    for (const JournalImport& import : journal.imports())
+      if (import.ended.empty() && !import.undone && !import.moved && !import.log.empty())
+        unsettled.insert(import.log);
   for (const std::string& name : logs)
-    steps.push_back(BackupStep::Of(BackupStep::kLog, backup, output, name));
+    if (!unsettled.count(name))
+      steps.push_back(BackupStep::Of(BackupStep::kLog, backup, output, name));
   record.Assign(std::move(steps));
   // Without the record (an output directory that cannot hold it) the moves
   // go on as they always did; only a stop half-way would cost more.
@@ -346,8 +356,6 @@ bool MoveProcessedFiles(Run& run) {
   runner.Take(inputs, nullptr);
 
   // No journal, nothing to forget: no run has imported from here.
-  ImportJournal journal(run.env, output + kImportJournalName);
-  const bool journaled = journal.OpenExisting();
   // Said where the searches always were: after the input files.
   auto unsearched = [&](std::string_view pattern) {
     diag.err() << "[GroupFileList]Error: Unable to find " << pattern << " files in " << output

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "import/backup_record.h"
+#include "import/group_tags.h"
 #include "import/import_journal.h"
 #include "import/sha256.h"
 #include "platform/path.h"
@@ -250,6 +251,64 @@ TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNe
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "a.sql");
   EXPECT_EQ(err_.str(), "");
   EXPECT_FALSE(fs::exists(record));
+}
+
+// What the journal says of a script decides its moved line and whether its
+// output log goes now: a tagged script gets its moved line whatever its
+// import matched, and the output log of an import still open stays.
+TEST_F(MoveProcessedFilesTest, MovedLinesAndOutputLogsFollowTheJournal) {
+  const fs::path out = dir_.path() / "out", journal = out / kImportJournalName;
+  const std::string script = "-- 1\nEXIT\n";
+  InputFileList files{InputFile{"a.sql", 1}};
+  const std::string tag = GroupTags(files).at(1).tag;
+  struct Case {
+    const char* name;
+    std::string journal;  // before the backup
+    bool moved_line;      // the backup writes one for Output1.tvr
+    bool log_stays;       // import1.olog stays in the output directory
+  };
+  const std::string other = HashOf("-- other bytes\nEXIT\n");
+  const std::vector<Case> cases = {
+      {"imported before as other bytes",
+       other + " started 2026-01-01T10:00:00Z group=" + tag + " Output1.tvr\n" + other +
+           " ended 2026-01-01T10:00:01Z group=" + tag + " Output1.tvr\n",
+       true, false},
+      {"still open, with its output log named",
+       HashOf(script) + " started 2026-01-01T10:00:00Z group=" + tag +
+           " log=import1.olog Output1.tvr\n",
+       true, true},
+      {"never imported", HashOf("-- 9\nEXIT\n") + " started 2026-01-01T10:00:00Z Output9.tvr\n",
+       false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_.path() / kBackup);
+    fs::remove_all(out);
+    WriteFile(dir_.path() / "in" / "a.sql", "input");
+    WriteFile(out / "Output1.tvr", script);
+    WriteFile(out / "import1.olog", "log one");
+    WriteFile(out / "import2.olog", "log two");
+    WriteFile(journal, c.journal);
+    PinnedEnv env;
+    tavrin::Run run(env, out_, err_);
+    run.settings.input_directory = (dir_.path() / "in").string();
+    run.settings.output_directory = out.string();
+    run.files = files;
+    run.scripts_written.push_back(WrittenScript{(out / "Output1.tvr").string(), 1});
+    ASSERT_TRUE(MoveProcessedFiles(run));
+    EXPECT_EQ(fs::exists(out / "import1.olog"), c.log_stays);
+    EXPECT_FALSE(fs::exists(out / "import2.olog"));
+    EXPECT_FALSE(fs::exists(out / kBackupRecordName));
+    // The moved line, or the rewrite it made: the import it drops is gone.
+    if (c.moved_line) {
+      const std::string after = ReadFile(journal);
+      EXPECT_TRUE(after.empty() || after.find(" moved 2026-01-02T03:04:05Z group=" + tag +
+                                              " Output1.tvr\n") != std::string::npos)
+          << after;
+    } else {
+      EXPECT_EQ(ReadFile(journal), c.journal);
+    }
+  }
 }
 
 }  // namespace
