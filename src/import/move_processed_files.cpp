@@ -213,6 +213,14 @@ void StepRunner::Take(const std::vector<std::size_t>& indexes, ImportJournal* jo
     std::vector<std::size_t> taken;
     std::vector<Outcome> outcomes;
     if (kind == BackupStep::kScript && journal) copies = std::make_unique<CopyMatcher>(*journal);
+    // The output log of an import still open once the scripts have moved
+    // stays for the run that settles that import: that run reads the log's
+    // errors, and its backup moves it. Its step is struck out all the same.
+    std::set<std::string> unsettled;
+    if (kind == BackupStep::kLog && journal)
+      for (const JournalImport& import : journal->imports())
+        if (import.ended.empty() && !import.undone && !import.moved && !import.log.empty())
+          unsettled.insert(import.log);
     for (std::size_t index : indexes) {
       const BackupStep& step = record_.steps()[index];
       if (step.kind != kind) continue;
@@ -221,7 +229,9 @@ void StepRunner::Take(const std::vector<std::size_t>& indexes, ImportJournal* jo
         case BackupStep::kInput: outcomes.push_back(Input(step)); break;
         case BackupStep::kScript: outcomes.push_back(Script(step, journal, copies.get())); break;
         case BackupStep::kLog:
-          outcomes.push_back(Exists(env_, step.path()) ? Move(step) : Outcome::kDone);
+          outcomes.push_back(Exists(env_, step.path()) && !unsettled.count(step.name)
+                                 ? Move(step)
+                                 : Outcome::kDone);
           break;
         case BackupStep::kRemove:
           outcomes.push_back(!Exists(env_, step.path()) ||
@@ -332,18 +342,8 @@ bool MoveProcessedFiles(Run& run) {
     if (tag != tags.end()) step.tag = tag->second;
     steps.push_back(std::move(step));
   }
-  // The output log of an import still open stays for the run that settles
-  // that import: it reads the log's errors, and its backup moves it.
-  ImportJournal journal(run.env, output + kImportJournalName);
-  const bool journaled = journal.OpenExisting();
-  std::set<std::string> unsettled;
-  if (journaled)
-    for (const JournalImport& import : journal.imports())
-      if (import.ended.empty() && !import.undone && !import.moved && !import.log.empty())
-        unsettled.insert(import.log);
   for (const std::string& name : logs)
-    if (!unsettled.count(name))
-      steps.push_back(BackupStep::Of(BackupStep::kLog, backup, output, name));
+    steps.push_back(BackupStep::Of(BackupStep::kLog, backup, output, name));
   record.Assign(std::move(steps));
   // Without the record (an output directory that cannot hold it) the moves
   // go on as they always did; only a stop half-way would cost more.
@@ -356,6 +356,8 @@ bool MoveProcessedFiles(Run& run) {
   runner.Take(inputs, nullptr);
 
   // No journal, nothing to forget: no run has imported from here.
+  ImportJournal journal(run.env, output + kImportJournalName);
+  const bool journaled = journal.OpenExisting();
   // Said where the searches always were: after the input files.
   auto unsearched = [&](std::string_view pattern) {
     diag.err() << "[GroupFileList]Error: Unable to find " << pattern << " files in " << output

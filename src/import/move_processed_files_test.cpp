@@ -255,7 +255,8 @@ TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNe
 
 // What the journal says of a script decides its moved line and whether its
 // output log goes now: a tagged script gets its moved line whatever its
-// import matched, and the output log of an import still open stays.
+// import matched, and the output log of an import still open after the
+// scripts moved stays.
 TEST_F(MoveProcessedFilesTest, MovedLinesAndOutputLogsFollowTheJournal) {
   const fs::path out = dir_.path() / "out", journal = out / kImportJournalName;
   const std::string script = "-- 1\nEXIT\n";
@@ -273,10 +274,13 @@ TEST_F(MoveProcessedFilesTest, MovedLinesAndOutputLogsFollowTheJournal) {
        other + " started 2026-01-01T10:00:00Z group=" + tag + " Output1.tvr\n" + other +
            " ended 2026-01-01T10:00:01Z group=" + tag + " Output1.tvr\n",
        true, false},
-      {"still open, with its output log named",
+      {"still open, moved now: its output log goes with it",
        HashOf(script) + " started 2026-01-01T10:00:00Z group=" + tag +
            " log=import1.olog Output1.tvr\n",
-       true, true},
+       true, false},
+      {"still open, not moved: its output log stays",
+       HashOf("-- 5\nEXIT\n") + " started 2026-01-01T10:00:00Z log=import1.olog Output5.tvr\n",
+       false, true},
       {"never imported", HashOf("-- 9\nEXIT\n") + " started 2026-01-01T10:00:00Z Output9.tvr\n",
        false, false},
   };

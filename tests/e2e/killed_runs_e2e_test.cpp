@@ -105,7 +105,7 @@ class KilledRunsTest : public StandInTest {
   static std::set<std::string> CutShort(const fs::path& round) {
     const std::string journal = ReadFile(round / "out" / kImportJournalName);
     std::map<std::string, std::string> last;
-    static const std::regex kLine("([0-9a-f]{64}) (\\w+) \\S+ (?:group=\\S+ )?\\S+\n");
+    static const std::regex kLine("([0-9a-f]{64}) (\\w+) \\S+ (?:\\w+=\\S+ )*\\S+\n");
     for (std::sregex_iterator it(journal.begin(), journal.end(), kLine), end; it != end; ++it)
       last[(*it)[1]] = (*it)[2];
     std::set<std::string> cut;
@@ -168,17 +168,25 @@ TEST_F(KilledRunsTest, NoKillLosesAnInputOrImportsAScriptTwice) {
 
     // The second run finishes the batch; a script cut short is reported and
     // skipped (with -e, exit code 2), never imported again. A run stopped
-    // while moving its inputs left a record of them, and the next one
-    // moves the rest first; with no input left it ends as over any empty
-    // input directory.
-    const bool resumed = fs::exists(round / "out" / kBackupRecordName);
+    // in its backup left a record of every step, and the next one finishes
+    // the open ones first; with no input left it then ends with 0.
+    BackupRecord record(*Env::Default(), (round / "out" / kBackupRecordName).string());
+    const bool resumed = record.Read();
+    const bool stopped = resumed && !record.OpenSteps().empty();
     const bool inputs_left = !resumed && !Entries(round / "in").empty();
     const E2eResult again = Run(round, {});
     EXPECT_EQ(again.out.find("Notice: An earlier run stopped while moving its input files to") !=
                   std::string::npos,
-              resumed);
+              stopped);
     if (inputs_left) {
       EXPECT_EQ(again.exit_code, cut.empty() ? 0 : 2) << again.out << again.err;
+    } else if (resumed) {
+      EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+      EXPECT_EQ(again.err.find("Unable to find target sql files"), std::string::npos);
+      // Nothing of the batch waits in the output directory any more.
+      for (const std::string& name : Entries(round / "out"))
+        EXPECT_TRUE(!name.ends_with(".tvr") && !name.ends_with(".olog")) << name;
+      EXPECT_FALSE(fs::exists(round / "out" / kBackupRecordName));
     } else {
       EXPECT_EQ(again.exit_code, 1);
       EXPECT_NE(again.err.find("[GroupFileList]Error: Unable to find target sql files"),
