@@ -120,8 +120,9 @@ Outcome StepRunner::Move(const BackupStep& step) {
     bool exists = false;
     env_.MakeDirectory(step.backup, &exists);  // a failure shows in the move
   }
+  // A file gone meanwhile (reported all the same) leaves nothing to move.
   if (!MoveOne(run_, step.directory, WithSeparator(step.backup), step.name))
-    return Outcome::kFailed;
+    return Exists(env_, step.path()) ? Outcome::kFailed : Outcome::kDone;
   // Within one file system the rename's entries still have to reach the disk.
   if (!env_.SyncEntry(step.destination()) || !env_.SyncEntry(step.path())) return Outcome::kOpen;
   return Outcome::kDone;
@@ -131,7 +132,7 @@ Outcome StepRunner::Input(const BackupStep& step) {
   Diagnostics& diag = run_.diag;
   const std::string source = step.path(), final_copy = step.destination();
   const std::string partial = final_copy + kCopySuffix;
-  if (!Exists(env_, source)) {
+  if (!checked_ && !Exists(env_, source)) {
     // Moved, or taken away by hand. A copy under way stays unless its
     // original is still there to copy again.
     if (Exists(env_, partial))
