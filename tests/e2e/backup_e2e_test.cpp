@@ -151,8 +151,7 @@ TEST_F(BatchTest, MovesAcrossFileSystems) {
   EXPECT_EQ(ReadFile(moved_to / "Output2.tvr"), ReadFile(golden / "Output2.tvr"));
 }
 
-// An output directory that simply holds no output log (-p -m) is no error;
-// one that cannot be searched still is.
+// An output directory that simply holds no output log (-p -m) is no error.
 TEST_F(BatchTest, NoOutputLogToMoveIsNoError) {
   E2eResult r = RunBatch({"-l", "-p", "-m"});
   EXPECT_EQ(r.exit_code, 0);
