@@ -163,24 +163,40 @@ bool ImportJournal::Read() {
   }
 
   std::string_view rest = bytes;
+  // An editor's UTF-8 byte-order mark is no part of the first line.
+  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
-    if (end == std::string_view::npos) {
-      // A line cut short by a crash: ignored, and ended before the next one.
-      ++unreadable_;
-      ends_open_ = true;
-      break;
-    }
     const std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(end + 1);
     ParsedLine parsed;
     if (!ParseLine(line, &parsed)) {
       ++unreadable_;
-      continue;
+      if (end == std::string_view::npos) {
+        // A line cut short by a crash or a full disk: removed before the
+        // next line is written, so that no line end can ever complete it.
+        torn_ = true;
+        intact_ = bytes.substr(0, bytes.size() - line.size());
+        break;
+      }
+    } else {
+      // A last line without its line end that still reads is used; the
+      // next line written ends it first.
+      ends_open_ = end == std::string_view::npos;
+      lines_.emplace_back(line);
+      Apply(lines_.size() - 1);
     }
-    lines_.emplace_back(line);
-    Apply(lines_.size() - 1);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
   }
+  return true;
+}
+
+bool ImportJournal::RemoveTornLine() {
+  if (!torn_) return !failed_;
+  if (!RewriteBytes(intact_)) return false;
+  torn_ = false;
+  intact_.clear();
+  --unreadable_;
   return true;
 }
 
@@ -224,6 +240,14 @@ void ImportJournal::Apply(std::size_t index) {
             !imports_[*i].undone)
           owner = *i;
       if (owner != kNoImport) imports_[owner].moved = true;
+      // Its group has left with it: every import of its tag recorded so
+      // far, whatever the bytes, is done with.
+      if (!line.tag.empty())
+        for (std::size_t i = 0; i < imports_.size(); ++i)
+          if (imports_[i].tag == line.tag && !imports_[i].moved) {
+            imports_[i].moved = true;
+            if (owner == kNoImport) owner = i;
+          }
       break;
   }
   owner_.resize(lines_.size(), kNoImport);
@@ -247,7 +271,7 @@ const JournalMark* ImportJournal::Find(const std::string& hash) const {
 bool ImportJournal::Record(const std::string& hash, JournalState state, std::string_view name,
                            bool sync, std::string_view tag, std::string_view id,
                            const StartedFields& fields) {
-  if (failed_) return false;
+  if (failed_ || !RemoveTornLine()) return false;
   if (!file_) {
     file_ = env_.OpenForAppending(path_);
     if (!file_) return Fail();
@@ -315,14 +339,23 @@ bool ImportJournal::DropMoved() {
 }
 
 bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& line : lines) bytes.append(line).push_back('\n');
+  if (!RewriteBytes(bytes)) return false;
+  unreadable_ = 0;
+  torn_ = false;
+  intact_.clear();
+  ends_open_ = false;
+  return true;
+}
+
+bool ImportJournal::RewriteBytes(const std::string& bytes) {
   // Whatever was appended is on the disk before the old file is replaced;
   // Windows cannot replace a file that is still open.
   if (!Close()) return false;
   const std::string temporary = path_ + ".new";
   auto file = env_.CreateOutput(temporary);
   if (!file) return Fail();
-  std::string bytes;
-  for (const std::string& line : lines) bytes.append(line).push_back('\n');
   bool ok = file->Append(bytes) || Fail(file->LastError());
   if (ok && !file->Sync()) ok = Fail(file->LastError());
   if (!file->Close() && ok) ok = Fail(file->LastError());
@@ -331,8 +364,6 @@ bool ImportJournal::Rewrite(const std::vector<std::string>& lines) {
     env_.RemoveFile(temporary);
     return false;
   }
-  unreadable_ = 0;
-  ends_open_ = false;
   return true;
 }
 
@@ -345,15 +376,21 @@ bool ImportJournal::Fail(int error) {
 }
 
 CopyMatch CopyMatcher::Of(const JournalImport& import) {
-  if (import.ended.empty()) return {CopyMatch::kCutShort, {}, import.tag, import.id};
-  return {CopyMatch::kEnded, import.ended, import.tag, import.id};
+  CopyMatch match;
+  match.kind = import.ended.empty() ? CopyMatch::kCutShort : CopyMatch::kEnded;
+  match.time = import.ended;
+  match.tag = import.tag;
+  match.id = import.id;
+  match.log = import.log;
+  match.not_atomic = import.not_atomic;
+  return match;
 }
 
 CopyMatcher::CopyMatcher(const ImportJournal& journal) {
   for (const JournalImport& import : journal.imports()) {
     if (import.moved || import.undone) continue;
     of_hash_[import.hash].push_back(import);
-    if (!import.tag.empty()) tagged_.insert(import.tag);
+    if (!import.tag.empty()) of_tag_[import.tag].push_back(import);
   }
 }
 
@@ -364,8 +401,25 @@ CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
   if (!tag.empty()) {
     for (auto import = imports.rbegin(); import != imports.rend(); ++import)
       if (import->tag == tag) return Of(*import);
-    // Its tag under another hash only: this one found none above.
-    if (tagged_.count(std::string(tag))) return {CopyMatch::kOtherBytes, {}, {}, {}};
+    // Its tag under other bytes only: this one found none above. Only an
+    // import that ended went in as other bytes; one still open may have
+    // put nothing in the database.
+    if (const auto other = of_tag_.find(std::string(tag)); other != of_tag_.end()) {
+      bool ended = false;
+      const JournalImport* open = nullptr;  // the latest one still open
+      for (const JournalImport& import : other->second) {
+        if (import.ended.empty()) open = &import;
+        else ended = true;
+      }
+      CopyMatch match;
+      match.kind = CopyMatch::kOtherBytes;
+      if (!open) return match;
+      match = Of(*open);
+      match.kind = CopyMatch::kOtherCutShort;
+      match.hash = open->hash;
+      match.other_ended = ended;
+      return match;
+    }
   }
   // By order: the k-th copy that gets here, the k-th import left.
   std::size_t k = by_order_[hash]++;

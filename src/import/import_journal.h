@@ -77,6 +77,15 @@ class ImportJournal {
   /// Lines that could not be read (a torn last line, say); they are ignored.
   int unreadable_lines() const { return unreadable_; }
 
+  /// Whether the last line lacks its line end and cannot be read: a line
+  /// that a crash or a full disk cut short.
+  bool torn() const { return torn_; }
+
+  /// Removes such a line by rewriting the journal without it, so that no
+  /// line written later completes it. Record does so before its first line.
+  /// True when there is none left; false when the rewrite failed.
+  bool RemoveTornLine();
+
   /// Appends one line stamped with the current UTC time, with the group tag
   /// when `tag` is not empty; with `sync` it is on the disk before this
   /// returns. False once any write has failed: the journal can no longer be
@@ -87,7 +96,8 @@ class ImportJournal {
   /// import of its hash and tag that has no id and that nothing closed yet.
   /// A moved line moves away the import that a copy of its hash and tag would
   /// find: the latest of both, else the first untagged one of its hash;
-  /// untagged, the first of its hash. `id` follows the tag when not empty,
+  /// untagged, the first of its hash. A tagged one also moves away every
+  /// import of its tag recorded before it, whatever its hash. `id` follows the tag when not empty,
   /// and `fields` follow the id.
   bool Record(const std::string& hash, JournalState state, std::string_view name, bool sync,
               std::string_view tag = {}, std::string_view id = {},
@@ -124,6 +134,7 @@ class ImportJournal {
   bool Fail();  // with the Env's last error
   bool Fail(int error);
   bool Rewrite(const std::vector<std::string>& lines);
+  bool RewriteBytes(const std::string& bytes);
 
   Env& env_;
   std::string path_;
@@ -134,7 +145,9 @@ class ImportJournal {
   std::unordered_map<std::string, std::vector<std::size_t>> imports_of_;  // by hash
   std::vector<std::size_t> owner_;  // of each line of lines_: its import, or kNoImport
   int unreadable_ = 0;
-  bool ends_open_ = false;  // the file's last line lacks its line end
+  bool ends_open_ = false;  // the file's last line lacks its line end, and reads
+  bool torn_ = false;       // the file's last line lacks its line end, and does not read
+  std::string intact_;      // with torn_: the file's bytes before that line
   bool failed_ = false;
   std::string failure_;
 };
@@ -142,20 +155,26 @@ class ImportJournal {
 /// What one copy of a script finds in the journal.
 struct CopyMatch {
   enum Kind {
-    kNone,        // no import: import it
-    kEnded,       // imported before
-    kCutShort,    // started, and never ended
-    kOtherBytes,  // its group was imported as other bytes
+    kNone,           // no import: import it
+    kEnded,          // imported before
+    kCutShort,       // started, and never ended
+    kOtherBytes,     // its group was imported as other bytes
+    kOtherCutShort,  // its group was being imported as other bytes, and never ended
   } kind = kNone;
   std::string time;  // kEnded: when its import ended
-  std::string tag;   // kEnded, kCutShort: the import's own group tag and id
+  std::string tag;   // kEnded, kCutShort, kOtherCutShort: the import's own group tag and id
   std::string id;
+  std::string hash;  // kOtherCutShort: the bytes that import was of
+  std::string log;   // kCutShort, kOtherCutShort: that import's output log, when known
+  bool not_atomic = false;    // that import's script may have committed part of itself
+  bool other_ended = false;   // kOtherCutShort: its group also went in as other bytes
 };
 
 /// Finds the import each copy of a run matches, the copies taken in the
 /// run's order. A copy with a tag matches the latest import of its hash and
-/// tag; failing that, when its tag has an import under another hash, its
-/// group was imported as other bytes; failing that, the k-th copy of its hash
+/// tag; failing that, the latest import of its tag under another hash: one
+/// still open makes it kOtherCutShort, one that ended kOtherBytes; failing
+/// that, the k-th copy of its hash
 /// that got this far matches the k-th untagged import of the hash. A copy
 /// without a tag: the k-th of its hash matches the k-th import of the hash.
 /// Imports moved away or undone match nothing. It looks at the imports as they were
@@ -170,7 +189,7 @@ class CopyMatcher {
   static CopyMatch Of(const JournalImport& import);
 
   std::unordered_map<std::string, std::vector<JournalImport>> of_hash_;  // imports not moved
-  std::unordered_set<std::string> tagged_;  // the tags of the imports not moved
+  std::unordered_map<std::string, std::vector<JournalImport>> of_tag_;   // likewise, tagged
   std::unordered_map<std::string, std::size_t> by_order_;  // copies of a hash matched by order
 };
 

@@ -63,17 +63,62 @@ TEST_F(ImportJournalTest, LastLineOfEachHashCountsAndUnreadableLinesAreIgnored) 
   EXPECT_EQ(journal.Find(kB)->state, JournalState::kStarted);
   EXPECT_EQ(journal.Find(kC), nullptr);
 
-  // The torn line is ended first, so the new line stands on its own.
-  const std::string before = Text();
+  // The torn line is removed first, so no line end ever completes it.
+  const std::string before = Text().substr(0, Text().rfind('\n') + 1);
   ASSERT_TRUE(journal.Record(kC, JournalState::kStarted, "Output3.tvr", true));
-  EXPECT_EQ(Text(), before + "\n" + kC + " started 2026-01-02T03:04:05Z Output3.tvr\n");
+  EXPECT_EQ(Text(), before + kC + " started 2026-01-02T03:04:05Z Output3.tvr\n");
   EXPECT_TRUE(journal.Close());
 
   ImportJournal again(env_, Path());
   ASSERT_TRUE(again.Open());
-  EXPECT_EQ(again.unreadable_lines(), 6);
+  EXPECT_EQ(again.unreadable_lines(), 5);
   ASSERT_NE(again.Find(kC), nullptr);
   EXPECT_EQ(again.Find(kC)->state, JournalState::kStarted);
+}
+
+TEST_F(ImportJournalTest, ALastLineWithoutItsLineEndIsUsedWhenItReadsAndRemovedWhenNot) {
+  const std::string first = kA + " started 2026-01-01T10:00:07Z Output1.tvr";
+  const std::string started = kB + " started 2026-01-01T10:00:08Z Output2.tvr";
+  const std::string next = kC + " moved 2026-01-02T03:04:05Z Output3.tvr\n";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool backup;           // opened as the backup opens it, before its moved lines
+    int unreadable;
+    std::size_t imports;
+    std::string after;     // once the next line is written
+  };
+  const Case cases[] = {
+      {"saved without a final line end", first + "\n" + started, false, 0, 2,
+       first + "\n" + started + "\n" + next},
+      {"a started line cut short in its name", first + "\n" + started.substr(0, 100), false, 0,
+       2, first + "\n" + started.substr(0, 100) + "\n" + next},
+      {"cut short in its time", first + "\n" + started.substr(0, 80), false, 1, 1,
+       first + "\n" + next},
+      {"cut short, before the backup's lines", first + "\n" + started.substr(0, 80), true, 1, 1,
+       first + "\n" + next},
+      {"cut short in its hash, nothing before", kB.substr(0, 30), false, 1, 0, next},
+      {"an editor's byte-order mark", "\xEF\xBB\xBF" + first + "\n", false, 0, 1,
+       "\xEF\xBB\xBF" + first + "\n" + next},
+      {"a byte-order mark and a line cut short", "\xEF\xBB\xBF" + first + "\n" + kB, true, 1,
+       1, "\xEF\xBB\xBF" + first + "\n" + next},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(Path(), c.bytes);
+    ImportJournal journal(env_, Path());
+    ASSERT_TRUE(c.backup ? journal.OpenExisting() : journal.Open());
+    EXPECT_EQ(journal.unreadable_lines(), c.unreadable);
+    EXPECT_EQ(journal.imports().size(), c.imports);
+    EXPECT_EQ(journal.torn(), c.after.size() < c.bytes.size() + next.size());
+    ASSERT_TRUE(journal.Record(kC, JournalState::kMoved, "Output3.tvr", false));
+    ASSERT_TRUE(journal.Close());
+    EXPECT_EQ(Text(), c.after);
+    ImportJournal again(env_, Path());
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(again.unreadable_lines(), 0);
+    EXPECT_EQ(again.imports().size(), c.imports);
+  }
 }
 
 TEST_F(ImportJournalTest, StartedLinesAreSyncedTheOthersAtTheEnd) {

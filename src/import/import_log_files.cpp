@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "import/backup_record.h"
 #include "import/group_tags.h"
 #include "import/import_history.h"
 #include "import/import_journal.h"
@@ -123,11 +124,18 @@ bool OpenJournal(Run& run, ImportJournal& journal) {
     JournalUnusable(run, journal);
     return false;
   }
-  if (const int torn = journal.unreadable_lines(); torn > 0)
+  const int unreadable = journal.unreadable_lines();
+  // A last line cut short goes before any line is written after it.
+  const bool torn = journal.torn();
+  if (!journal.RemoveTornLine()) {
+    JournalUnusable(run, journal);
+    return false;
+  }
+  if (unreadable > 0)
     Say(run.diag,
         "\n[ImportLogFiles] Warning: %d line(s) of the import journal %s could not be read. "
-        "They are ignored.\n",
-        torn, journal.path());
+        "They are ignored%s.\n",
+        unreadable, journal.path(), torn ? "; a last line cut short is removed" : "");
   return true;
 }
 
@@ -147,6 +155,40 @@ bool ReadWholeFile(Env& env, const std::string& path, std::string* bytes) {
     if (n == 0) return true;
     bytes->append(buffer, static_cast<std::size_t>(n));
   }
+}
+
+bool ReportErrorsIn(Run& run, const std::string& script_name, const std::string& log_path);
+
+// Where the output log `bare_name` of an earlier run's import is now: the
+// output directory, or the backup directory the backup's record names.
+// Empty when it is in neither.
+std::string FindOutputLog(Run& run, const std::string& bare_name) {
+  const std::string directory = run.settings.output_directory.value_or("");
+  std::vector<std::string> found;
+  const auto present = [&](const std::string& path) {
+    return run.env.ListMatches(path, &found) && !found.empty();
+  };
+  if (const std::string path = JoinPath(directory, bare_name); present(path)) return path;
+  BackupRecord record;
+  if (ReadBackupRecord(run.env, JoinPath(directory, kBackupRecordName), &record) &&
+      !record.destination_prefix.empty() && present(record.destination_prefix + bare_name))
+    return record.destination_prefix + bare_name;
+  return {};
+}
+
+// An earlier run's import that the probe found committed: its output log
+// is read as after any import. True when it shows errors, or when it cannot
+// be found to be checked.
+bool ReportSettledImport(Run& run, const std::string& named, const std::string& script_name,
+                         const std::string& log_name) {
+  if (log_name.empty()) return false;  // a line from before output logs were recorded
+  const std::string path = FindOutputLog(run, log_name);
+  if (!path.empty()) return ReportErrorsIn(run, script_name, path);
+  Say(run.diag,
+      "\n[ImportLogFiles] Warning: The output log %s of %s is not in the output directory. Its "
+      "errors could not be checked.\n",
+      log_name, named);
+  return true;
 }
 
 // The import history, as this run has found it so far.
@@ -214,13 +256,23 @@ bool HistoryUsable(Run& run, History& history) {
 // to be imported. A script the journal shows as imported is passed over
 // without error; one whose import an earlier run left unfinished, or whose
 // group went in as other bytes, is passed over as an error, since part of it
-// may be in the database. -F imports any of them.
+// may be in the database. An import left unfinished that recorded itself in
+// the import history, and cannot have committed part of itself, is settled
+// by the probe instead. -F imports any of them.
 bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, History& history,
                    Script& script, Outcome* outcome) {
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
   if (run.settings.force) return true;
   const CopyMatch match = journal.Match(script.hash, script.tag);
+  const bool other = match.kind == CopyMatch::kOtherCutShort;
+  const auto other_bytes = [&] {
+    Say(diag,
+        "\n[ImportLogFiles] Warning: %s was imported before as other bytes; skipped. Use -F "
+        "to import it again.\n",
+        Named(script));
+    return false;
+  };
   switch (match.kind) {
     case CopyMatch::kNone:
       return true;
@@ -232,47 +284,62 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
           Named(script), match.time);
       return false;
     case CopyMatch::kOtherBytes:
-      Say(diag,
-          "\n[ImportLogFiles] Warning: %s was imported before as other bytes; skipped. Use -F "
-          "to import it again.\n",
-          Named(script));
-      return false;
+      return other_bytes();
     case CopyMatch::kCutShort:
-      if (script.header.history && !script.header.not_atomic && !match.id.empty()) {
+    case CopyMatch::kOtherCutShort:
+      // An import of other bytes is probed whatever this run's switches:
+      // this script's header says nothing of that one's.
+      if (!match.id.empty() && !match.not_atomic &&
+          (other || (script.header.history && !script.header.not_atomic))) {
         // The database knows whether that import committed: ask it.
         std::string log_path;
         const std::optional<int> answer = Probe(run, history, match.id, &log_path);
         // Closes the old import's started line with what the history showed.
         const auto close = [&](JournalState state) {
-          if (records.Record(script.hash, state, script.name, true, match.tag, match.id))
+          if (records.Record(other ? match.hash : script.hash, state, script.name, true,
+                             match.tag, match.id))
             return true;
           JournalUnusable(run, records);
           *outcome = Outcome::kAbort;
           return false;
         };
         if (answer == 1) {
-          *outcome = Outcome::kClean;
           if (!close(JournalState::kEnded)) return false;
-          Say(diag,
-              "\n[ImportLogFiles] Notice: %s was imported before an earlier run stopped (the "
-              "database's history shows it); skipped.\n",
-              Named(script));
+          if (other)
+            other_bytes();
+          else
+            Say(diag,
+                "\n[ImportLogFiles] Notice: %s was imported before an earlier run stopped (the "
+                "database's history shows it); skipped.\n",
+                Named(script));
+          // What that import's client printed is read now, as after any import.
+          const bool errors = ReportSettledImport(run, Named(script), script.name, match.log);
+          if (!other) *outcome = errors ? Outcome::kReportedErrors : Outcome::kClean;
           return false;
         }
         if (answer == 0) {
           if (!close(JournalState::kUndone)) return false;
+          if (other && match.other_ended) return other_bytes();
           Say(diag,
               "\n[ImportLogFiles] Notice: %s was cut short by an earlier run and the database "
               "holds none of it; importing it again.\n",
               Named(script));
           return true;
         }
+      } else if (other) {
+        Say(diag,
+            "\n[ImportLogFiles] Warning: %s (from %s) was being imported as other bytes when an "
+            "earlier run stopped; it may be partly in the database. Skipped: check the database "
+            "(see the README, After a stopped run).\n",
+            script.name, script.from);
+        return false;
       }
       break;
   }
   Say(diag,
       "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may be "
-      "partly in the database. Skipped: check the database, then use -F to import it again.\n",
+      "partly in the database. Skipped: check the database; to import this script alone, copy it "
+      "into an empty folder and run tavrin -I -F there.\n",
       Named(script));
   return false;
 }
@@ -290,6 +357,12 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
     diag.Reason(diag.out(), run.env, output_log.LastError());
     return true;
   }
+  return ReportErrorsIn(run, script.name, log_path);
+}
+
+// Scans a whole output log; true when it shows errors or cannot be read.
+bool ReportErrorsIn(Run& run, const std::string& script_name, const std::string& log_path) {
+  Diagnostics& diag = run.diag;
   OutputLogErrors errors;
   if (!ScanOutputLog(run.env, log_path, &errors)) {
     // What cannot be checked must not pass for a clean import.
@@ -305,7 +378,7 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
   Say(diag,
       "\n[ImportLogFiles] Warning: SQL*PLUS reported %d error(s) for file %s: %s. Check its "
       "output log %s.\n",
-      errors.count, script.name, errors.first_error, log_path);
+      errors.count, script_name, errors.first_error, log_path);
   return true;
 }
 

@@ -7,10 +7,13 @@
 #include <map>
 #include <sstream>
 
+#include "import/backup_record.h"
 #include "import/group_tags.h"
+#include "import/import_history.h"
 #include "import/import_journal.h"
 #include "import/sha256.h"
 #include "platform/path.h"
+#include "script/script_writer.h"
 #include "support/env_wrapper.h"
 #include "support/temp_dir.h"
 
@@ -34,6 +37,11 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
     return file;
   }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
+    *exit = {};
+    if (command.argv[3].ends_with(kProbeScriptName)) {
+      probes.push_back(command.argv.back());
+      return command.stdout_file->Append(probe_printed);
+    }
     runs.push_back(command.argv);
     inputs.push_back(command.stdin_text.value_or("(console)"));
     command.stdout_file->Append(printed);
@@ -71,6 +79,8 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   bool refuse_journal = false;
   test::SyncCounter sync;
   std::string printed = "ran\n";  // what each sqlplus run prints
+  std::string probe_printed;       // what each probe prints: no answer
+  std::vector<std::string> probes;  // the id of each probe
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> inputs;  // what each run was given to read
   std::map<std::string, int> script_reads;  // opens of each script
@@ -281,8 +291,8 @@ TEST(ImportLogFiles, JournalSkipsWhatWasImportedAndWarnsOfWhatWasCutShort) {
             "\n[ImportLogFiles] Notice: Output1.tvr was imported on 2026-01-01T10:00:09Z; "
             "skipped. Use -F to import it again.\n"
             "\n[ImportLogFiles] Warning: Output2.tvr was being imported when an earlier run "
-            "stopped; it may be partly in the database. Skipped: check the database, then use -F "
-            "to import it again.\n"
+            "stopped; it may be partly in the database. Skipped: check the database; to import "
+            "this script alone, copy it into an empty folder and run tavrin -I -F there.\n"
             "\n\nImporting data from file == Output3.tvr== to SQL*PLUS started ...\n"
             "\n[ImportLogFiles] 1 of 3 scripts reported errors. Check their output logs.\n");
   EXPECT_EQ(ReadFile(journal), before + JournalLine(3, "started", "2026-01-02T03:04:05Z", 1) +
@@ -415,7 +425,8 @@ std::vector<std::string> Scripts(std::vector<int> numbers) {
 TEST(ImportLogFiles, IdenticalTransactionsAreImportedOnceEachAcrossStopsAndNewArrivals) {
   const std::string cut_short =
       " was being imported when an earlier run stopped; it may be partly in the database. "
-      "Skipped: check the database, then use -F to import it again.\n";
+      "Skipped: check the database; to import this script alone, copy it into an empty folder "
+      "and run tavrin -I -F there.\n";
   struct Case {
     const char* what;
     std::vector<std::string> files;  // one group each, in order
@@ -468,6 +479,126 @@ TEST(ImportLogFiles, IdenticalTransactionsAreImportedOnceEachAcrossStopsAndNewAr
     WriteCopies(again, dir.path(), c.files);
     EXPECT_TRUE(ImportLogFiles(again.run));
     EXPECT_TRUE(again.env.runs.empty()) << again.out.str();
+  }
+}
+
+TEST(ImportLogFiles, OtherBytesOnlyForAnImportThatEndedAndOneStillOpenIsSettledAsCutShort) {
+  const std::string older = "-- older\nEXIT\n", id(32, '7');
+  const std::string tag = GroupTags({{"t01.sql", 1}}).at(1).tag;
+  // A line of the group's import under other bytes.
+  const auto old = [&](const char* state, const std::string& fields = "",
+                       const std::string& time = "2026-01-01T10:00:00Z") {
+    return HashOf(older) + " " + state + " " + time + " group=" + tag + " " + fields +
+           "Output1.tvr\n";
+  };
+  const std::string other_bytes =
+      "\n[ImportLogFiles] Warning: Output1.tvr (from t01.sql) was imported before as other "
+      "bytes; skipped. Use -F to import it again.\n";
+  const std::string stopped =
+      "\n[ImportLogFiles] Warning: Output1.tvr (from t01.sql) was being imported as other bytes "
+      "when an earlier run stopped; it may be partly in the database. Skipped: check the "
+      "database (see the README, After a stopped run).\n";
+  const std::string now = "2026-01-02T03:04:05Z";
+  struct Case {
+    const char* what;
+    std::string journal;
+    std::string probe_printed;
+    bool imported;
+    std::string said;
+    std::string written;  // a line the run adds to the journal
+  };
+  const std::vector<Case> cases = {
+      {"that import ended", old("started") + old("ended"), "", false, other_bytes, ""},
+      {"still open, without an id", old("started"), "", false, stopped, ""},
+      {"still open, nothing committed", old("started", "id=" + id + " "), "TAVRIN-HISTORY 0\n",
+       true,
+       "\n[ImportLogFiles] Notice: Output1.tvr (from t01.sql) was cut short by an earlier run "
+       "and the database holds none of it; importing it again.\n",
+       old("undone", "id=" + id + " ", now)},
+      {"still open, committed", old("started", "id=" + id + " "), "TAVRIN-HISTORY 1\n", false,
+       other_bytes, old("ended", "id=" + id + " ", now)},
+      {"still open, no answer", old("started", "id=" + id + " "), "", false,
+       "\n[ImportLogFiles] Warning: Output1.tvr (from t01.sql) was being imported when an "
+       "earlier run stopped; it may be partly in the database. Skipped: check the database; to "
+       "import this script alone, copy it into an empty folder and run tavrin -I -F there.\n",
+       ""},
+      {"still open, not atomic", old("started", "id=" + id + " atomic=no "), "", false, stopped,
+       ""},
+      {"its group moved away under a third hash",
+       old("started") + old("ended") + std::string(64, 'd') + " moved 2026-01-01T10:00:01Z group=" +
+           tag + " Output1.tvr\n",
+       "", true, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteFile(dir.path() / kImportJournalName, c.journal);
+    ImportRun r(dir.path().string());
+    r.env.probe_printed = c.probe_printed;
+    WriteCopies(r, dir.path(), Files(1, 1));
+    EXPECT_TRUE(ImportLogFiles(r.run));
+    EXPECT_EQ(ScriptsRun(r.env), c.imported ? Scripts({1}) : Scripts({}));
+    EXPECT_EQ(r.env.probes.size(), c.journal.find("id=") != std::string::npos &&
+                                       c.journal.find("atomic=no") == std::string::npos);
+    EXPECT_NE(r.out.str().find(c.said), std::string::npos) << r.out.str();
+    EXPECT_EQ(r.run.errors_reported, !c.imported);
+    const std::string journal = ReadFile(dir.path() / kImportJournalName);
+    EXPECT_TRUE(journal.starts_with(c.journal + c.written)) << journal;
+  }
+}
+
+TEST(ImportLogFiles, ACommittedImportThatTheProbeSettledHasItsOutputLogRead) {
+  std::string script = "SET VERIFY OFF\r\n";
+  for (std::string_view line : kHistoryLines) script.append(line).append("\r\n");
+  script += "-- 1\r\nEXIT\r\n";
+  const std::string id(32, '7'), log = "import1_2026_01_01_10_00_00.olog";
+  const std::string committed =
+      "\n[ImportLogFiles] Notice: Output1.tvr was imported before an earlier run stopped (the "
+      "database's history shows it); skipped.\n";
+  const std::string failed = "ERROR at line 1:\nORA-00001: unique constraint violated\n";
+  struct Case {
+    const char* what;
+    std::string fields;  // of the started line, after its id
+    std::string log_bytes;
+    const char* log_in;  // "" the output directory, "backup" the record's, nullptr nowhere
+    std::string said;
+    bool errors;
+  };
+  const std::vector<Case> cases = {
+      {"a log with an error", "log=" + log + " ", failed, "", "reported 1 error(s) for file Output1.tvr: ORA-00001", true},
+      {"a clean log", "log=" + log + " ", "ran\n", "", committed, false},
+      {"a log the backup moved", "log=" + log + " ", failed, "backup", "Processed_1", true},
+      {"a log that is gone", "log=" + log + " ", "", nullptr,
+       "\n[ImportLogFiles] Warning: The output log " + log +
+           " of Output1.tvr is not in the output directory. Its errors could not be checked.\n",
+       true},
+      {"not atomic: never settled", "log=" + log + " atomic=no ", failed, "",
+       "was being imported when an earlier run stopped", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string output = (dir.path() / "out").string();
+    std::filesystem::create_directories(dir.path() / "out");
+    WriteFile(JoinPath(output, "Output1.tvr"), script);
+    WriteFile(JoinPath(output, kImportJournalName),
+              HashOf(script) + " started 2026-01-01T10:00:00Z id=" + id + " " + c.fields +
+                  "Output1.tvr\n");
+    if (c.log_in && std::string_view(c.log_in).empty()) WriteFile(JoinPath(output, log), c.log_bytes);
+    if (c.log_in && std::string_view(c.log_in) == "backup") {
+      const std::string backup = (dir.path() / "Processed_1").string();
+      std::filesystem::create_directories(backup);
+      WriteFile(JoinPath(backup, log), c.log_bytes);
+      ASSERT_TRUE(WriteBackupRecord(*Env::Default(), JoinPath(output, kBackupRecordName),
+                                    {"in/", backup + kPathSeparator, {"a.sql"}}));
+    }
+    ImportRun r(output);
+    r.env.probe_printed = "TAVRIN-HISTORY 1\n";
+    EXPECT_TRUE(ImportLogFiles(r.run));
+    EXPECT_TRUE(r.env.runs.empty());
+    EXPECT_EQ(r.env.probes.size(), c.fields.find("atomic=no") == std::string::npos);
+    EXPECT_NE(r.out.str().find(c.said), std::string::npos) << r.out.str();
+    EXPECT_EQ(r.run.errors_reported, c.errors);
   }
 }
 

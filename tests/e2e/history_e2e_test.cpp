@@ -7,6 +7,7 @@
 
 #include "e2e/import_texts.h"
 #include "e2e/stand_in.h"
+#include "import/group_tags.h"
 #include "import/sha256.h"
 #include "platform/env.h"
 
@@ -174,7 +175,7 @@ TEST_F(HistoryTest, CutShortHistoryScriptsAreResolvedWithoutAnOperator) {
   const std::string added = after.substr(journal.size());
   const std::regex lines(Hash("Output1.tvr") + " ended \\S+ id=" + kOldId + " Output1.tvr\n" +
                          Hash("Output2.tvr") + " undone \\S+ id=" + kOtherId + " Output2.tvr\n" +
-                         Hash("Output2.tvr") + " started \\S+ id=([0-9a-f]{32}) Output2.tvr\n" +
+                         Hash("Output2.tvr") + " started \\S+ id=([0-9a-f]{32}) log=\\S+ Output2.tvr\n" +
                          Hash("Output2.tvr") + " ended \\S+ id=([0-9a-f]{32}) Output2.tvr\n");
   std::smatch ids;
   ASSERT_TRUE(std::regex_match(added, ids, lines)) << added;
@@ -186,6 +187,52 @@ TEST_F(HistoryTest, CutShortHistoryScriptsAreResolvedWithoutAnOperator) {
   EXPECT_EQ(again.exit_code, 2);
   EXPECT_EQ(ReadFile(record_), record);
   EXPECT_NE(again.out.find(CutShortWarning("Output3.tvr")), std::string::npos);
+}
+
+// A -pIH run was stopped in each group; the retry has other switches, so
+// its scripts are other bytes. Whatever its switches, the probe settles each
+// import that has an id, and one it finds committed has its output log read.
+TEST_F(HistoryTest, AnOpenImportOfOtherBytesIsSettledAndACommittedOnesErrorsAreReported) {
+  for (int group = 1; group <= 3; ++group)
+    WriteGroup(group, "INSERT INTO t(a) VALUES (" + std::to_string(group) + ");\n");
+  ASSERT_EQ(Run({"-pH"}).exit_code, 0);
+  const std::string log = "import1_2026_01_01_10_00_00.olog";
+  const auto started = [&](int group, const std::string& fields) {
+    const std::string name = "Output" + std::to_string(group) + ".tvr";
+    const std::string file = "g" + std::to_string(group) + ".sql";
+    return Hash(name) + " started 2026-01-01T10:00:00Z group=" +
+           GroupTags({{file, 1}}).at(1).tag + " " + fields + name + "\n";
+  };
+  WriteFile(out_ / kJournalName, started(1, "id=" + kOldId + " log=" + log + " ") +
+                                     started(2, "id=" + kOtherId + " ") + started(3, ""));
+  WriteFile(out_ / log, "ERROR at line 1:\nORA-00001: unique constraint (T.PK) violated\n");
+  WriteFile(history_, kOldId + " 1\n" + kOtherId + " 0\n");
+
+  E2eResult r = Run({"-pIe"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(MaskElapsed(r.out).substr(r.out.find("\n[ImportLogFiles]")),
+            "\n[ImportLogFiles] Warning: Output1.tvr (from g1.sql) was imported before as other "
+            "bytes; skipped. Use -F to import it again.\n" +
+                ReportedErrors(1, "Output1.tvr", "ORA-00001: unique constraint (T.PK) violated",
+                               Path(out_ / log)) +
+                AgainNotice("Output2.tvr (from g2.sql)") + ImportingLine("Output2.tvr") +
+                "\n[ImportLogFiles] Warning: Output3.tvr (from g3.sql) was being imported as "
+                "other bytes when an earlier run stopped; it may be partly in the database. "
+                "Skipped: check the database (see the README, After a stopped run).\n" +
+                Summary(2, 3) + kElapsed);
+  const std::string record = ReadFile(record_);
+  EXPECT_EQ(record.find("--- end of Output1.tvr"), std::string::npos);
+  EXPECT_NE(record.find("--- end of Output2.tvr"), std::string::npos);
+  EXPECT_EQ(record.find("--- end of Output3.tvr"), std::string::npos);
+  // The old imports are closed under their own bytes, group and id.
+  const std::string journal = Journal();
+  EXPECT_NE(journal.find(" ended "), std::string::npos);
+  const std::regex closed(" (ended|undone) \\S+ group=[0-9a-f]{16} id=(" + kOldId + "|" +
+                          kOtherId + ") Output[12].tvr\n");
+  EXPECT_EQ(std::distance(std::sregex_iterator(journal.begin(), journal.end(), closed),
+                          std::sregex_iterator()),
+            2)
+      << journal;
 }
 
 }  // namespace

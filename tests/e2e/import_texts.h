@@ -58,7 +58,8 @@ inline std::string ImportedNotice(const std::string& name, const std::string& ti
 inline std::string CutShortWarning(const std::string& name, const std::string& from = "") {
   return "\n[ImportLogFiles] Warning: " + Copy(name, from) +
          " was being imported when an earlier run stopped; it may be partly in the database. "
-         "Skipped: check the database, then use -F to import it again.\n";
+         "Skipped: check the database; to import this script alone, copy it into an empty folder "
+         "and run tavrin -I -F there.\n";
 }
 inline const std::string kJournalName = "tavrin-imports.journal";
 inline const std::string kElapsed = "\nTime elapsed :N secs\n";

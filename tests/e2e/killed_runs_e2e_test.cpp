@@ -105,7 +105,7 @@ class KilledRunsTest : public StandInTest {
   static std::set<std::string> CutShort(const fs::path& round) {
     const std::string journal = ReadFile(round / "out" / kImportJournalName);
     std::map<std::string, std::string> last;
-    static const std::regex kLine("([0-9a-f]{64}) (\\w+) \\S+ (?:\\w+=\\S+ )*\\S+\n");
+    static const std::regex kLine("([0-9a-f]{64}) (\\w+) \\S+ (?:\\S+ )*\\S+\n");
     for (std::sregex_iterator it(journal.begin(), journal.end(), kLine), end; it != end; ++it)
       last[(*it)[1]] = (*it)[2];
     std::set<std::string> cut;

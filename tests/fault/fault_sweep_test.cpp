@@ -150,6 +150,82 @@ void Sweep(const Batch& batch) {
 
 TEST(FaultSweep, EveryCallOfAFullRunOverTheExampleBatchFailsOnce) { Sweep(ExampleBatch()); }
 
+// A run in `where` with `switches` and the folders in/ and out/, failing
+// call `fail_at` with a full disk that takes `kept` bytes of a write.
+Outcome RunIn(const fs::path& where, std::vector<std::string> switches, std::int64_t fail_at,
+              std::size_t kept) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(where);
+  switches.insert(switches.begin(), "tavrin");
+  for (const char* more : {"-i", "in", "-o", "out", "-U", "scott", "-P", "tiger", "-S", "orcl"})
+    switches.push_back(more);
+  std::vector<const char*> argv;
+  for (const std::string& arg : switches) argv.push_back(arg.c_str());
+  FaultEnv env(fail_at);
+  env.ShortWrites(kept);
+  std::ostringstream out_stream, err_stream;
+  Outcome o;
+  o.code = RunTavrin(static_cast<int>(argv.size()), argv.data(), env, out_stream, err_stream);
+  fs::current_path(previous);
+  o.messages = out_stream.str() + err_stream.str();
+  o.failed_call = env.failed_call();
+  o.calls = env.calls();
+  o.scripts_run = env.scripts_run();
+  return o;
+}
+
+// A full disk cuts a journal line short, the run stops, a retry follows,
+// then a later run: every script goes to the client exactly once, and the
+// torn line never comes back, neither completed into a record nor as a line
+// that cannot be read.
+TEST(FaultSweep, AJournalLineThatAFullDiskCutShortIsRemovedAndNeverComesBack) {
+  TempDir scratch;
+  const fs::path parsed = scratch.path() / "parsed";
+  fs::create_directories(parsed / "out");
+  fs::create_directories(parsed / "in");
+  for (const auto& [name, bytes] : SeveralGroups()) WriteFile(parsed / "in" / name, bytes);
+  ASSERT_EQ(RunIn(parsed, {"-p"}, 0, 0).code, 0);
+  std::vector<std::string> scripts;
+  for (const auto& e : fs::directory_iterator(parsed / "out"))
+    if (e.path().extension() == ".tvr") scripts.push_back(e.path().filename().string());
+  ASSERT_FALSE(scripts.empty());
+
+  const auto fresh = [&](const std::string& name) {
+    const fs::path where = scratch.path() / name;
+    fs::create_directories(where / "out");
+    fs::create_directories(where / "in");
+    for (const std::string& script : scripts) fs::copy(parsed / "out" / script, where / "out");
+    return where;
+  };
+  const Outcome clean = RunIn(fresh("clean"), {"-I"}, 0, 0);
+  ASSERT_EQ(clean.code, 0) << clean.messages;
+  int torn = 0;
+  for (std::int64_t k = 1; k <= clean.calls; ++k) {
+    for (std::size_t kept : {80}) {  // in the line's time
+      const fs::path where = fresh("k" + std::to_string(k) + "_" + std::to_string(kept));
+      const Outcome first = RunIn(where, {"-I"}, k, kept);
+      if (first.failed_call != "Append") continue;
+      ++torn;
+      SCOPED_TRACE("call " + std::to_string(k) + ", " + std::to_string(kept) + " bytes kept\n" +
+                   first.messages);
+      EXPECT_EQ(first.code, 1);
+      const Outcome retry = RunIn(where, {"-I"}, 0, 0);
+      EXPECT_NE(retry.messages.find(" could not be read. They are ignored; a last line cut "
+                                    "short is removed.\n"),
+                std::string::npos)
+          << retry.messages;
+      const Outcome later = RunIn(where, {"-I"}, 0, 0);
+      EXPECT_EQ(later.messages.find("could not be read"), std::string::npos) << later.messages;
+      EXPECT_TRUE(later.scripts_run.empty());
+      for (const std::string& script : scripts)
+        EXPECT_EQ(first.scripts_run.count(script) + retry.scripts_run.count(script), 1u)
+            << script << "\n" << retry.messages;
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(torn, 0);
+}
+
 TEST(FaultSweep, EveryCallOfAFullRunOverSeveralGroupsFailsOnce) { Sweep(SeveralGroups()); }
 
 }  // namespace

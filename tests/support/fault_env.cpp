@@ -1,5 +1,7 @@
 #include "support/fault_env.h"
 
+#include <algorithm>
+
 #include "platform/move_by_copy.h"
 
 namespace tavrin::test {
@@ -31,7 +33,8 @@ class FaultOutput final : public OutputFileWrapper {
   bool Append(std::string_view data) override {
     if (!Injected("Append")) return OutputFileWrapper::Append(data);
     // A full disk takes part of a write before it refuses the rest.
-    OutputFileWrapper::Append(data.substr(0, data.size() / 2));
+    OutputFileWrapper::Append(data.substr(0, env_.KeptOf(data.size())));
+    append_failed_ = true;
     return false;
   }
   bool Close() override {
@@ -39,7 +42,10 @@ class FaultOutput final : public OutputFileWrapper {
     return !Injected("Close") && closed;
   }
   bool Sync() override { return !Injected("Sync") && OutputFileWrapper::Sync(); }
-  int LastError() const override { return injected_ ? kInjectedError : OutputFileWrapper::LastError(); }
+  int LastError() const override {
+    if (!injected_) return OutputFileWrapper::LastError();
+    return append_failed_ ? env_.AppendError() : kInjectedError;
+  }
   // The real file, for the stand-in client's output, which is not ours.
   OutputFile& inner() { return target(); }
 
@@ -48,6 +54,7 @@ class FaultOutput final : public OutputFileWrapper {
 
   FaultEnv& env_;
   bool injected_ = false;
+  bool append_failed_ = false;  // the injected failure was of an Append
 };
 
 std::unique_ptr<OutputFile> Wrap(FaultEnv& env, std::unique_ptr<OutputFile> file) {
@@ -81,6 +88,19 @@ bool FaultEnv::Due(const char* call) {
 }
 
 void FaultEnv::FailRead() { Fail(kInjectedError); }
+
+std::size_t FaultEnv::KeptOf(std::size_t size) const {
+  return short_write_ ? std::min(*short_write_, size) : size / 2;
+}
+
+int FaultEnv::AppendError() const {
+#ifdef _WIN32
+  constexpr int kDiskFull = 112;  // ERROR_DISK_FULL
+#else
+  constexpr int kDiskFull = 28;  // ENOSPC
+#endif
+  return short_write_ ? kDiskFull : kInjectedError;
+}
 
 bool FaultEnv::ListMatches(const std::string& pattern, std::vector<std::string>* names) {
   if (Due("ListMatches")) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/env.h"
@@ -34,6 +35,13 @@ class FaultEnv : public EnvWrapper {
   /// Moves between two directories go the way of another file system: by
   /// MoveByCopy, each of its steps a call of this Env.
   bool cross_device = false;
+  /// Makes the injected failure of an Append a full disk: the first `kept`
+  /// bytes are written, then the rest is refused with ENOSPC
+  /// (ERROR_DISK_FULL on Windows). Without it, half is written, then EIO.
+  void ShortWrites(std::size_t kept) { short_write_ = kept; }
+  /// The bytes an injected Append of `size` bytes writes, and its error.
+  std::size_t KeptOf(std::size_t size) const;
+  int AppendError() const;
 
   /// True when this call is the one to fail.
   bool Due(const char* call);
@@ -63,6 +71,7 @@ class FaultEnv : public EnvWrapper {
   std::int64_t fail_at_;
   std::int64_t calls_ = 0;
   std::string failed_call_;
+  std::optional<std::size_t> short_write_;
   std::multimap<std::string, std::string> scripts_run_;
 };
 
