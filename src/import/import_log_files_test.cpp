@@ -589,8 +589,9 @@ TEST(ImportLogFiles, ACommittedImportThatTheProbeSettledHasItsOutputLogRead) {
       const std::string backup = (dir.path() / "Processed_1").string();
       std::filesystem::create_directories(backup);
       WriteFile(JoinPath(backup, log), c.log_bytes);
-      ASSERT_TRUE(WriteBackupRecord(*Env::Default(), JoinPath(output, kBackupRecordName),
-                                    {"in/", backup + kPathSeparator, {"a.sql"}}));
+      BackupRecord record(*Env::Default(), JoinPath(output, kBackupRecordName));
+      record.Assign({BackupStep::Of(BackupStep::kLog, backup, output + kPathSeparator, log)});
+      ASSERT_TRUE(record.Write());
     }
     ImportRun r(output);
     r.env.probe_printed = "TAVRIN-HISTORY 1\n";
