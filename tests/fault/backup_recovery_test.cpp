@@ -165,6 +165,26 @@ TEST(BackupRecovery, WhatAStoppedOrRefusedBackupLeavesIsFinishedAndNeverImported
          b.Record(steps);
        },
        0, {"Moved File :Output1.tvr", "Moved File :Output2.tvr"}, 0, {}},
+      {"stopped after a script moved, before its journal line: the line is written",
+       [](Batch& b) {
+         ASSERT_EQ(b.Run({"-p", "-I"}).code, 0);
+         fs::create_directory(b.backup());
+         std::vector<BackupStep> steps;
+         for (const std::string& name : b.Entries(b.in())) {
+           steps.push_back(b.Input(name));
+           steps.back().done = true;
+           fs::rename(b.in() / name, b.backup() / name);
+         }
+         for (const std::string& name : b.Entries(b.out())) {
+           if (!name.ends_with(".tvr") && !name.ends_with(".olog")) continue;
+           const bool script = name.ends_with(".tvr");
+           steps.push_back(BackupStep::Of(script ? BackupStep::kScript : BackupStep::kLog, kBackup,
+                                          b.Out(), name));
+           if (script) fs::rename(b.out() / name, b.backup() / name);
+         }
+         b.Record(steps);
+       },
+       0, {"Notice: An earlier run stopped"}, 0, {}},
       {"a file of a listed name with other bytes is a new arrival",
        [](Batch& b) {
          ASSERT_EQ(b.Run(kFull).code, 0);
