@@ -17,8 +17,7 @@ namespace tavrin {
 namespace {
 
 // Moves one file without replacing anything and reports the outcome; a
-// refusal names the file and the system's reason, and marks the run: the
-// file will be imported again.
+// refusal names the file and the system's reason, and marks the run.
 bool MoveOne(Run& run, const std::string& source_prefix, const std::string& destination_prefix,
              const std::string& name) {
   Diagnostics& diag = run.diag;
