@@ -225,16 +225,22 @@ TEST(BackupRecovery, AFileThatCannotBeMovedIsLeftOutOnEveryRunUntilItIsGone) {
   const std::string warning = "\n[GroupFileList] Warning: " + JoinPath(b.in().string(), "b.sql") +
                               " was processed by an earlier run but could not be moved to " +
                               kBackup + "; it is left out. Move it there by hand.\n";
-  // A new file beside it is read; b.sql is not, with or without -e.
-  WriteFile(b.in() / "d.sql", kExampleA);
-  for (const bool fail_on_errors : {true, false}) {
-    std::vector<std::string> switches = {"-p", "-I", "-m"};
-    if (fail_on_errors) switches.push_back("-e");
-    const Result r = b.Run(switches, "b.sql");
-    EXPECT_EQ(r.code, fail_on_errors ? 2 : 0) << r.out << r.err;
-    EXPECT_NE(r.out.find(warning), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("Grouping file:b.sql"), std::string::npos);
-    EXPECT_EQ(r.err.find("Unable to find target sql files"), std::string::npos);
+  // Alone, and then with a new file beside it that is read; b.sql is not,
+  // with or without -e.
+  for (const bool beside : {false, true}) {
+    for (const bool fail_on_errors : {true, false}) {
+      if (beside) WriteFile(b.in() / "d.sql", fail_on_errors ? kExampleA : kExampleC);
+      SCOPED_TRACE(std::string(beside ? "with d.sql" : "alone") + (fail_on_errors ? ", -e" : ""));
+      std::vector<std::string> switches = {"-p", "-I", "-m"};
+      if (fail_on_errors) switches.push_back("-e");
+      const Result r = b.Run(switches, "b.sql");
+      EXPECT_EQ(r.code, fail_on_errors ? 2 : 0) << r.out << r.err;
+      EXPECT_NE(r.out.find(warning), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find("Grouping file:b.sql"), std::string::npos);
+      EXPECT_EQ(r.out.find("Grouping file:d.sql") != std::string::npos, beside);
+      EXPECT_EQ(r.err.find("Unable to find target sql files"), std::string::npos);
+      EXPECT_EQ(r.scripts_run, beside ? 1u : 0u);
+    }
   }
   EXPECT_EQ(b.Entries(b.in()), std::vector<std::string>{"b.sql"});
   // Movable again: the next run's finisher moves it, and says nothing of it.
