@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <ranges>
 #include <sstream>
 
 #include "driver/driver.h"
@@ -151,7 +150,7 @@ TEST(BackupRecovery, WhatAStoppedOrRefusedBackupLeavesIsFinishedAndNeverImported
        [](Batch& b) {
          ASSERT_EQ(b.Run({"-p", "-I"}).code, 0);
          std::vector<BackupStep> steps;
-         for (const std::string& name : Batch::Files() | std::views::keys) {
+         for (const auto& [name, bytes] : Batch::Files()) {
            steps.push_back(b.Input(name));
            steps.back().done = true;
          }
