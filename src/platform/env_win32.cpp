@@ -200,6 +200,9 @@ class Win32Env final : public Env {
       const DWORD error = ::GetLastError();
       // Removed: nothing names it any more, and nothing is left to flush.
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+      // A read-only file cannot be opened for writing, so not flushed; it
+      // counts as a file system that cannot sync.
+      if (error == ERROR_ACCESS_DENIED) return true;
       return Fail();
     }
     return ::FlushFileBuffers(file.get()) || Fail();
