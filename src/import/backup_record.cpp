@@ -201,22 +201,26 @@ bool BackupRecord::Write() {
   bytes.append("end\n").append(marks);
   const std::string temporary = path_ + ".new";
   auto file = env_.CreateOutput(temporary);
-  if (!file) return false;
+  if (!file) return failed_ = true, false;
   const bool ok = file->Append(bytes) && file->Sync() && file->Close() &&
                   env_.RenameReplacing(temporary, path_) && env_.SyncEntry(path_);
   if (!ok) {
     file->Close();
     env_.RemoveFile(temporary);
+    // What is on the disk (no record, or an earlier one) is not this list:
+    // no mark may be appended to it.
+    failed_ = true;
     return false;
   }
   present_ = whole_ = true;
+  failed_ = false;
   return true;
 }
 
 bool BackupRecord::Append(const char* mark, const std::vector<std::size_t>& indexes) {
   if (indexes.empty()) return true;
   for (std::size_t i : indexes) (mark[0] == 'd' ? steps_[i].done : steps_[i].failed) = true;
-  if (failed_) return false;
+  if (failed_ || !present_) return false;
   // A line cut short would swallow the first appended one: write it whole.
   if (!whole_) return failed_ = !Write(), !failed_;
   std::string bytes;

@@ -99,8 +99,9 @@ class BackupRecord {
   /// synced, renamed over the record. False when it cannot.
   bool Write();
   /// Strikes out the steps of `indexes`, or marks them failed, by one append
-  /// that is synced before this returns. False when it cannot; the steps
-  /// then stay open on the disk (a later run takes them again).
+  /// that is synced before this returns. False when it cannot, or when the
+  /// steps are not on the disk (no record read or written, or the last Write
+  /// failed); the steps then stay open there (a later run takes them again).
   bool Strike(const std::vector<std::size_t>& indexes);
   bool MarkFailed(const std::vector<std::size_t>& indexes);
   /// Removes the record. False when it cannot.
@@ -116,7 +117,7 @@ class BackupRecord {
   std::vector<BackupStep> steps_;
   bool present_ = false;
   bool whole_ = false;  // the file on the disk ends in a line end
-  bool failed_ = false;  // an append failed: no more appends this run
+  bool failed_ = false;  // an append or a write failed: no appends until a Write succeeds
 };
 
 /// Stores the size and the SHA-256 of the file at `path`, read through `env`.

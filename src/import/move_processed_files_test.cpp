@@ -189,6 +189,8 @@ TEST_F(MoveProcessedFilesTest, MovedScriptsLeaveTheJournalAndWhatWaitsStays) {
   EXPECT_EQ(ReadFile(journal),
             before + HashOf("-- 1\nEXIT\n") + " moved 2026-01-02T03:04:05Z Output1.tvr\n" +
                 HashOf("-- 2\nEXIT\n") + " moved 2026-01-02T03:04:05Z Output2.tvr\n");
+  // Nor could the record be written: no mark was appended to a file of none.
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
   EXPECT_EQ(fs::directory_iterator(out)->path().filename(), kImportJournalName);
 
   // The next backup, even one that moves no script, rewrites it.
