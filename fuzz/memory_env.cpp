@@ -67,7 +67,7 @@ bool MemoryEnv::ListMatches(const std::string& pattern, std::vector<std::string>
   for (const auto& [path, bytes] : files) consider(path);
   for (const auto& path : directories) consider(path);
   std::sort(names->begin(), names->end());
-  return !names->empty() || Fail(kNotFound);
+  return !names->empty() || Fail(0);  // searched, and nothing matched
 }
 
 std::unique_ptr<ReadableFile> MemoryEnv::OpenForReading(const std::string& path) {

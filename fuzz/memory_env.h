@@ -25,6 +25,7 @@ class MemoryEnv final : public Env {
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override;
   bool MoveNoReplace(const std::string& from, const std::string& to) override;
   bool RenameReplacing(const std::string& from, const std::string& to) override;
+  bool SyncEntry(const std::string&) override { return true; }  // memory is always "on the disk"
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path, bool* exists) override;
   std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override;

@@ -114,7 +114,8 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
 
   // Held until the run ends; before anything is read or written.
   if (!LockOutputDirectory(run)) return false;
-  FinishStoppedBackup(run);
+  // Before any stage reads an input file, and also when none is left.
+  const bool backup_finished = FinishStoppedBackup(run);
   if (run.lock_lost) return false;
 
   if (s.parse) {
@@ -124,7 +125,9 @@ bool ValidateAndRunStages(int argc, const char* program, Run& run) {
     if (!s.output_directory)
       return Missing(run, "\n\n[Tavrin] Error: Parsing of files failed. Output directory not specified.",
                      "\n[Tavrin] Error: Parsing of files failed. Output directory not specified.\n");
-    if (!GroupFileList(run)) {
+    const Grouping grouping = GroupFileList(run, backup_finished);
+    if (grouping == Grouping::kNothing) return true;
+    if (grouping == Grouping::kFailed) {
       const char* text = "\n\n[Tavrin]Error: Unable to group SQL input file. Process will be aborted\n";
       diag.out() << text;
       diag.log(text);

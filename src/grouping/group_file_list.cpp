@@ -1,7 +1,9 @@
 #include "grouping/group_file_list.h"
 
 #include <algorithm>
+#include <map>
 
+#include "import/backup_record.h"
 #include "platform/path.h"
 #include "text/digits.h"
 #include "text/line_reader.h"
@@ -30,9 +32,45 @@ bool StartsGroup(Env& env, const std::string& path, bool* readable) {
   return false;
 }
 
+// Takes out of `names` the files that an earlier run processed and could not
+// move: the backup record keeps their steps open, with their bytes. A file of
+// such a name with other bytes came later and stays.
+void LeaveOutUnmoved(Run& run, std::vector<std::string>* names) {
+  const std::string& input = *run.settings.input_directory;
+  if (!run.settings.output_directory) return;
+  BackupRecord record(run.env, JoinPath(*run.settings.output_directory, kBackupRecordName));
+  if (!record.Read()) return;
+  std::map<std::string, const BackupStep*> open;
+  for (std::size_t index : record.OpenSteps()) {
+    const BackupStep& step = record.steps()[index];
+    if (step.kind == BackupStep::kInput && step.directory == JoinPath(input, ""))
+      open.emplace(step.name, &step);
+  }
+  if (open.empty()) return;
+  Diagnostics& diag = run.diag;
+  std::erase_if(*names, [&](const std::string& name) {
+    const auto step = open.find(name);
+    if (step == open.end()) return false;
+    const std::string path = JoinPath(input, name);
+    std::int64_t size = -1;
+    std::string sha256;
+    // Unread, a file of a record of the earlier form is taken as the one.
+    if (step->second->size >= 0 &&
+        (!SizeAndHash(run.env, path, &size, &sha256) || size != step->second->size ||
+         sha256 != step->second->sha256))
+      return false;
+    diag.Say(diag.out(),
+             "\n[GroupFileList] Warning: %s was processed by an earlier run but could not be "
+             "moved to %s; it is left out. Move it there by hand.\n",
+             path, step->second->backup);
+    run.errors_reported = true;
+    return true;
+  });
+}
+
 }  // namespace
 
-bool GroupFileList(Run& run) {
+Grouping GroupFileList(Run& run, bool backup_finished) {
   Diagnostics& diag = run.diag;
   const std::string& input = *run.settings.input_directory;
   InputFileList& files = run.files;
@@ -40,11 +78,16 @@ bool GroupFileList(Run& run) {
   diag.log("[GroupFileList] Searching for input SQL files in the directory %s\n", input);
   std::vector<std::string> names;
   if (!run.env.ListMatches(JoinPath(input, "*.sql"), &names)) {
+    // The earlier run's backup took the last of them.
+    if (backup_finished && run.env.LastError() == 0) return Grouping::kNothing;
     diag.err() << "[GroupFileList]Error: Unable to find target sql files in " << input
                << " directory." << std::endl;
     diag.log("[GroupFileList] Error: Unable to find target sql files in %s directory.\n", input);
-    return false;
+    return Grouping::kFailed;
   }
+  const std::size_t found = names.size();
+  LeaveOutUnmoved(run, &names);
+  if (names.empty() && found > 0) return Grouping::kNothing;
   files.clear();
   files.reserve(names.size());
   for (std::string& name : names) {
@@ -68,7 +111,7 @@ bool GroupFileList(Run& run) {
       diag.err() << "Error: Unable to open file " << path << std::endl;
       diag.log("[GroupFileList] Error: Unable to open input file :%s\n", path);
       diag.Reason(diag.err(), run.env, error);
-      return false;
+      return Grouping::kFailed;
     }
     diag.out() << "Grouping file:" << file.name;
     diag.log("\t[GroupFileList] Grouping File :%s", path);
@@ -88,7 +131,7 @@ bool GroupFileList(Run& run) {
              group);
     while (!files.empty() && files.back().group == group) files.pop_back();
   }
-  return true;
+  return Grouping::kGrouped;
 }
 
 }  // namespace tavrin

@@ -7,9 +7,19 @@
 
 namespace tavrin {
 
+enum class Grouping {
+  kGrouped,  // run.files holds the input
+  kNothing,  // nothing to read, and nothing wrong: the run ends here
+  kFailed,   // reported; the run fails
+};
+
 /// Fills run.files from the input directory. With -D the last group is
-/// dropped from the list. Returns false (after reporting why) when there is
-/// no input file or one cannot be read.
-bool GroupFileList(Run& run);
+/// dropped from the list. An input file that the backup record lists as
+/// processed by an earlier run but not moved (same size and SHA-256) is left
+/// out with a warning, and sets errors_reported. When those are all there is,
+/// or when no input file is left after `backup_finished` (an earlier run's
+/// backup finished by this one), the result is kNothing. kFailed (after
+/// reporting why) when there is no input file or one cannot be read.
+Grouping GroupFileList(Run& run, bool backup_finished = false);
 
 }  // namespace tavrin

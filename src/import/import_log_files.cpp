@@ -176,10 +176,10 @@ std::string FindOutputLog(Run& run, const std::string& bare_name) {
     return run.env.ListMatches(path, &found) && !found.empty();
   };
   if (const std::string path = JoinPath(directory, bare_name); present(path)) return path;
-  BackupRecord record;
-  if (ReadBackupRecord(run.env, JoinPath(directory, kBackupRecordName), &record) &&
-      !record.destination_prefix.empty() && present(record.destination_prefix + bare_name))
-    return record.destination_prefix + bare_name;
+  BackupRecord record(run.env, JoinPath(directory, kBackupRecordName));
+  if (record.Read())
+    for (const std::string& backup : record.BackupDirectories())
+      if (const std::string path = JoinPath(backup, bare_name); present(path)) return path;
   return {};
 }
 

@@ -523,8 +523,10 @@ TEST(ImportLogFiles, AnOpenImportIsSettledAndOtherBytesAreOnlyWhatEnded) {
     const std::string output = dir.path().string();
     WriteFile(dir.path() / kImportJournalName, c.journal);
     if (c.log_in) WriteFile(dir.path() / c.log_in / log, "ERROR at line 1:\n");
-    ASSERT_TRUE(WriteBackupRecord(*Env::Default(), JoinPath(output, kBackupRecordName),
-                                  {"", JoinPath(output, "Processed_1") + kPathSeparator, {}}));
+    BackupRecord record(*Env::Default(), JoinPath(output, kBackupRecordName));
+    record.Assign({BackupStep::Of(BackupStep::kLog, JoinPath(output, "Processed_1"),
+                                  output + kPathSeparator, log)});
+    ASSERT_TRUE(record.Write());
     ImportRun r(output);
     r.env.probe_printed = c.probe_printed;
     WriteCopies(r, dir.path(), Files(1, 1), script);

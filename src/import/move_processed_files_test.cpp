@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "import/backup_record.h"
+#include "import/group_tags.h"
 #include "import/import_journal.h"
 #include "import/sha256.h"
 #include "platform/path.h"
@@ -141,11 +142,9 @@ TEST_F(MoveProcessedFilesTest, TakenDestinationIsReportedWithItsReasonAndTheRest
   const std::string in = (dir_.path() / "in").string() + kPathSeparator;
   const std::string out = (dir_.path() / "out").string() + kPathSeparator;
   // The file's own path and the system's reason.
+  // An output directory that holds no script and no output log is no error.
   EXPECT_EQ(err_.str(), "\n[EnumerateAndMoveFiles] Error: Unable to move file " + in + "b.sql: " +
-                            env.ErrorText(env.move_errors[0]) + "\n" +
-                            "[GroupFileList]Error: Unable to find *.tvr files in " + out +
-                            " directory.\n[GroupFileList]Error: Unable to find *.olog files in " +
-                            out + " directory.\n");
+                            env.ErrorText(env.move_errors[0]) + "\n");
 #ifndef _WIN32
   EXPECT_EQ(env.ErrorText(env.move_errors[0]), "File exists");
 #endif
@@ -190,6 +189,8 @@ TEST_F(MoveProcessedFilesTest, MovedScriptsLeaveTheJournalAndWhatWaitsStays) {
   EXPECT_EQ(ReadFile(journal),
             before + HashOf("-- 1\nEXIT\n") + " moved 2026-01-02T03:04:05Z Output1.tvr\n" +
                 HashOf("-- 2\nEXIT\n") + " moved 2026-01-02T03:04:05Z Output2.tvr\n");
+  // Nor could the record be written: no mark was appended to a file of none.
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
   EXPECT_EQ(fs::directory_iterator(out)->path().filename(), kImportJournalName);
 
   // The next backup, even one that moves no script, rewrites it.
@@ -211,9 +212,16 @@ TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNe
   fs::create_directory(out);
   ASSERT_TRUE(Move(env, {"a.sql", "b.sql"}));
   const std::string backup = std::string(kBackup) + kPathSeparator;
-  const std::string written = in.string() + kPathSeparator + "\n" + backup + "\na.sql\nb.sql\n";
-  EXPECT_EQ(env.seen_at_moves, std::vector<std::string>(2, written));  // on the disk throughout
+  const std::string listed = "tavrin-backup 2\ninput\t" + std::string(kBackup) + "\t" + in.string() +
+                             kPathSeparator + "\ta.sql\t5\t" + HashOf("a.sql") + "\ninput\t" +
+                             kBackup + "\t" + in.string() + kPathSeparator + "\tb.sql\t5\t" +
+                             HashOf("b.sql") + "\nend\n";
+  // On the disk before the first move, each struck out after.
+  EXPECT_EQ(env.seen_at_moves, std::vector<std::string>(2, listed));
   EXPECT_FALSE(fs::exists(record));
+
+  // A record of the earlier form is still finished.
+  const std::string written = in.string() + kPathSeparator + "\n" + backup + "\na.sql\nb.sql\n";
 
   // Stopped after a.sql: b.sql waits, c.sql came later and is not the
   // record's.
@@ -245,6 +253,68 @@ TEST_F(MoveProcessedFilesTest, InputsOfARunStoppedWhileMovingThemAreMovedByTheNe
   EXPECT_EQ(ReadFile(dir_.path() / kBackup / "a.sql"), "a.sql");
   EXPECT_EQ(err_.str(), "");
   EXPECT_FALSE(fs::exists(record));
+}
+
+// What the journal says of a script decides its moved line and whether its
+// output log goes now: a tagged script gets its moved line whatever its
+// import matched, and the output log of an import still open after the
+// scripts moved stays.
+TEST_F(MoveProcessedFilesTest, MovedLinesAndOutputLogsFollowTheJournal) {
+  const fs::path out = dir_.path() / "out", journal = out / kImportJournalName;
+  const std::string script = "-- 1\nEXIT\n";
+  InputFileList files{InputFile{"a.sql", 1}};
+  const std::string tag = GroupTags(files).at(1).tag;
+  struct Case {
+    const char* name;
+    std::string journal;  // before the backup
+    bool moved_line;      // the backup writes one for Output1.tvr
+    bool log_stays;       // import1.olog stays in the output directory
+  };
+  const std::string other = HashOf("-- other bytes\nEXIT\n");
+  const std::vector<Case> cases = {
+      {"imported before as other bytes",
+       other + " started 2026-01-01T10:00:00Z group=" + tag + " Output1.tvr\n" + other +
+           " ended 2026-01-01T10:00:01Z group=" + tag + " Output1.tvr\n",
+       true, false},
+      {"still open, moved now: its output log goes with it",
+       HashOf(script) + " started 2026-01-01T10:00:00Z group=" + tag +
+           " log=import1.olog Output1.tvr\n",
+       true, false},
+      {"still open, not moved: its output log stays",
+       HashOf("-- 5\nEXIT\n") + " started 2026-01-01T10:00:00Z log=import1.olog Output5.tvr\n",
+       false, true},
+      {"never imported", HashOf("-- 9\nEXIT\n") + " started 2026-01-01T10:00:00Z Output9.tvr\n",
+       false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_.path() / kBackup);
+    fs::remove_all(out);
+    WriteFile(dir_.path() / "in" / "a.sql", "input");
+    WriteFile(out / "Output1.tvr", script);
+    WriteFile(out / "import1.olog", "log one");
+    WriteFile(out / "import2.olog", "log two");
+    WriteFile(journal, c.journal);
+    PinnedEnv env;
+    tavrin::Run run(env, out_, err_);
+    run.settings.input_directory = (dir_.path() / "in").string();
+    run.settings.output_directory = out.string();
+    run.files = files;
+    run.scripts_written.push_back(WrittenScript{(out / "Output1.tvr").string(), 1});
+    ASSERT_TRUE(MoveProcessedFiles(run));
+    EXPECT_EQ(fs::exists(out / "import1.olog"), c.log_stays);
+    EXPECT_FALSE(fs::exists(out / "import2.olog"));
+    EXPECT_FALSE(fs::exists(out / kBackupRecordName));
+    // The moved line, or the rewrite it made: the import it drops is gone.
+    if (c.moved_line) {
+      const std::string after = ReadFile(journal);
+      EXPECT_TRUE(after.empty() || after.find(" moved 2026-01-02T03:04:05Z group=" + tag +
+                                              " Output1.tvr\n") != std::string::npos)
+          << after;
+    } else {
+      EXPECT_EQ(ReadFile(journal), c.journal);
+    }
+  }
 }
 
 }  // namespace

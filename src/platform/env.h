@@ -124,7 +124,8 @@ class Env {
   /// Wildcard search (`*` and `?`, case-insensitive, like Windows long
   /// names) on the last component of `pattern`. Stores the bare names of all
   /// matching entries, sub-directories included, `.` and `..` never. Returns
-  /// false when nothing matches or the directory cannot be searched. POSIX
+  /// false when nothing matches, with LastError 0 then, or when the directory
+  /// cannot be searched, with LastError the system's reason. POSIX
   /// lists in byte order; Windows in the file system's order. Only long
   /// names are matched on both: "*.sql" never lists "a.sqlx" through its
   /// 8.3 short name.
@@ -148,12 +149,22 @@ class Env {
   virtual std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) = 0;
 
   /// Moves a file or directory; never replaces an existing destination. A
-  /// file bound for another file system is copied to a new file, flushed to
-  /// disk and checked, and only then is the original removed; on any failure
-  /// the copy is removed again and the original stays. Succeeds only when the
-  /// original is gone: a move that leaves it behind is a failed move, with
-  /// LastError giving the reason.
+  /// file bound for another file system goes by MoveByCopy (move_by_copy.h):
+  /// copied to `<to>.tavrin-copy` and synced, renamed to `to` without
+  /// replacing, its directory entry synced, and only then is the original
+  /// removed and its directory synced; on a failure before the original is
+  /// removed the copy is removed again and the original stays. Succeeds only
+  /// when the original is gone: a move that leaves it behind is a failed move,
+  /// with LastError giving the reason.
   virtual bool MoveNoReplace(const std::string& from, const std::string& to) = 0;
+
+  /// Puts on the disk the directory entry that names `path`, as a rename or a
+  /// removal left it. POSIX syncs the directory that holds `path` (fsync on
+  /// it); Windows, where a directory cannot be synced, flushes the file under
+  /// that name (FlushFileBuffers), and has nothing to do for a name that no
+  /// longer exists. A file system that cannot sync a directory counts as
+  /// done. False, with LastError set, when the system refused.
+  virtual bool SyncEntry(const std::string& path) = 0;
 
   /// Renames a file within its file system, replacing a file that already
   /// has the new name. Windows refuses it while another process (a virus

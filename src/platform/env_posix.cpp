@@ -22,8 +22,8 @@
 #include <ctime>
 #include <optional>
 
-#include "platform/copy_then_remove_posix.h"
 #include "platform/env.h"
+#include "platform/move_by_copy.h"
 #include "platform/path.h"
 #include "platform/program_search.h"
 #include "platform/version.h"
@@ -328,7 +328,7 @@ class PosixEnv final : public Env {
     }
     ::closedir(dir);
     if (names->empty()) {
-      last_error_ = ENOENT;
+      last_error_ = 0;  // searched, and nothing matched
       return false;
     }
     // Byte order, so that runs are reproducible whatever the file system.
@@ -386,6 +386,20 @@ class PosixEnv final : public Env {
     }
     if (::rename(from.c_str(), to.c_str()) == 0) return true;
     return errno == EXDEV ? MoveAcross(from, to) : Fail();
+  }
+
+  bool SyncEntry(const std::string& path) override {
+    const std::string::size_type cut = path.rfind('/');
+    const std::string directory =
+        cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail();
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+    const int error = errno;
+    ::close(fd);
+    if (synced) return true;
+    last_error_ = error;
+    return false;
   }
 
   bool RenameReplacing(const std::string& from, const std::string& to) override {
@@ -594,12 +608,25 @@ class PosixEnv final : public Env {
     return false;
   }
 
-  // Another file system: rename cannot go there, a checked copy can.
+  // Another file system: rename cannot go there, a copy can. Directories and
+  // special files are not copied: the rename's refusal stands.
   bool MoveAcross(const std::string& from, const std::string& to) {
-    int error = CopyThenRemove(from, to);
-    if (error == 0) return true;
-    last_error_ = error;
-    return false;
+    struct stat source;
+    if (::lstat(from.c_str(), &source) != 0) return Fail();
+    if (!S_ISREG(source.st_mode)) {
+      last_error_ = EXDEV;
+      return false;
+    }
+    const int error = MoveByCopy(*this, from, to);
+    if (error != 0) {
+      last_error_ = error;
+      return false;
+    }
+    // Keeping the mode and the time stamps is a courtesy.
+    ::chmod(to.c_str(), source.st_mode & 07777);
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+    return true;
   }
 
   int last_error_ = 0;

@@ -37,9 +37,12 @@ TEST(SystemEnv, ListsMatchesInByteOrderWithSubDirectoriesAndWithoutDots) {
   EXPECT_EQ(names, (std::vector<std::string>{"10.sql", "9.sql", "B.SQL", "a.sql", "b.sql", "sub.sql"}));
 #endif
 
+  // Searched and found nothing: no error. Not searched: the reason.
   EXPECT_FALSE(env.ListMatches(JoinPath(dir.path().string(), "*.tvr"), &names));
   EXPECT_TRUE(names.empty());
+  EXPECT_EQ(env.LastError(), 0);
   EXPECT_FALSE(env.ListMatches(JoinPath((dir.path() / "missing").string(), "*.sql"), &names));
+  EXPECT_NE(env.LastError(), 0);
 }
 
 TEST(SystemEnv, MovesNeverReplaceAndDirectoriesAreMadeOnce) {

@@ -14,6 +14,7 @@
 #include "platform/child_process_win32.h"
 #include "platform/env.h"
 #include "platform/files_win32.h"
+#include "platform/move_by_copy.h"
 #include "platform/scoped_handle_win32.h"
 #include "platform/wide_text_win32.h"
 #include "platform/wildcard.h"
@@ -101,7 +102,14 @@ class Win32Env final : public Env {
     if (!WidePath(pattern, &wide)) return Fail();
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW(wide.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return Fail();
+    if (search == INVALID_HANDLE_VALUE) {
+      // The directory was searched and holds no match.
+      if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        last_error_ = 0;
+        return false;
+      }
+      return Fail();
+    }
     // The system also matches 8.3 short names ("audit.sqlbak" is AUDIT~1.SQL
     // to "*.sql"): only names whose long form matches count. The order stays
     // the file system's.
@@ -114,7 +122,7 @@ class Win32Env final : public Env {
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
     if (names->empty()) {
-      last_error_ = ERROR_FILE_NOT_FOUND;
+      last_error_ = 0;  // searched, and nothing matched
       return false;
     }
     return true;
@@ -167,19 +175,41 @@ class Win32Env final : public Env {
   bool MoveNoReplace(const std::string& from, const std::string& to) override {
     std::wstring wide_from, wide_to;
     if (!WidePath(from, &wide_from) || !WidePath(to, &wide_to)) return Fail();
-    // To another volume the system copies, flushed to disk before the call
-    // returns, and then deletes the original.
-    if (!::MoveFileExW(wide_from.c_str(), wide_to.c_str(),
-                       MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-      return Fail();
-    // It reports success even when that delete failed and the original stayed.
-    if (::GetFileAttributesW(wide_from.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-    // One more try tells why; the copy is complete, so success ends the move.
-    if (::DeleteFileW(wide_from.c_str())) return true;
-    Fail();
-    // The original stays, so the copy must not: one file, in one place.
-    ::DeleteFileW(wide_to.c_str());
+    if (::MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return Fail();
+    // Another volume: the system's own copy (MOVEFILE_COPY_ALLOWED) leaves a
+    // partial file under the final name when stopped. The steps of
+    // MoveByCopy leave one that a later run can tell. Directories are not
+    // copied: the refusal stands.
+    const DWORD attributes = ::GetFileAttributesW(wide_from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Fail();
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      last_error_ = ERROR_NOT_SAME_DEVICE;
+      return false;
+    }
+    const int error = MoveByCopy(*this, from, to);
+    if (error == 0) return true;
+    last_error_ = error;
     return false;
+  }
+
+  bool SyncEntry(const std::string& path) override {
+    // A rename's directory entry reaches the disk with the file's own
+    // metadata: flush the file under its new name. MOVEFILE_WRITE_THROUGH
+    // promises nothing for a rename.
+    ScopedHandle file(OpenFile(path, GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      const DWORD error = ::GetLastError();
+      // Removed: nothing names it any more, and nothing is left to flush.
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+      // A read-only file cannot be opened for writing, so not flushed; it
+      // counts as a file system that cannot sync.
+      if (error == ERROR_ACCESS_DENIED) return true;
+      return Fail();
+    }
+    return ::FlushFileBuffers(file.get()) || Fail();
   }
 
   bool RenameReplacing(const std::string& from, const std::string& to) override {

@@ -82,6 +82,7 @@ class EnvWrapper : public Env {
   bool RenameReplacing(const std::string& from, const std::string& to) override {
     return Track(target_->RenameReplacing(from, to));
   }
+  bool SyncEntry(const std::string& path) override { return Track(target_->SyncEntry(path)); }
   bool RemoveFile(const std::string& path) override { return Track(target_->RemoveFile(path)); }
   bool MakeDirectory(const std::string& path, bool* exists) override {
     return Track(target_->MakeDirectory(path, exists));

@@ -1,5 +1,9 @@
 #include "support/fault_env.h"
 
+#include <algorithm>
+
+#include "platform/move_by_copy.h"
+
 namespace tavrin::test {
 namespace {
 
@@ -130,7 +134,19 @@ std::unique_ptr<OutputFile> FaultEnv::OpenForAppending(const std::string& path) 
 
 
 bool FaultEnv::MoveNoReplace(const std::string& from, const std::string& to) {
-  return Due("MoveNoReplace") ? Fail(kInjectedError) : EnvWrapper::MoveNoReplace(from, to);
+  if (Due("MoveNoReplace")) return Fail(kInjectedError);
+  if (!refuse_moves_of.empty() && from.find(refuse_moves_of) != std::string::npos)
+    return Fail(kInjectedError);
+  auto directory = [](const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); };
+  if (cross_device && directory(from) != directory(to)) {
+    const int error = MoveByCopy(*this, from, to);
+    return error == 0 || Fail(error);
+  }
+  return EnvWrapper::MoveNoReplace(from, to);
+}
+
+bool FaultEnv::SyncEntry(const std::string& path) {
+  return Due("SyncEntry") ? Fail(kInjectedError) : EnvWrapper::SyncEntry(path);
 }
 
 bool FaultEnv::RenameReplacing(const std::string& from, const std::string& to) {

@@ -41,6 +41,12 @@ class FaultEnv : public EnvWrapper {
   /// name, as the client read them.
   const std::multimap<std::string, std::string>& scripts_run() const { return scripts_run_; }
 
+  /// Moves whose source path contains this text are refused (with the
+  /// injected error) whatever the count; empty refuses none.
+  std::string refuse_moves_of;
+  /// Moves between two directories go the way of another file system: by
+  /// MoveByCopy, each of its steps a call of this Env.
+  bool cross_device = false;
   /// Makes the injected failure of an Append a full disk that takes the
   /// first `kept` bytes and refuses the rest (instead of half, and EIO).
   void ShortWrites(std::size_t kept) { short_write_ = kept; }
@@ -58,6 +64,7 @@ class FaultEnv : public EnvWrapper {
   std::unique_ptr<OutputFile> OpenForAppending(const std::string& path) override;
   bool MoveNoReplace(const std::string& from, const std::string& to) override;
   bool RenameReplacing(const std::string& from, const std::string& to) override;
+  bool SyncEntry(const std::string& path) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path, bool* exists) override;
   std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override;
