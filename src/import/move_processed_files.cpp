@@ -280,7 +280,6 @@ void EnumerateAndMoveFiles(Run& run, std::string source_prefix, std::string dest
 }
 
 bool MoveProcessedFiles(Run& run) {
-  if (!run.LockIntact()) return false;  // another run may be in: move nothing
   Diagnostics& diag = run.diag;
   if (run.files.empty()) {
     diag.out() << "\n[MoveProcessedFiles] Warning: File list found empty. No files moved."
@@ -347,8 +346,9 @@ bool MoveProcessedFiles(Run& run) {
     steps.push_back(BackupStep::Of(BackupStep::kLog, backup, output, name));
   record.Assign(std::move(steps));
   // Without the record (an output directory that cannot hold it) the moves
-  // go on as they always did; only a stop half-way would cost more.
-  record.Write();
+  // go on as they always did; only a stop half-way would cost more. A lock
+  // file taken away stops them: another run may be in.
+  if (!record.Write() && run.lock_lost) return false;
 
   std::vector<std::size_t> inputs, rest;
   for (std::size_t i = first; i < record.steps().size(); ++i)
