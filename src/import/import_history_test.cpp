@@ -45,7 +45,6 @@ TEST(ImportHistory, HistoryScriptsAreKnownByTheLinesAfterTheirFirst) {
       {"SET VERIFY OFF\r\n" + kAtomicHistory + "BEGIN\r\n", true, false, true},
       {"SET VERIFY OFF\r\n-- not atomic\r\n" + kAtomicHistory, true, true, true},
       {"SET VERIFY OFF\r\n" + kAtomicHistory.substr(0, kAtomicHistory.size() - 3), false, false},
-      {"SET VERIFY OFF\r\n" + kAtomic.substr(0, kAtomic.size() - 2), false, false},
   };
   for (const Case& c : cases) {
     const HistoryHeader header = ReadHistoryHeader(c.head);
