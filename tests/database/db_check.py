@@ -9,6 +9,7 @@ databases must hold the same rows.
   db_check.py killed-runs STATE --tavrin T --batchgen G --work DIR --kill-shim LIB
   db_check.py killed-runs-history STATE ...   the same with -H: exactly once
   db_check.py history STATE --tavrin T --batchgen G --work DIR
+  db_check.py atomic STATE --tavrin T --batchgen G --work DIR   -A: whole or not at all
 
 Without PostgreSQL or psycopg2 every test prints "Database tests skipped";
 with TAVRIN_REQUIRE_DATABASE=1 it fails instead.
@@ -252,6 +253,149 @@ def history_cases(state, state_file, args):
     return batches.result()
 
 
+# The headers of -A and -A -H, and of -H without -A.
+ATOMIC = ["SET VERIFY OFF", "SET AUTOCOMMIT OFF", "SET EXITCOMMIT ON",
+          "WHENEVER OSERROR EXIT FAILURE ROLLBACK", "WHENEVER SQLERROR EXIT FAILURE ROLLBACK"]
+HISTORY_INSERT = "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');"
+ATOMIC_HISTORY = ATOMIC[:3] + ["SET DEFINE ON"] + ATOMIC[3:] + [HISTORY_INSERT]
+HISTORY = ["SET VERIFY OFF", "SET AUTOCOMMIT OFF", "SET DEFINE ON",
+           "WHENEVER SQLERROR EXIT FAILURE ROLLBACK", HISTORY_INSERT,
+           "WHENEVER SQLERROR CONTINUE NONE"]
+
+
+def stand_in_transactions(state, state_file, work, problems):
+    """The stand-in client ends a script's transaction as the client does:
+    each header's WHENEVER lines, a refused PL/SQL block or plain statement,
+    and EXIT with EXITCOMMIT on and off. A row n >= 100 is refused."""
+    def block(n):
+        return ["BEGIN", "\tINSERT INTO t(n) VALUES (%d);" % n, "END;", "/"]
+
+    def plain(n):
+        return ["INSERT INTO t(n) VALUES (%d);" % n]
+    # name, lines before EXIT, exit status, rows kept, history row kept
+    cases = [
+        ("-A, a block refused", ATOMIC + block(1) + block(200) + block(3), 1, [], False),
+        ("-A, a plain statement refused", ATOMIC + plain(1) + block(2) + plain(200) + block(3),
+         1, [], False),
+        ("-A, clean", ATOMIC + block(1) + plain(2), 0, [1, 2], False),
+        ("-A -H, refused", ATOMIC_HISTORY + block(1) + block(200) + block(3), 1, [], False),
+        ("-A -H, clean", ATOMIC_HISTORY + block(1) + plain(2), 0, [1, 2], True),
+        ("-H, the refused block rolls back alone", HISTORY + block(1) + block(200) + plain(3),
+         0, [1, 3], True),
+        ("no header", block(1) + plain(200) + block(3), 0, [1, 3], False),
+        ("EXITCOMMIT OFF", ["SET EXITCOMMIT OFF"] + block(1), 0, [], False),
+        ("CONTINUE ROLLBACK", ["WHENEVER SQLERROR CONTINUE ROLLBACK"] + block(1) + block(200) +
+         block(3), 0, [3], False),
+    ]
+    conn = tavrin_db.connect(state)
+    conn.autocommit = True
+    cur = conn.cursor()
+    cur.execute("DROP SCHEMA IF EXISTS stand_in CASCADE")
+    cur.execute("CREATE SCHEMA stand_in")
+    cur.execute("CREATE TABLE stand_in.t (n integer CHECK (n < 100))")
+    cur.execute(tavrin_db.HISTORY_SQL.replace("TABLE ", "TABLE stand_in.", 1))
+    script = os.path.join(work, "stand_in.tvr")
+    for name, lines, status, rows, history in cases:
+        cur.execute("DELETE FROM stand_in.t; DELETE FROM stand_in.tavrin_imports")
+        with open(script, "w", newline="") as f:
+            f.write("\r\n".join(lines + ["EXIT"]))
+        result = subprocess.run([os.path.join(STAND_IN_DIR, "sqlplus"), "-L",
+                                 "%s@stand_in" % state["import_user"], "@" + script, "id1",
+                                 "stand_in.tvr"], input=state["import_password"] + "\n",
+                                stdout=subprocess.PIPE, text=True,
+                                env=dict(os.environ, TAVRIN_DB_STATE=os.path.abspath(state_file)))
+        cur.execute("SELECT n FROM stand_in.t ORDER BY n")
+        kept = [n for (n,) in cur.fetchall()]
+        recorded = tavrin_db.history_rows(state, "stand_in") == {"id1": "stand_in.tvr"}
+        errors = result.stdout.count("\nORA-")  # the report of the refused row, if any
+        if (result.returncode, kept, recorded, errors) != (status, rows, history,
+                                                           int("(200)" in "".join(lines))):
+            problems.add("stand-in, %s: status %d, rows %s, history %s, %d error(s):\n%s" % (
+                name, result.returncode, kept, recorded, errors, result.stdout))
+    conn.close()
+
+
+def refusal(state, replay_schema, group):
+    """A check constraint that refuses the latest action row of `group`
+    (by its time), found in the replay, by an ObjectID no other row has."""
+    conn = tavrin_db.connect(state, schema=replay_schema)
+    cur = conn.cursor()
+    cur.execute("SELECT objectid FROM tbl_actions a WHERE tavrin_group = %s AND "
+                "(SELECT count(*) FROM tbl_actions b WHERE b.objectid = a.objectid) = 1 "
+                "ORDER BY at DESC LIMIT 1", (group,))
+    (objectid,) = cur.fetchone()
+    conn.close()
+    return "ALTER TABLE tbl_actions ADD CONSTRAINT refused CHECK (objectid <> %s)" % objectid
+
+
+def atomic_cases(state, state_file, args):
+    """-A in the database: the stand-in's transactions, then a batch of six
+    groups whose third the database refuses, in each layout. The first run
+    lands groups 1 and 2 alone and keeps the input files of 3 to 6; once
+    the constraint is dropped, the second lands the rest."""
+    batches = Batches(state, args)
+    started = time.monotonic()
+    work = os.path.join(args.work, "atomic")
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(work)
+    problems = tavrin_db.Problems()
+    stand_in_transactions(state, state_file, work, problems)
+    batches.report("the stand-in's transactions", problems, started)
+
+    started = time.monotonic()
+    problems = tavrin_db.Problems()
+    batch = os.path.join(work, "batch")
+    schema_sql = open(generate(args.batchgen, "well-formed", "60K", 4, [], batch)).read()
+    groups = tavrin_db.batch_groups(batch)
+    for _, paths in groups[6:]:
+        for path in paths:
+            os.remove(path)
+    if [g for g, _ in groups[:6]] != list(range(1, 7)):
+        problems.add("the batch's groups are %s" % [g for g, _ in groups])
+    kept = sorted(os.path.basename(os.fsdecode(p)) for _, paths in groups[2:6] for p in paths)
+    tavrin_db.create_schema(state, "atomic_replay", schema_sql)
+    tavrin_db.replay(state, "atomic_replay", batch, problems)
+    tavrin_db.create_schema(state, "atomic_replay_1_2", schema_sql)
+    tavrin_db.replay(state, "atomic_replay_1_2", batch, problems, leave_out={3, 4, 5, 6})
+    constraint = refusal(state, "atomic_replay", 3)
+    env = stand_in_env(state_file)
+    for name, switches in (("default", "-pImeA"), ("history", "-pImeAH"),
+                           ("read-order-history", "-pImeARH")):
+        where = "%s (%s): " % (name, switches)
+        round_dir = os.path.join(work, name)
+        os.makedirs(os.path.join(round_dir, "out"))
+        shutil.copytree(batch, os.path.join(round_dir, "in"))
+        schema = schema_name("atomic_" + name)
+        tavrin_db.create_schema(state, schema, schema_sql)
+        conn = tavrin_db.connect(state, schema=schema)
+        conn.cursor().execute(constraint)
+        conn.commit()
+        arguments = [switches, "-i", "in", "-o", "out", "-U", state["import_user"],
+                     "-P", state["import_password"], "-S", schema]
+        code, console = run_tavrin(args.tavrin, arguments, cwd=round_dir, env=env)
+        if code != 2 or not re.search(r"Output3\.tvr (\(from [^)]*\) )?was refused by the "
+                                      r"database and rolled back: ORA-", console):
+            problems.add(where + "the first run ended with %d:\n%s" % (code, console))
+        tavrin_db.compare(state, "atomic_replay_1_2", schema, problems)
+        left = sorted(os.listdir(os.path.join(round_dir, "in")))
+        if left != kept:
+            problems.add(where + "after the first run the input folder holds %s, not %s" % (
+                left, kept))
+        conn.cursor().execute("ALTER TABLE tbl_actions DROP CONSTRAINT refused")
+        conn.commit()
+        conn.close()
+        code, console = run_tavrin(args.tavrin, arguments, cwd=round_dir, env=env)
+        if code != 0:
+            problems.add(where + "the second run ended with %d:\n%s" % (code, console))
+        tavrin_db.compare(state, "atomic_replay", schema, problems)
+        if os.listdir(os.path.join(round_dir, "in")):
+            problems.add(where + "input files left after the second run: %s" % os.listdir(
+                os.path.join(round_dir, "in")))
+    batches.report("six groups, the third refused (three layouts)", problems, started)
+    return batches.result()
+
+
 def far_folder(work):
     """A folder on another file system than `work`, for an input folder whose
     files the backup must copy: /dev/shm when its device differs, otherwise a
@@ -479,6 +623,8 @@ def main():
         return killed_runs(state, args.state, args, history=True)
     if args.command == "history":
         return history_cases(state, args.state, args)
+    if args.command == "atomic":
+        return atomic_cases(state, args.state, args)
 
     batches = Batches(state, args)
     if args.command == "examples":
