@@ -46,6 +46,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
       case 'F': s.force = true; break;
       case 'R': s.read_order = true; break;
       case 'H': s.history = true; break;
+      case 'A': s.atomic = true; break;
       case 'D': s.discard_last_group = true; break;
       case 'U': s.user = scanner.argument(); break;
       case 'P': s.password = scanner.argument(); break;

@@ -41,9 +41,21 @@ HistoryHeader ReadHistoryHeader(std::string_view head) {
   HistoryHeader header;
   if (!TakeLine(&head, "SET VERIFY OFF")) return header;
   const bool not_atomic = TakeLine(&head, kNotAtomicLine);
-  for (std::string_view line : kHistoryLines)
-    if (!TakeLine(&head, line)) return header;
-  header.history = true;
+  const auto takes = [head](const auto& lines) {
+    std::string_view rest = head;
+    for (std::string_view line : lines)
+      if (!TakeLine(&rest, line)) return false;
+    return true;
+  };
+  if (takes(kHistoryLines)) {
+    header.history = true;
+  } else if (takes(kAtomicHistoryLines)) {
+    header.history = header.atomic_header = true;
+  } else if (takes(kAtomicLines)) {
+    header.atomic_header = true;
+  } else {
+    return header;
+  }
   header.not_atomic = not_atomic;
   return header;
 }

@@ -20,11 +20,13 @@ inline constexpr int kProbeTimeoutSeconds = 15 * 60;
 
 /// How a script's first bytes show the history.
 struct HistoryHeader {
-  bool history = false;     // the history lines follow SET VERIFY OFF
-  bool not_atomic = false;  // "-- not atomic" stands before them
+  bool history = false;        // the script records its import (-H, or -A -H)
+  bool atomic_header = false;  // it lands whole or not at all (-A, or -A -H)
+  bool not_atomic = false;     // "-- not atomic" stands before those lines
 };
 
-/// Reads the head of the script at `head` (its first bytes, at least
+/// Reads which of the headers of -H, -A and -A -H the script has, whatever
+/// this run's switches, from the head of the script at `head` (its first bytes, at least
 /// kHistoryHeadBytes of them when the script is that long).
 HistoryHeader ReadHistoryHeader(std::string_view head);
 

@@ -18,10 +18,19 @@ const std::string kLines =
     "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');\r\n"
     "WHENEVER SQLERROR CONTINUE NONE\r\n";
 
+// The -A lines, and those of -A -H.
+const std::string kAtomic =
+    "SET AUTOCOMMIT OFF\r\nSET EXITCOMMIT ON\r\nWHENEVER OSERROR EXIT FAILURE ROLLBACK\r\n"
+    "WHENEVER SQLERROR EXIT FAILURE ROLLBACK\r\n";
+const std::string kAtomicHistory =
+    "SET AUTOCOMMIT OFF\r\nSET EXITCOMMIT ON\r\nSET DEFINE ON\r\n"
+    "WHENEVER OSERROR EXIT FAILURE ROLLBACK\r\nWHENEVER SQLERROR EXIT FAILURE ROLLBACK\r\n"
+    "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');\r\n";
+
 TEST(ImportHistory, HistoryScriptsAreKnownByTheLinesAfterTheirFirst) {
   struct Case {
     std::string head;
-    bool history, not_atomic;
+    bool history, not_atomic, atomic_header = false;
   } cases[] = {
       {"SET VERIFY OFF\r\n" + kLines + "BEGIN\r\n", true, false},
       {"SET VERIFY OFF\r\n-- not atomic\r\n" + kLines + "BEGIN\r\n", true, true},
@@ -31,11 +40,18 @@ TEST(ImportHistory, HistoryScriptsAreKnownByTheLinesAfterTheirFirst) {
       {"-- not atomic\r\nSET VERIFY OFF\r\n" + kLines, false, false},
       {"SET VERIFY OFF\r\n" + kLines.substr(0, kLines.size() - 2), false, false},  // cut short
       {"", false, false},
+      {"SET VERIFY OFF\r\n" + kAtomic + "BEGIN\r\n", false, false, true},
+      {"SET VERIFY OFF\r\n-- not atomic\r\n" + kAtomic, false, true, true},
+      {"SET VERIFY OFF\r\n" + kAtomicHistory + "BEGIN\r\n", true, false, true},
+      {"SET VERIFY OFF\r\n-- not atomic\r\n" + kAtomicHistory, true, true, true},
+      {"SET VERIFY OFF\r\n" + kAtomicHistory.substr(0, kAtomicHistory.size() - 3), false, false},
+      {"SET VERIFY OFF\r\n" + kAtomic.substr(0, kAtomic.size() - 2), false, false},
   };
   for (const Case& c : cases) {
     const HistoryHeader header = ReadHistoryHeader(c.head);
     EXPECT_EQ(header.history, c.history) << c.head;
     EXPECT_EQ(header.not_atomic, c.not_atomic) << c.head;
+    EXPECT_EQ(header.atomic_header, c.atomic_header) << c.head;
   }
 }
 

@@ -20,6 +20,7 @@ struct RunSettings {
   bool force = false;                           // -F: import whatever the journal says
   bool read_order = false;                      // -R: each group as one block, in the log's order
   bool history = false;                         // -H: scripts record their import in TAVRIN_IMPORTS
+  bool atomic = false;                          // -A: each script lands whole or not at all
 
   /// -U / (exactly "/"): the client logs on with no password, through a
   /// wallet entry for -S or, without -S, the system's own authentication.

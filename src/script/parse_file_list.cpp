@@ -136,7 +136,8 @@ class ScriptFile {
 // Writes the group's script (when it has anything to write) and closes it.
 bool FinishScript(Run& run, GroupState& state, ScriptFile& script, ScriptLayout layout) {
   Diagnostics& diag = run.diag;
-  if (state.store.size() != 0) WriteScript(state, diag, script.sink(), layout, run.settings.history);
+  if (state.store.size() != 0)
+    WriteScript(state, diag, script.sink(), layout, run.settings.history, run.settings.atomic);
   if (!script.is_open() || script.Close()) return true;
   diag.err() << "\n[ParseFileList]Error: Unable to write output log file:" << script.path()
              << std::endl;

@@ -197,16 +197,22 @@ bool HoldsTransactionWordOutsideTexts(std::string_view line) {
 }
 
 // The lines before the first block. With the history, the script's first
-// statement records its import, and a failure there ends it untouched; the
-// mark before it is decided on the lines `body(finder)` writes.
+// statement records its import, and a failure there ends it untouched; an
+// atomic script commits only at EXIT. The mark before those lines is decided
+// on the lines `body(finder)` writes.
 template <typename Body>
-void WriteHeader(bool history, Body body, ScriptSink& out) {
+void WriteHeader(bool history, bool atomic, Body body, ScriptSink& out) {
   out.Line("SET VERIFY OFF");
-  if (!history) return;
+  if (!history && !atomic) return;
   CommitFinder finder;
   body(finder);
   if (finder.found()) out.Line(kNotAtomicLine);
-  for (std::string_view line : kHistoryLines) out.Line(line);
+  if (!atomic)
+    for (std::string_view line : kHistoryLines) out.Line(line);
+  else if (history)
+    for (std::string_view line : kAtomicHistoryLines) out.Line(line);
+  else
+    for (std::string_view line : kAtomicLines) out.Line(line);
 }
 
 }  // namespace
@@ -252,7 +258,7 @@ void DistributeAuthentications(GroupState& state, Diagnostics& diag) {
 }
 
 void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLayout layout,
-                 bool history) {
+                 bool history, bool atomic) {
   diag.out() << "\n\n\tDumping memory contents to a file";
   diag.log("\n[ParseFileList]Dumping memory contents to output file\n\n");
   DistributeAuthentications(state, diag);
@@ -261,7 +267,7 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLa
   JoinToClosure(state);
   if (layout == ScriptLayout::kReadOrder) {
     const ReadOrderBlock block(state.store);
-    WriteHeader(history, [&](CommitFinder& finder) { block.Write(finder); }, out);
+    WriteHeader(history, atomic, [&](CommitFinder& finder) { block.Write(finder); }, out);
     block.Write(out);
     out.Text("EXIT");
     state.Clear();
@@ -291,7 +297,7 @@ void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out, ScriptLa
   // Each line is judged alone, so the finder may take the blocks in the
   // walk's order rather than merge them again.
   WriteHeader(
-      history,
+      history, atomic,
       [&](CommitFinder& finder) {
         for (StoreCursor entry = store.Begin(); !entry.at_end(); store.Advance(entry))
           WriteEntry(*entry, finder);

@@ -39,7 +39,28 @@ inline constexpr std::array<std::string_view, 5> kHistoryLines = {
     "WHENEVER SQLERROR CONTINUE NONE",
 };
 
-/// Written before the history lines when a line of the script's body can
+/// The lines an atomic script (-A) holds right after SET VERIFY OFF: nothing
+/// commits before EXIT, and the first refused statement or failed command
+/// ends the client with everything rolled back.
+inline constexpr std::array<std::string_view, 4> kAtomicLines = {
+    "SET AUTOCOMMIT OFF",
+    "SET EXITCOMMIT ON",
+    "WHENEVER OSERROR EXIT FAILURE ROLLBACK",
+    "WHENEVER SQLERROR EXIT FAILURE ROLLBACK",
+};
+
+/// The same with the history (-A -H): the history row is the first
+/// statement, and rolls back with everything else.
+inline constexpr std::array<std::string_view, 6> kAtomicHistoryLines = {
+    "SET AUTOCOMMIT OFF",
+    "SET EXITCOMMIT ON",
+    "SET DEFINE ON",
+    "WHENEVER OSERROR EXIT FAILURE ROLLBACK",
+    "WHENEVER SQLERROR EXIT FAILURE ROLLBACK",
+    "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');",
+};
+
+/// Written before the history or atomic lines when a line of the script's body can
 /// commit part of the script by itself (LineCanCommit).
 inline constexpr std::string_view kNotAtomicLine = "-- not atomic";
 
@@ -84,8 +105,11 @@ void WriteStatementLine(const Statement& statement, Out& out) {
 }
 
 /// Writes the whole script for the group in `state` and empties `state`.
-/// With `history`, the script records its own import (kHistoryLines).
+/// With `history`, the script records its own import (kHistoryLines); with
+/// `atomic`, it lands whole or not at all (kAtomicLines, or with `history`
+/// kAtomicHistoryLines).
 void WriteScript(GroupState& state, Diagnostics& diag, ScriptSink& out,
-                 ScriptLayout layout = ScriptLayout::kBlocks, bool history = false);
+                 ScriptLayout layout = ScriptLayout::kBlocks, bool history = false,
+                 bool atomic = false);
 
 }  // namespace tavrin

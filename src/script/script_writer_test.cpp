@@ -216,6 +216,36 @@ TEST(WriterHistory, MarkIsDecidedOnTheLinesWrittenInBothLayouts) {
   }
 }
 
+// The headers of -A and -A -H, whole, in both layouts, marked or not.
+TEST(WriterAtomic, HeadersInBothLayouts) {
+  const std::string atomic =
+      "SET AUTOCOMMIT OFF\r\nSET EXITCOMMIT ON\r\n"
+      "WHENEVER OSERROR EXIT FAILURE ROLLBACK\r\nWHENEVER SQLERROR EXIT FAILURE ROLLBACK\r\n";
+  const std::string atomic_history =
+      "SET AUTOCOMMIT OFF\r\nSET EXITCOMMIT ON\r\nSET DEFINE ON\r\n"
+      "WHENEVER OSERROR EXIT FAILURE ROLLBACK\r\nWHENEVER SQLERROR EXIT FAILURE ROLLBACK\r\n"
+      "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');\r\n";
+  const std::string blocks = "BEGIN\r\n\tUPDATE t SET a=1;\r\n\tx;\r\nEND;\r\n/\r\nEXIT";
+  for (const bool history : {false, true}) {
+    for (const bool marked : {false, true}) {
+      for (const ScriptLayout layout : {ScriptLayout::kBlocks, ScriptLayout::kReadOrder}) {
+        GroupState state;
+        test::FillAt(state, {{"others_-2", {{"UPDATE t SET a=1;", 0}, {marked ? "COMMIT;" : "x;", 1}}}});
+        std::string bytes;
+        ScriptSink sink(std::make_unique<MemoryFile>(&bytes));
+        test::CapturedDiagnostics captured;
+        WriteScript(state, captured.diag, sink, layout, history, /*atomic=*/true);
+        ASSERT_TRUE(sink.Close());
+        std::string body = blocks;
+        if (marked) body.replace(body.find("x;"), 2, "COMMIT;");
+        EXPECT_EQ(bytes, "SET VERIFY OFF\r\n" + std::string(marked ? "-- not atomic\r\n" : "") +
+                             (history ? atomic_history : atomic) + body)
+            << history << marked << (layout == ScriptLayout::kBlocks ? "" : " -R");
+      }
+    }
+  }
+}
+
 // The walk cut into ascending runs, blocks tying across runs: merged when
 // the runs are few, sorted when they are many, the same order either way.
 TEST(WriterOrder, BlocksFollowTheirFirstStatementsAndTiesTheWalk) {
