@@ -425,7 +425,7 @@ class ScriptRun:
         self.report = report
         self.arguments = list(arguments)
         self.output = output or (lambda line: None)
-        self.on_error = None  # (status, commit) of WHENEVER SQLERROR EXIT
+        self.on_error = None  # the words after WHENEVER SQLERROR EXIT, while it holds
         self.after_error = "NONE"  # what WHENEVER SQLERROR CONTINUE does
         self.exit_commit = True
         self.status = 0
