@@ -379,6 +379,11 @@ def atomic_cases(state, state_file, args):
                                       r"database and rolled back: ORA-", console):
             problems.add(where + "the first run ended with %d:\n%s" % (code, console))
         tavrin_db.compare(state, "atomic_replay_1_2", schema, problems)
+        # Blocks of group 3 ran before the refused row, and were rolled back.
+        logs = glob.glob(os.path.join(round_dir, "Processed_*", "import3_*.olog"))
+        if "R" not in switches and not any(
+                "successfully completed" in open(log).read().split("\nORA-")[0] for log in logs):
+            problems.add(where + "no block ran before the refused row: %s" % logs)
         left = sorted(os.listdir(os.path.join(round_dir, "in")))
         if left != kept:
             problems.add(where + "after the first run the input folder holds %s, not %s" % (
