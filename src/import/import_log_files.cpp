@@ -1,6 +1,7 @@
 #include "import/import_log_files.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,9 +29,18 @@ struct Script {
   std::string first;  // that file name's SHA-256, its first 16 hex digits
   HistoryHeader header;  // whether it records its import in the database
   std::string id;        // its import id, for a script with the history
+  std::optional<std::int32_t> group;  // its group, when this run wrote it
 };
 
-enum class Outcome { kClean, kReportedErrors, kAbort };
+// kNotStarted: passed over without a word after an -A stop.
+enum class Outcome { kClean, kReportedErrors, kAbort, kNotStarted };
+
+// What the rest of the run makes of a script, beyond its errors.
+enum class Fate {
+  kGoesOn,    // landed, skipped, or left to the journal's rules
+  kHeldBack,  // did not land: its group stays for the next run
+  kStops,     // held back, and no later script starts
+};
 
 // Each value is one argument of its own: a blank, a quote or an "@" in the
 // user or host can never turn into a further argument. The password is not
@@ -83,12 +93,14 @@ void Say(Diagnostics& diag, std::string_view format, const Args&... args) {
 // A script that sqlplus must not be given: empty, or cut short, it would run
 // in part; or one whose path the client could not read from its command line.
 // The same read hashes the script for the journal and reads whether it keeps
-// the import history. `*client_path` is the path to give the client.
-bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
+// the import history. `*client_path` is the path to give the client. After
+// an -A stop (`quiet`), nothing is said: the script is only looked up.
+bool ReadyToImport(Run& run, Script& script, std::string* client_path, bool quiet) {
   Diagnostics& diag = run.diag;
   bool ends = false;
   std::string head;
   if (!ReadScriptEnding(run.env, script.path, &ends, &script.hash, &head, kHistoryHeadBytes)) {
+    if (quiet) return false;
     const int error = run.env.LastError();
     Say(diag, "\n[ImportLogFiles] Warning: Unable to read script %s. It is not imported.\n",
         script.path);
@@ -96,6 +108,7 @@ bool ReadyToImport(Run& run, Script& script, std::string* client_path) {
     return false;
   }
   script.header = ReadHistoryHeader(head);
+  if (quiet) return ends;
   if (!ends) {
     Say(diag,
         "\n[ImportLogFiles] Warning: Script %s does not end with the line EXIT. It is not "
@@ -267,13 +280,23 @@ bool HistoryUsable(Run& run, History& history) {
 // group went in as other bytes, is passed over as an error, since part of it
 // may be in the database. An import left unfinished that recorded itself in
 // the import history, and cannot have committed part of itself, is settled
-// by the probe instead. -F imports any of them.
+// by the probe instead. -F imports any of them. `*cut_short` tells that the
+// script was passed over as cut short. After an -A stop (`stopped`) only
+// the notice of an import and the warning of other bytes are given; any
+// other script is not started (kNotStarted).
 bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, History& history,
-                   Script& script, Outcome* outcome) {
+                   Script& script, bool stopped, Outcome* outcome, bool* cut_short) {
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
-  if (run.settings.force) return true;
+  if (run.settings.force) {
+    if (stopped) *outcome = Outcome::kNotStarted;
+    return !stopped;
+  }
   const CopyMatch match = journal.Match(script.hash, script.tag);
+  if (stopped && match.kind != CopyMatch::kEnded && match.kind != CopyMatch::kOtherBytes) {
+    *outcome = Outcome::kNotStarted;
+    return false;
+  }
   const bool other = match.kind == CopyMatch::kOtherCutShort;
   const auto other_bytes = [&] {
     Say(diag,
@@ -340,6 +363,7 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
           return true;
         }
       } else if (other) {
+        *cut_short = true;
         Say(diag,
             "\n[ImportLogFiles] Warning: %s (from %s) was being imported as other bytes when an "
             "earlier run stopped; it may be partly in the database. Skipped: check the database "
@@ -349,6 +373,7 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
       }
       break;
   }
+  *cut_short = true;
   Say(diag,
       "\n[ImportLogFiles] Warning: %s was being imported when an earlier run stopped; it may be "
       "partly in the database. Skipped: check the database; to import this script alone, copy it "
@@ -406,9 +431,121 @@ Outcome ReadyHistory(Run& run, History& history, Script& script) {
   return Outcome::kAbort;
 }
 
-// Runs one script into a new output log of its own.
-Outcome ImportScript(Run& run, const Script& script, const std::string& client_path,
-                     int sequence, ImportJournal& journal) {
+// Today's report of a client that ended: its exit status, then what it
+// printed.
+Outcome ReportEnd(Run& run, const Script& script, const std::string& log_path,
+                  const OutputFile& output_log, bool log_complete, const ChildExit& exit) {
+  Diagnostics& diag = run.diag;
+  const bool failed = exit.signaled || exit.code != 0;
+  if (failed) {
+    const int code = exit.signaled ? -exit.code : exit.code;
+    diag.out() << "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code " << code
+               << " for file " << script.name << ". Check its output log " << log_path << ".\n"
+               << std::flush;
+    diag.log(
+        "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code %d for file %s. Check its "
+        "output log %s.\n",
+        code, script.name, log_path);
+  }
+  // The client exits 0 when blocks fail: only its output tells.
+  const bool reported = ReportOutputLog(run, script, log_path, output_log, log_complete);
+  return failed || reported ? Outcome::kReportedErrors : Outcome::kClean;
+}
+
+// A client killed by a signal; on Windows, one ended with an exception's
+// status.
+bool EndedBySignal(const ChildExit& exit) {
+#ifdef _WIN32
+  return exit.signaled || static_cast<unsigned int>(exit.code) >= 0xC0000000u;
+#else
+  return exit.signaled;
+#endif
+}
+
+// A script with the -A header, or one with the history whose client did not
+// end cleanly: landed, refused, or uncertain (the stop); with the history,
+// the probe of its id settles what the client's end leaves open. `later`
+// counts the scripts after it in this run's list.
+Outcome SettleImport(Run& run, History& history, ImportJournal& journal, const Script& script,
+                     const std::string& log_path, const OutputFile& output_log,
+                     bool log_complete, const ChildExit& exit, int later, Fate* fate) {
+  Diagnostics& diag = run.diag;
+  const HistoryHeader& header = script.header;
+  const bool failed = exit.signaled || exit.code != 0;
+  OutputLogErrors errors;
+  const bool scanned = log_complete && ScanOutputLog(run.env, log_path, &errors);
+  // A failure to record shows before the next client starts, or at the end.
+  const auto ended = [&] {
+    journal.Record(script.hash, JournalState::kEnded, script.name, false, script.tag, script.id);
+    return ReportEnd(run, script, log_path, output_log, log_complete, exit);
+  };
+  if (header.atomic_header && !failed && scanned && errors.class_count == 0) return ended();
+
+  // Refused: the client ended itself on an error, its connection intact,
+  // and an atomic script rolled all of itself back.
+  const bool refused = header.atomic_header && !header.not_atomic && failed &&
+                       !EndedBySignal(exit) && scanned && errors.class_count > 0 &&
+                       !errors.lost_connection;
+  // An answer of 1 for a script that may commit part of itself would prove
+  // only that part: such a script is never probed.
+  std::optional<int> answer;
+  if (header.history && !header.not_atomic) {
+    std::string probe_log;
+    answer = Probe(run, history, script.id, &probe_log);
+    if (run.lock_lost) return Outcome::kAbort;
+  }
+  if (answer == 1) {
+    ended();
+    return Outcome::kReportedErrors;
+  }
+  const auto undone = [&] {
+    journal.Record(script.hash, JournalState::kUndone, script.name, true, script.tag, script.id);
+  };
+  if (!header.atomic_header) {
+    // -H alone: the scripts are not kept in order, so the import goes on.
+    if (answer == 0) {
+      undone();
+      *fate = Fate::kHeldBack;
+      Say(diag,
+          "\n[ImportLogFiles] Warning: %s did not end cleanly and the database holds none of it "
+          "(see %s); it is left for the next run.\n",
+          Named(script), log_path);
+      return Outcome::kReportedErrors;
+    }
+    // No ended line: the next run finds the import cut short.
+    ReportEnd(run, script, log_path, output_log, log_complete, exit);
+    return Outcome::kReportedErrors;
+  }
+  *fate = Fate::kStops;
+  if (answer == 0 || (refused && !header.history)) {
+    undone();
+    std::string first = errors.class_first_error;
+    if (first.ends_with('.')) first.pop_back();
+    if (first.empty())  // settled by the probe: nothing printed says why
+      first = "SQL*PLUS ended with exit code " +
+              std::to_string(exit.signaled ? -exit.code : exit.code);
+    Say(diag,
+        "\n[ImportLogFiles] Warning: %s was refused by the database and rolled back: %s. Nothing "
+        "of it is in the database; it and %d later script(s) are left for the next run. Check "
+        "its output log %s.\n",
+        Named(script), first, later, log_path);
+    return Outcome::kReportedErrors;
+  }
+  // The started line stays open, as after a stop.
+  Say(diag,
+      "\n[ImportLogFiles] Warning: %s did not end cleanly, and whether the database kept it is "
+      "unknown. It and %d later script(s) are left for the next run; see the README, After a "
+      "stopped run.\n",
+      Named(script), later);
+  return Outcome::kReportedErrors;
+}
+
+// Runs one script into a new output log of its own. `later` counts the
+// scripts after it in this run's list; `*fate` tells what the rest of the
+// run makes of it.
+Outcome ImportScript(Run& run, History& history, const Script& script,
+                     const std::string& client_path, int sequence, ImportJournal& journal,
+                     int later, Fate* fate) {
   Diagnostics& diag = run.diag;
   const std::string directory = run.settings.output_directory.value_or("");
 
@@ -465,23 +602,12 @@ Outcome ImportScript(Run& run, const Script& script, const std::string& client_p
     return Outcome::kAbort;
   }
   const bool log_complete = output_log->Close();
+  if (script.header.atomic_header || (script.header.history && (exit.signaled || exit.code != 0)))
+    return SettleImport(run, history, journal, script, log_path, *output_log, log_complete, exit,
+                        later, fate);
   // A failure here shows before the next client starts, or at the end.
   journal.Record(script.hash, JournalState::kEnded, script.name, false, script.tag, script.id);
-
-  const bool failed = exit.signaled || exit.code != 0;
-  if (failed) {
-    const int code = exit.signaled ? -exit.code : exit.code;
-    diag.out() << "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code " << code
-               << " for file " << script.name << ". Check its output log " << log_path << ".\n"
-               << std::flush;
-    diag.log(
-        "\n[ImportLogFiles] Warning: SQL*PLUS ended with exit code %d for file %s. Check its "
-        "output log %s.\n",
-        code, script.name, log_path);
-  }
-  // The client exits 0 when blocks fail: only its output tells.
-  const bool reported = ReportOutputLog(run, script, log_path, *output_log, log_complete);
-  return failed || reported ? Outcome::kReportedErrors : Outcome::kClean;
+  return ReportEnd(run, script, log_path, *output_log, log_complete, exit);
 }
 
 // The scripts of this run's parse, in group order. Every other script in the
@@ -495,7 +621,8 @@ std::vector<Script> ScriptsThisRunWrote(Run& run, const std::string& directory) 
     scripts.push_back({written.path, BareName(written.path, directory), {},
                        tag == tags.end() ? std::string() : tag->second.tag,
                        tag == tags.end() ? std::string() : tag->second.first_file,
-                       tag == tags.end() ? std::string() : tag->second.first, {}, {}});
+                       tag == tags.end() ? std::string() : tag->second.first, {}, {},
+                       written.group});
   }
 
   std::vector<std::string> present;
@@ -552,7 +679,7 @@ bool ImportLogFiles(Run& run) {
     }
     SortScriptNames(&names);
     for (const std::string& name : names)
-      scripts.push_back({JoinPath(directory, name), name, {}, {}, {}, {}, {}, {}});
+      scripts.push_back({JoinPath(directory, name), name, {}, {}, {}, {}, {}, {}, {}});
   }
 
   ImportJournal journal(run.env, JoinPath(directory, kImportJournalName));
@@ -563,17 +690,37 @@ bool ImportLogFiles(Run& run) {
   History history;
   int sequence = 0;
   int with_errors = 0;
-  for (Script& script : scripts) {
+  // Whether the -A stops apply: the run was given -A, or a script so far
+  // had the -A header. Once stopped, no further client starts.
+  bool atomic = s.atomic;
+  bool stopped = false;
+  for (std::size_t i = 0; i < scripts.size(); ++i) {
+    Script& script = scripts[i];
+    const int later = static_cast<int>(scripts.size() - i - 1);
     Outcome outcome = Outcome::kReportedErrors;
+    Fate fate = Fate::kGoesOn;
     std::string client_path;
-    if (ReadyToImport(run, script, &client_path) &&
-        JournalAllows(run, copies, journal, history, script, &outcome)) {
+    bool cut_short = false;
+    const bool ready = ReadyToImport(run, script, &client_path, stopped);
+    atomic = atomic || script.header.atomic_header;
+    if (!ready) {
+      if (stopped) outcome = Outcome::kNotStarted;
+      else if (atomic) fate = Fate::kStops;
+    } else if (JournalAllows(run, copies, journal, history, script, stopped, &outcome,
+                             &cut_short)) {
       outcome = script.header.history ? ReadyHistory(run, history, script) : Outcome::kClean;
       if (outcome == Outcome::kClean)
-        outcome = ImportScript(run, script, client_path, ++sequence, journal);
+        outcome =
+            ImportScript(run, history, script, client_path, ++sequence, journal, later, &fate);
+    } else if (cut_short && atomic) {
+      fate = Fate::kStops;
     }
     if (outcome == Outcome::kAbort) return false;
     if (outcome == Outcome::kReportedErrors) ++with_errors;
+    // Its input files stay for the next run.
+    if ((outcome == Outcome::kNotStarted || fate != Fate::kGoesOn) && script.group)
+      run.held_back_groups.insert(*script.group);
+    if (fate == Fate::kStops) stopped = true;
   }
   if (!journal.Close()) {
     JournalUnusable(run, journal);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "import/backup_record.h"
@@ -38,12 +40,20 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   }
   bool RunChild(const ChildCommand& command, ChildExit* exit) override {
     *exit = {};
-    if (command.argv[3].ends_with(kProbeScriptName))  // the history's probe
+    if (command.argv[3].ends_with(kProbeScriptName)) {  // the history's probe
+      ++probes;
+      if (probes_answered < probe_answers.size())
+        return command.stdout_file->Append(probe_answers[probes_answered++]);
       return command.stdout_file->Append(probe_printed);
+    }
     runs.push_back(command.argv);
     inputs.push_back(command.stdin_text.value_or("(console)"));
+    for (const auto& [name, reply] : replies) {
+      if (!command.argv[3].ends_with(name)) continue;
+      *exit = reply.exit;
+      return command.stdout_file->Append(reply.printed);
+    }
     command.stdout_file->Append(printed);
-    *exit = {};
     return true;
   }
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
@@ -78,6 +88,14 @@ class FakeSqlPlusEnv : public test::EnvWrapper {
   test::SyncCounter sync;
   std::string printed = "ran\n";  // what each sqlplus run prints
   std::string probe_printed;       // what each probe prints: no answer
+  std::vector<std::string> probe_answers;  // what the first probes print, in turn
+  std::size_t probes_answered = 0;
+  int probes = 0;
+  struct Reply {
+    ChildExit exit;
+    std::string printed;
+  };
+  std::map<std::string, Reply> replies;  // by the script's bare name: its own end
   std::vector<std::vector<std::string>> runs;
   std::vector<std::string> inputs;  // what each run was given to read
   std::map<std::string, int> script_reads;  // opens of each script
@@ -535,6 +553,156 @@ TEST(ImportLogFiles, AnOpenImportIsSettledAndOtherBytesAreOnlyWhatEnded) {
     EXPECT_NE(r.out.str().find(c.said), std::string::npos) << r.out.str();
     EXPECT_EQ(r.run.errors_reported, !c.imported);
     EXPECT_TRUE(ReadFile(dir.path() / kImportJournalName).starts_with(c.journal + c.written));
+  }
+}
+
+// Three groups; the second's script ends as each case says. A script with
+// the -A header lands, is refused or is uncertain; with the history the
+// probe settles what its end leaves open; with -H alone a client that did
+// not end cleanly is settled at once. What did not land, and everything
+// after an -A stop, is held back.
+TEST(ImportLogFiles, AtomicScriptsLandAreRefusedOrStopTheImportUncertain) {
+  enum Head { kPlain, kA, kAH, kH };
+  const auto script = [](Head head, bool marked) {
+    std::string bytes = "SET VERIFY OFF\r\n";
+    if (marked) bytes += "-- not atomic\r\n";
+    const auto add = [&](const auto& lines) {
+      for (std::string_view line : lines) bytes.append(line).append("\r\n");
+    };
+    if (head == kA) add(kAtomicLines);
+    if (head == kAH) add(kAtomicHistoryLines);
+    if (head == kH) add(kHistoryLines);
+    return bytes + "BEGIN\r\n\tUPDATE t SET a=1;\r\nEND;\r\n/\r\nEXIT";
+  };
+  enum Setup { kNothing, kCutShort, kNoExit, kThirdImported };
+  struct Case {
+    const char* what;
+    Head head;
+    ChildExit exit;
+    std::string printed;  // by the second script's client
+    std::optional<std::string> probe;  // the settling probe's answer; none: no probe
+    std::string said;
+    std::vector<int> run;      // the scripts that reached the client
+    std::string journal;       // the states of the second script's lines
+    std::set<std::int32_t> held;
+    bool errors = true;
+    bool todays = false;  // today's exit-status and error warnings are given
+    bool marked = false;
+    Setup setup = kNothing;
+  };
+  const std::string refused = "ERROR at line 1:\nORA-02290: check constraint (U.C) violated.\n";
+  const std::string lost = "ERROR at line 1:\nORA-03113: end-of-file on communication channel\n";
+  const std::string log2 = "import2_2026_01_02_03_04_05.olog";
+  const std::string was_refused =
+      "Output2.tvr (from t02.sql) was refused by the database and rolled back: ";
+  const std::string left =
+      " Nothing of it is in the database; it and 1 later script(s) are left for the next run. "
+      "Check its output log ";
+  const std::string uncertain =
+      "\n[ImportLogFiles] Warning: Output2.tvr (from t02.sql) did not end cleanly, and whether "
+      "the database kept it is unknown. It and 1 later script(s) are left for the next run; see "
+      "the README, After a stopped run.\n";
+  const std::string none_of_it =
+      "\n[ImportLogFiles] Warning: Output2.tvr (from t02.sql) did not end cleanly and the "
+      "database holds none of it (see ";
+  const std::string t0 = "TAVRIN-HISTORY 0\n", t1 = "TAVRIN-HISTORY 1\n";
+  const ChildExit clean{}, failure{false, 1, false}, signal{true, 9, false};
+  const std::vector<Case> cases = {
+      {"landed", kA, clean, "ok\n", {}, "", {1, 2, 3}, "started ended", {}, false},
+      {"refused", kA, failure, refused, {}, was_refused + "ORA-02290: check constraint (U.C) "
+       "violated." + left, {1, 2}, "started undone", {2, 3}},
+      {"refused, a later script imported before", kA, failure, refused, {},
+       "Output3.tvr (from t03.sql) was imported on", {1, 2}, "started undone", {2}, true, false,
+       false, kThirdImported},
+      {"refused, lost connection", kA, failure, lost, {}, uncertain, {1, 2}, "started", {2, 3}},
+      {"signal", kA, signal, "", {}, uncertain, {1, 2}, "started", {2, 3}},
+      {"failure without an error line", kA, failure, "ok\n", {}, uncertain, {1, 2}, "started",
+       {2, 3}},
+      {"SP2 lines, status 0", kA, clean, "SP2-0734: unknown command\n", {}, uncertain, {1, 2},
+       "started", {2, 3}},
+      {"not atomic", kA, failure, refused, {}, uncertain, {1, 2}, "started", {2, 3}, true, false,
+       true},
+      {"logon warning", kA, clean, "ERROR:\nORA-28002: the password will expire\n", {},
+       "reported 1 error(s) for file Output2.tvr: ORA-28002", {1, 2, 3}, "started ended", {},
+       true, true},
+      {"-A -H refused, probe 0", kAH, failure, refused, t0, was_refused, {1, 2},
+       "started undone", {2, 3}},
+      {"-A -H refused, probe 1", kAH, failure, refused, t1, "ended with exit code 1", {1, 2, 3},
+       "started ended", {}, true, true},
+      {"-A -H refused, no answer", kAH, failure, refused, "", uncertain, {1, 2}, "started",
+       {2, 3}},
+      {"-A -H signal, probe 0", kAH, signal, "", t0, was_refused + "SQL*PLUS ended with exit code -9.",
+       {1, 2}, "started undone", {2, 3}},
+      {"-A -H SP2 lines, probe 1", kAH, clean, "SP2-0734: unknown command\n", t1,
+       "reported 1 error(s)", {1, 2, 3}, "started ended", {}, true, true},
+      {"-A -H not atomic", kAH, signal, "", {}, uncertain, {1, 2}, "started", {2, 3}, true, false,
+       true},
+      {"cut short before", kA, clean, "", {}, "Output2.tvr (from t02.sql) was being imported when",
+       {1}, "started", {2, 3}, true, false, false, kCutShort},
+      {"no EXIT", kA, clean, "", {}, "does not end with the line EXIT", {1}, "", {2, 3}, true,
+       false, false, kNoExit},
+      {"-H, probe 0", kH, signal, "", t0, none_of_it, {1, 2, 3}, "started undone", {2}},
+      {"-H, probe 1", kH, failure, refused, t1, "ended with exit code 1", {1, 2, 3},
+       "started ended", {}, true, true},
+      {"-H, no answer", kH, failure, refused, "", "ended with exit code 1", {1, 2, 3}, "started",
+       {}, true, true},
+      {"-H not atomic", kH, signal, "", {}, "ended with exit code -9", {1, 2, 3}, "started", {},
+       true, true, true},
+      {"-A over plain scripts", kPlain, failure, refused, {}, "ended with exit code 1", {1, 2, 3},
+       "started ended", {}, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string output = dir.path().string();
+    const std::string bytes = script(c.head, c.marked);
+    if (c.setup == kCutShort)
+      WriteFile(dir.path() / kImportJournalName, CopyLine("t02.sql", 2, "started", bytes));
+    if (c.setup == kThirdImported)
+      WriteFile(dir.path() / kImportJournalName,
+                CopyLine("t03.sql", 3, "started", bytes) + CopyLine("t03.sql", 3, "ended", bytes));
+    ImportRun r(output);
+    r.run.settings.atomic = c.head != kH;
+    WriteCopies(r, dir.path(), Files(1, 3), bytes);
+    if (c.setup == kNoExit) WriteFile(dir.path() / "Output2.tvr", "SET VERIFY OFF\r\n");
+    r.env.replies["Output2.tvr"] = {c.exit, c.printed};
+    const bool history = c.head == kAH || c.head == kH;
+    if (history) r.env.probe_answers = {t0};
+    if (c.probe) r.env.probe_answers.push_back(*c.probe);
+
+    EXPECT_TRUE(ImportLogFiles(r.run));
+    EXPECT_EQ(r.env.probes, (history ? 1 : 0) + (c.probe ? 1 : 0));
+    std::vector<std::string> run;
+    for (int n : c.run) run.push_back("Output" + std::to_string(n) + ".tvr");
+    EXPECT_EQ(ScriptsRun(r.env), run);
+    EXPECT_NE(r.out.str().find(c.said), std::string::npos) << r.out.str();
+    EXPECT_EQ(r.out.str().find("for file Output2.tvr") != std::string::npos, c.todays)
+        << r.out.str();
+    if (c.said.starts_with(was_refused) || c.said == none_of_it) {
+      EXPECT_NE(r.out.str().find(JoinPath(output, log2)), std::string::npos);
+    }
+    std::string states;
+    std::istringstream journal(ReadFile(dir.path() / kImportJournalName));
+    for (std::string line; std::getline(journal, line);)
+      if (line.ends_with(" Output2.tvr"))
+        states += (states.empty() ? "" : " ") + line.substr(65, line.find(' ', 65) - 65);
+    EXPECT_EQ(states, c.journal);
+    EXPECT_EQ(r.run.held_back_groups, c.held);
+    EXPECT_EQ(r.run.errors_reported, c.errors);
+
+    // With the cause gone, a script settled as undone goes in again, and
+    // every later script after it.
+    if (history && c.journal.ends_with("undone")) {
+      ImportRun again(output);
+      again.run.settings.atomic = r.run.settings.atomic;
+      WriteCopies(again, dir.path(), Files(1, 3), bytes);
+      again.env.probe_answers = {t0};
+      EXPECT_TRUE(ImportLogFiles(again.run));
+      std::vector<std::string> held;
+      for (std::int32_t n : c.held) held.push_back("Output" + std::to_string(n) + ".tvr");
+      EXPECT_EQ(ScriptsRun(again.env), held);
+      EXPECT_TRUE(again.run.held_back_groups.empty());
+    }
   }
 }
 

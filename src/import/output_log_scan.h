@@ -19,7 +19,21 @@ struct OutputLogErrors {
   /// when there is none the first counted line; without its CR, at most
   /// kFirstErrorBytes long. Empty when there is neither.
   std::string first_error;
+
+  /// For the classes of a script with the -A header: the counted lines that
+  /// are not part of a logon warning ("ERROR:" with ORA-28002 or ORA-28011
+  /// on the next line, which the client prints at logon and goes on)...
+  int class_count = 0;
+  /// ...the first ORA-/PLS-/SP2-/TNS- line outside a logon warning, or when
+  /// there is none the first of those counted lines...
+  std::string class_first_error;
+  /// ...and whether a line shows a lost or broken connection (TNS-, or one
+  /// of the ORA- codes of IsLostConnectionLine).
+  bool lost_connection = false;
 };
+
+/// Whether an output log's line shows that the connection was lost or broken.
+bool IsLostConnectionLine(std::string_view line);
 
 inline constexpr std::size_t kFirstErrorBytes = 200;
 
@@ -40,6 +54,10 @@ class OutputLogScanner {
   OutputLogErrors result_;
   std::string first_counted_;     // the fallback for first_error
   bool have_message_ = false;     // first_error holds an ORA-/PLS-/SP2-/TNS- line
+  void CountForClasses(std::string_view line);
+  bool pending_error_ = false;        // the last line was "ERROR:": a logon warning or not
+  std::string first_class_counted_;   // the fallback for class_first_error
+  bool have_class_message_ = false;
 };
 
 /// Reads the file at `path` through `env` from start to end and scans it.

@@ -27,6 +27,41 @@ std::string WithCrLf(const std::string& text) {
   return crlf;
 }
 
+// What the classes of an -A script read: the error lines outside a logon
+// warning, the first error outside it, and a lost connection.
+TEST(OutputLogScanner, ClassErrorsLeaveOutLogonWarningsAndSeeLostConnections) {
+  struct Case {
+    std::string log;
+    int count, class_count;
+    std::string class_first;
+    bool lost;
+  };
+  const std::vector<Case> cases = {
+      {"ERROR:\nORA-28002: the password will expire within 7 days\n\nok\n", 1, 0, "", false},
+      {"ERROR:\nORA-28011: grace\nERROR at line 1:\nORA-02290: check constraint violated\n", 2,
+       1, "ORA-02290: check constraint violated", false},
+      {"ERROR:\nORA-01017: invalid username/password\n", 1, 1,
+       "ORA-01017: invalid username/password", false},
+      {"ERROR:\n", 1, 1, "ERROR:", false},
+      {"ERROR at line 1:\nORA-03113: end-of-file on communication channel\n", 1, 1,
+       "ORA-03113: end-of-file on communication channel", true},
+      {"SP2-0310: unable to open file\nTNS-12541: no listener\n", 1, 1,
+       "SP2-0310: unable to open file", true},
+      {"ORA-12150\nORA-12699: x\nORA-00028: killed\n", 0, 0, "ORA-12150", true},
+      {"ORA-12700: x\nORA-000281\nORA-0002\nXORA-03113\nORA-25410\n", 0, 0, "ORA-12700: x",
+       false},
+  };
+  for (const Case& c : cases) {
+    for (const std::string& log : {c.log, WithCrLf(c.log)}) {
+      const OutputLogErrors errors = Scan(log, 3);
+      EXPECT_EQ(errors.count, c.count) << log;
+      EXPECT_EQ(errors.class_count, c.class_count) << log;
+      EXPECT_EQ(errors.class_first_error, c.class_first) << log;
+      EXPECT_EQ(errors.lost_connection, c.lost) << log;
+    }
+  }
+}
+
 TEST(OutputLogScanner, CountsAndNamesTheFirstErrorOfEachClientShape) {
   struct Case {
     const char* name;
