@@ -114,8 +114,7 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
   if (line.size() > kNotAtomicField.size() + 1 && line.starts_with(kNotAtomicField) &&
       line[kNotAtomicField.size()] == ' ')
     parsed->not_atomic = true;
-  // An undone line only ever closes the import of its id.
-  return mark.state != JournalState::kUndone || !parsed->id.empty();
+  return true;
 }
 
 // A name is for the reader of the journal; a line end inside it would tear
@@ -208,7 +207,12 @@ void ImportJournal::Apply(std::size_t index) {
   std::size_t owner = kNoImport;
   switch (line.mark.state) {
     case JournalState::kStarted:
+      // A later import of the same hash and tag: an earlier one undone is
+      // no longer held back.
+      for (std::size_t i : of_hash)
+        if (imports_[i].tag == line.tag) passed_[i] = true;
       owner = imports_.size();
+      passed_.push_back(false);
       imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, std::string(line.id),
                           false, false, std::string(line.log), std::string(line.first),
                           line.not_atomic});
@@ -240,12 +244,18 @@ void ImportJournal::Apply(std::size_t index) {
             !imports_[*i].undone)
           owner = *i;
       if (owner != kNoImport) imports_[owner].moved = true;
+      // Its group has left: an import of it that was undone is no longer
+      // held back. Without a tag, that is every untagged import of its hash.
+      if (line.tag.empty())
+        for (std::size_t i : of_hash)
+          if (imports_[i].tag.empty()) passed_[i] = true;
       // Its group has left with it: every import of its tag recorded so
       // far, whatever the bytes, is done with.
       if (!line.tag.empty())
         for (std::size_t i = 0; i < imports_.size(); ++i)
           if (imports_[i].tag == line.tag && !imports_[i].moved) {
             imports_[i].moved = true;
+            passed_[i] = true;
             if (owner == kNoImport) owner = i;
           }
       break;
@@ -260,7 +270,13 @@ void ImportJournal::Rebuild() {
   imports_.clear();
   imports_of_.clear();
   owner_.clear();
+  passed_.clear();
   for (std::size_t i = 0; i < lines_.size(); ++i) Apply(i);
+}
+
+bool ImportJournal::HeldBack(std::size_t import_index) const {
+  return import_index < imports_.size() && imports_[import_index].undone &&
+         !passed_[import_index];
 }
 
 const JournalMark* ImportJournal::Find(const std::string& hash) const {

@@ -107,6 +107,12 @@ class ImportJournal {
   /// Every import, oldest first.
   const std::vector<JournalImport>& imports() const { return imports_; }
 
+  /// Whether the import at `import_index` of imports() is held back: closed
+  /// by an undone line, its group's input files stay for the next run. It is
+  /// so while no later import of its hash and tag exists and no moved line of
+  /// its tag follows it (without a tag: of its hash, without a tag).
+  bool HeldBack(std::size_t import_index) const;
+
   /// Takes back the line just recorded (its client never started), by
   /// rewriting the journal without it.
   bool Withdraw();
@@ -150,6 +156,9 @@ class ImportJournal {
   std::vector<JournalImport> imports_;
   std::unordered_map<std::string, std::vector<std::size_t>> imports_of_;  // by hash
   std::vector<std::size_t> owner_;  // of each line of lines_: its import, or kNoImport
+  // Of each import: a later import of its hash and tag, or a moved line of
+  // its tag, came after it. An undone import so passed is not held back.
+  std::vector<bool> passed_;
   std::function<bool()> check_;  // before a rewrite; empty: none
   int unreadable_ = 0;
   bool ends_open_ = false;  // the file's last line lacks its line end, and reads

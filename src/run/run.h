@@ -4,6 +4,7 @@
 // builds a fresh one.
 
 #include <cstdint>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ struct Run {
   InputFileList files;
   /// The scripts this run's parse stage wrote, in group order (full paths).
   std::vector<WrittenScript> scripts_written;
+  /// Groups whose script did not land, or was not started after an import
+  /// stopped: their input files stay in the input directory for the next run.
+  std::set<std::int32_t> held_back_groups;
   /// A script reported errors or the backup failed; with -e the run ends
   /// with exit code 2.
   bool errors_reported = false;
