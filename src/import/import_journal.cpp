@@ -328,19 +328,26 @@ bool ImportJournal::Close() {
   return ok;
 }
 
-bool ImportJournal::DropMoved() {
-  // By hash: whether an import stays, and whether one was moved away. An
-  // undone import put nothing in the database: it goes whenever the journal
-  // is rewritten.
+bool ImportJournal::DropMoved(const std::unordered_set<std::string>* group_tags) {
+  // Which imports stay. An undone import put nothing in the database: it
+  // goes whenever the journal is rewritten, unless it is held back, with
+  // its group still in the input directory.
+  std::vector<bool> kept_import(imports_.size());
+  for (std::size_t i = 0; i < imports_.size(); ++i) {
+    const JournalImport& import = imports_[i];
+    kept_import[i] = !import.moved &&
+                     (!import.undone ||
+                      (HeldBack(i) && (!group_tags || group_tags->count(import.tag) > 0)));
+  }
+  // By hash: whether an import stays, and whether one was moved away.
   std::unordered_map<std::string_view, std::pair<bool, bool>> imports;
-  for (const JournalImport& import : imports_)
-    (import.moved || import.undone ? imports[import.hash].second : imports[import.hash].first) =
-        true;
+  for (std::size_t i = 0; i < imports_.size(); ++i)
+    (kept_import[i] ? imports[imports_[i].hash].first : imports[imports_[i].hash].second) = true;
   std::vector<std::string> kept;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     bool keep;
     if (owner_[i] != kNoImport) {
-      keep = !imports_[owner_[i]].moved && !imports_[owner_[i]].undone;
+      keep = kept_import[owner_[i]];
     } else {
       const auto [stays, moved] = imports[std::string_view(lines_[i]).substr(0, kHashDigits)];
       keep = stays || !moved;
@@ -412,10 +419,12 @@ CopyMatcher::CopyMatcher(const ImportJournal& journal) {
     if (import.moved || import.undone) continue;
     of_hash_[import.hash].push_back(import);
     if (!import.tag.empty()) of_tag_[import.tag].push_back(import);
+    if (!import.first.empty() && import.ended.empty()) open_of_first_[import.first] = import;
   }
 }
 
-CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
+CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag,
+                             std::string_view first) {
   const auto found = of_hash_.find(hash);
   static const std::vector<JournalImport> kNone;
   const std::vector<JournalImport>& imports = found == of_hash_.end() ? kNone : found->second;
@@ -439,6 +448,16 @@ CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
       match.kind = CopyMatch::kOtherCutShort;
       match.hash = open->hash;
       match.other_ended = ended;
+      return match;
+    }
+    // No import of its tag, and an open one of its first file: the same
+    // group before a file joined it, held back by a run that stopped or
+    // could not tell whether it landed. It may be partly in the database.
+    if (const auto open = open_of_first_.find(std::string(first)); !first.empty() &&
+                                                                   open != open_of_first_.end()) {
+      CopyMatch match = Of(open->second);
+      match.kind = CopyMatch::kOtherCutShort;
+      match.hash = open->second.hash;
       return match;
     }
   }
