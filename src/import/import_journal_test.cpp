@@ -215,10 +215,11 @@ TEST_F(ImportJournalTest, IdsCloseTheirOwnImportAndUndoneImportsMatchNothing) {
   WriteFile(Path(), kA + " started 2026-01-01T10:00:00Z group=" + t1 + " id=" + i1 + " O1.tvr\n" +
                         kA + " started 2026-01-01T10:00:01Z group=" + t1 + " id=" + i2 + " O1.tvr\n" +
                         kB + " started 2026-01-01T10:00:02Z id=" + i3 + " O2.tvr\n" +
-                        kB + " undone 2026-01-01T10:00:03Z O2.tvr\n");  // no id: unreadable
+                        kB + " undone 2026-01-01T10:00:03Z O2.tvr\n");  // no id: closes none
   ImportJournal journal(env_, Path());
   ASSERT_TRUE(journal.Open());
-  EXPECT_EQ(journal.unreadable_lines(), 1);
+  EXPECT_EQ(journal.unreadable_lines(), 0);
+  EXPECT_FALSE(journal.imports()[2].undone);
   ASSERT_EQ(journal.imports().size(), 3u);
   EXPECT_EQ(journal.imports()[1].id, i2);
   EXPECT_EQ(journal.imports()[1].tag, t1);
@@ -247,7 +248,44 @@ TEST_F(ImportJournalTest, IdsCloseTheirOwnImportAndUndoneImportsMatchNothing) {
   ASSERT_TRUE(journal.Record(kA, JournalState::kMoved, "O1.tvr", false, t1));
   ASSERT_TRUE(journal.DropMoved());
   EXPECT_EQ(Text(), kB + " started 2026-01-01T10:00:02Z id=" + i3 + " O2.tvr\n" +
+                        kB + " undone 2026-01-01T10:00:03Z O2.tvr\n" +
                         kB + " ended 2026-01-02T03:04:05Z O2.tvr\n");
+}
+
+TEST_F(ImportJournalTest, UndoneWithoutIdClosesTheLatestOpenIdlessImportOfItsHashAndTag) {
+  const std::string t1 = "0123456789abcdef", t2 = "fedcba9876543210";
+  const std::string i1(32, '1');
+  const std::string a1 = kA + " started 2026-01-01T10:00:00Z group=" + t1 + " O1.tvr\n";
+  const std::string a1b = kA + " started 2026-01-01T10:00:01Z group=" + t1 + " O1.tvr\n";
+  const std::string a1id = kA + " started 2026-01-01T10:00:01Z group=" + t1 + " id=" + i1 + " O1.tvr\n";
+  const std::string a2 = kA + " started 2026-01-01T10:00:01Z group=" + t2 + " O1.tvr\n";
+  const std::string ended = kA + " ended 2026-01-01T10:00:02Z group=" + t1 + " O1.tvr\n";
+  const std::string undone = kA + " undone 2026-01-01T10:00:03Z group=" + t1 + " O1.tvr\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<bool> undone;  // of each import
+    std::vector<bool> held;    // HeldBack: a later import of its hash and tag lets it go
+  };
+  const Case cases[] = {
+      {"the latest open one", a1 + a1b + undone, {false, true}, {false, true}},
+      {"one that ended is passed over", a1 + a1b + ended + undone, {true, false}, {false, false}},
+      {"one with an id is passed over", a1 + a1id + undone, {true, false}, {false, false}},
+      {"one of another tag is passed over", a1 + a2 + undone, {true, false}, {true, false}},
+      {"none open: it closes nothing", a1 + ended + undone, {false}, {false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(Path(), c.text);
+    ImportJournal journal(env_, Path());
+    ASSERT_TRUE(journal.OpenExisting());
+    EXPECT_EQ(journal.unreadable_lines(), 0);
+    ASSERT_EQ(journal.imports().size(), c.undone.size());
+    for (std::size_t i = 0; i < c.undone.size(); ++i) {
+      EXPECT_EQ(journal.imports()[i].undone, c.undone[i]) << i;
+      EXPECT_EQ(journal.HeldBack(i), c.held[i]) << i;
+    }
+  }
 }
 
 TEST_F(ImportJournalTest, OpenExistingNeverMakesOne) {
