@@ -235,7 +235,8 @@ def history_cases(state, state_file, args):
     if "Importing data from file" in console or table_rows(state, "history_missing") != before:
         problems.add("a missing history table: scripts were imported:\n" + console)
 
-    # The second script's history row is refused: its rows must not land.
+    # The second script's history row is refused: its rows must not land,
+    # the probe settles it at once, and its input files stay for the next run.
     tavrin_db.create_schema(state, "history_refused", schema_sql)
     tavrin_db.create_schema(state, "history_replay_without_2", schema_sql)
     tavrin_db.replay(state, "history_replay_without_2", batch, problems, leave_out={2})
@@ -244,8 +245,13 @@ def history_cases(state, state_file, args):
     conn.commit()
     conn.close()
     code, console = run("refused", "history_refused", "-pImeH")
-    if code != 2 or not re.search(r"SQL\*PLUS ended with exit code 1 for file Output2\.tvr", console):
+    if code != 2 or not re.search(r"Output2\.tvr (\(from [^)]*\) )?did not end cleanly and the "
+                                  r"database holds none of it \(see ", console):
         problems.add("a refused history row: the run ended with %d:\n%s" % (code, console))
+    left = os.listdir(os.path.join(work, "refused", "in"))
+    if sorted(left) != [os.path.basename(os.fsdecode(p)) for p in
+                        dict(tavrin_db.batch_groups(batch)).get(2, [])]:
+        problems.add("a refused history row: the input folder holds %s" % left)
     tavrin_db.compare(state, "history_replay_without_2", "history_refused", problems)
     rows = tavrin_db.history_rows(state, "history_refused")
     if "Output2.tvr" in rows.values() or "Output1.tvr" not in rows.values():
@@ -317,13 +323,14 @@ def stand_in_transactions(state, state_file, work, problems):
 
 
 def refusal(state, replay_schema, group):
-    """A check constraint that refuses the latest action row of `group`
-    (by its time), found in the replay, by an ObjectID no other row has."""
+    """A check constraint that refuses the latest action row of the last
+    transaction of `group`, found in the replay, by an ObjectID no other row
+    has: in the default layout, a block after the group's first."""
     conn = tavrin_db.connect(state, schema=replay_schema)
     cur = conn.cursor()
     cur.execute("SELECT objectid FROM tbl_actions a WHERE tavrin_group = %s AND "
                 "(SELECT count(*) FROM tbl_actions b WHERE b.objectid = a.objectid) = 1 "
-                "ORDER BY at DESC LIMIT 1", (group,))
+                "ORDER BY transactionid DESC NULLS LAST, at DESC LIMIT 1", (group,))
     (objectid,) = cur.fetchone()
     conn.close()
     return "ALTER TABLE tbl_actions ADD CONSTRAINT refused CHECK (objectid <> %s)" % objectid
@@ -347,7 +354,7 @@ def atomic_cases(state, state_file, args):
     started = time.monotonic()
     problems = tavrin_db.Problems()
     batch = os.path.join(work, "batch")
-    schema_sql = open(generate(args.batchgen, "well-formed", "60K", 4, [], batch)).read()
+    schema_sql = open(generate(args.batchgen, "well-formed", "60K", 2, [], batch)).read()
     groups = tavrin_db.batch_groups(batch)
     for _, paths in groups[6:]:
         for path in paths:
