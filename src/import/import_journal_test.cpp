@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unordered_set>
 
 #include "platform/path.h"
 #include "support/env_wrapper.h"
@@ -285,6 +286,90 @@ TEST_F(ImportJournalTest, UndoneWithoutIdClosesTheLatestOpenIdlessImportOfItsHas
       EXPECT_EQ(journal.imports()[i].undone, c.undone[i]) << i;
       EXPECT_EQ(journal.HeldBack(i), c.held[i]) << i;
     }
+  }
+}
+
+// A held-back import (undone, its group still to be imported) outlives every
+// rewrite until a later import of its hash and tag, or a moved line of its
+// tag, lets it go; a compaction given the groups found also drops one whose
+// group is gone.
+TEST_F(ImportJournalTest, RewritesKeepHeldBackImportsAndDropOtherUndoneOnes) {
+  const std::string t1 = "1111111111111111", t4 = "4444444444444444";
+  const auto line = [](const std::string& hash, const char* state, const std::string& tag) {
+    return hash + " " + state + " 2026-01-01T10:00:00Z " + (tag.empty() ? "" : "group=" + tag + " ") +
+           "O.tvr\n";
+  };
+  const std::string held = line(kA, "started", t1) + line(kA, "undone", t1);
+  const std::string other = line(kB, "started", t4) + line(kB, "undone", t4);
+  const std::string untagged = line(kC, "started", "") + line(kC, "undone", "");
+  const std::unordered_set<std::string> found = {t1};
+  struct Case {
+    const char* what;
+    std::string before;
+    const std::unordered_set<std::string>* groups;  // a compaction's groups found
+    std::string after;
+  };
+  const Case cases[] = {
+      {"held back: kept", held + untagged, nullptr, held + untagged},
+      {"a later import of its hash and tag", held + line(kA, "started", t1), nullptr,
+       line(kA, "started", t1)},
+      {"a moved line of its tag, whatever its hash", held + line(kB, "moved", t1), nullptr, ""},
+      {"untagged: a moved line of its hash", untagged + line(kC, "moved", ""), nullptr, ""},
+      {"its group is found", held, &found, held},
+      {"its group is gone", held + other + untagged, &found, held},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(Path(), c.before);
+    ImportJournal journal(env_, Path());
+    ASSERT_TRUE(journal.OpenExisting());
+    ASSERT_TRUE(journal.DropMoved(c.groups));
+    EXPECT_EQ(Text(), c.after);
+  }
+}
+
+// A group held back after an import that stayed open may grow: its copy then
+// has a new tag, and finds that import by its first file.
+TEST_F(ImportJournalTest, ATaggedCopyWithoutImportFindsTheOpenImportOfItsFirstFile) {
+  const std::string old_tag = "1111111111111111", tag = "2222222222222222";
+  const std::string first = "abcdefabcdefabcd", id(32, '7');
+  const std::string open = kA + " started 2026-01-01T10:00:00Z group=" + old_tag + " id=" + id +
+                           " log=import1.olog first=" + first + " O1.tvr\n";
+  const auto closed = [&](const char* state) {
+    return open + kA + " " + state + " 2026-01-01T10:00:01Z group=" + old_tag + " id=" + id +
+           " O1.tvr\n";
+  };
+  struct Case {
+    const char* what;
+    std::string journal;
+    std::string copy_first;
+    CopyMatch::Kind kind;
+  };
+  const Case cases[] = {
+      {"open: as an open import of other bytes", open, first, CopyMatch::kOtherCutShort},
+      {"another first", open, "0000000000000000", CopyMatch::kNone},
+      {"first unknown", open, "", CopyMatch::kNone},
+      {"it ended", closed("ended"), first, CopyMatch::kNone},
+      {"it was undone", closed("undone"), first, CopyMatch::kNone},
+      {"it moved away", open + kA + " moved 2026-01-01T10:00:02Z group=" + old_tag + " O1.tvr\n",
+       first, CopyMatch::kNone},
+      {"an import of its own tag comes first",
+       open + kB + " started 2026-01-01T10:00:03Z group=" + tag + " O1.tvr\n", first,
+       CopyMatch::kCutShort},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(Path(), c.journal);
+    ImportJournal journal(env_, Path());
+    ASSERT_TRUE(journal.OpenExisting());
+    const CopyMatch match = CopyMatcher(journal).Match(kB, tag, c.copy_first);
+    EXPECT_EQ(match.kind, c.kind);
+    if (c.kind != CopyMatch::kOtherCutShort) continue;
+    EXPECT_EQ(match.hash, kA);
+    EXPECT_EQ(match.tag, old_tag);
+    EXPECT_EQ(match.id, id);
+    EXPECT_EQ(match.log, "import1.olog");
+    EXPECT_FALSE(match.other_ended);
   }
 }
 
