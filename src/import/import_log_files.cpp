@@ -292,7 +292,7 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
     if (stopped) *outcome = Outcome::kNotStarted;
     return !stopped;
   }
-  const CopyMatch match = journal.Match(script.hash, script.tag);
+  const CopyMatch match = journal.Match(script.hash, script.tag, script.first);
   if (stopped && match.kind != CopyMatch::kEnded && match.kind != CopyMatch::kOtherBytes) {
     *outcome = Outcome::kNotStarted;
     return false;

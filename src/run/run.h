@@ -29,6 +29,9 @@ struct Run {
   Diagnostics diag;
   RunSettings settings;
   InputFileList files;
+  /// The last group's files when -D left it out: it stays in the input
+  /// directory, and the backup must know it is there.
+  InputFileList discarded_files;
   /// The scripts this run's parse stage wrote, in group order (full paths).
   std::vector<WrittenScript> scripts_written;
   /// Groups whose script did not land, or was not started after an import

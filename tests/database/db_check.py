@@ -8,7 +8,9 @@ databases must hold the same rows.
       SET: examples, well-formed, text-references, plain-updates, import
   db_check.py killed-runs STATE --tavrin T --batchgen G --work DIR --kill-shim LIB
   db_check.py killed-runs-history STATE ...   the same with -H: exactly once
+  db_check.py killed-runs-atomic STATE ...    the same with -A -H, some rounds refused
   db_check.py history STATE --tavrin T --batchgen G --work DIR
+  db_check.py atomic STATE --tavrin T --batchgen G --work DIR   -A: whole or not at all
 
 Without PostgreSQL or psycopg2 every test prints "Database tests skipped";
 with TAVRIN_REQUIRE_DATABASE=1 it fails instead.
@@ -233,7 +235,8 @@ def history_cases(state, state_file, args):
     if "Importing data from file" in console or table_rows(state, "history_missing") != before:
         problems.add("a missing history table: scripts were imported:\n" + console)
 
-    # The second script's history row is refused: its rows must not land.
+    # The second script's history row is refused: its rows must not land,
+    # the probe settles it at once, and its input files stay for the next run.
     tavrin_db.create_schema(state, "history_refused", schema_sql)
     tavrin_db.create_schema(state, "history_replay_without_2", schema_sql)
     tavrin_db.replay(state, "history_replay_without_2", batch, problems, leave_out={2})
@@ -242,13 +245,167 @@ def history_cases(state, state_file, args):
     conn.commit()
     conn.close()
     code, console = run("refused", "history_refused", "-pImeH")
-    if code != 2 or not re.search(r"SQL\*PLUS ended with exit code 1 for file Output2\.tvr", console):
+    if code != 2 or not re.search(r"Output2\.tvr (\(from [^)]*\) )?did not end cleanly and the "
+                                  r"database holds none of it \(see ", console):
         problems.add("a refused history row: the run ended with %d:\n%s" % (code, console))
+    left = os.listdir(os.path.join(work, "refused", "in"))
+    if sorted(left) != [os.path.basename(os.fsdecode(p)) for p in
+                        dict(tavrin_db.batch_groups(batch)).get(2, [])]:
+        problems.add("a refused history row: the input folder holds %s" % left)
     tavrin_db.compare(state, "history_replay_without_2", "history_refused", problems)
     rows = tavrin_db.history_rows(state, "history_refused")
     if "Output2.tvr" in rows.values() or "Output1.tvr" not in rows.values():
         problems.add("a refused history row: the history holds %s" % sorted(rows.values()))
     batches.report("history (a missing table, a refused row)", problems, started)
+    return batches.result()
+
+
+# The headers of -A and -A -H, and of -H without -A.
+ATOMIC = ["SET VERIFY OFF", "SET AUTOCOMMIT OFF", "SET EXITCOMMIT ON",
+          "WHENEVER OSERROR EXIT FAILURE ROLLBACK", "WHENEVER SQLERROR EXIT FAILURE ROLLBACK"]
+HISTORY_INSERT = "INSERT INTO TAVRIN_IMPORTS(IMPORT_ID, SCRIPT_NAME) VALUES ('&1', '&2');"
+ATOMIC_HISTORY = ATOMIC[:3] + ["SET DEFINE ON"] + ATOMIC[3:] + [HISTORY_INSERT]
+HISTORY = ["SET VERIFY OFF", "SET AUTOCOMMIT OFF", "SET DEFINE ON",
+           "WHENEVER SQLERROR EXIT FAILURE ROLLBACK", HISTORY_INSERT,
+           "WHENEVER SQLERROR CONTINUE NONE"]
+
+
+def stand_in_transactions(state, state_file, work, problems):
+    """The stand-in client ends a script's transaction as the client does:
+    each header's WHENEVER lines, a refused PL/SQL block or plain statement,
+    and EXIT with EXITCOMMIT on and off. A row n >= 100 is refused."""
+    def block(n):
+        return ["BEGIN", "\tINSERT INTO t(n) VALUES (%d);" % n, "END;", "/"]
+
+    def plain(n):
+        return ["INSERT INTO t(n) VALUES (%d);" % n]
+    # name, lines before EXIT, exit status, rows kept, history row kept
+    cases = [
+        ("-A, a block refused", ATOMIC + block(1) + block(200) + block(3), 1, [], False),
+        ("-A, a plain statement refused", ATOMIC + plain(1) + block(2) + plain(200) + block(3),
+         1, [], False),
+        ("-A, clean", ATOMIC + block(1) + plain(2), 0, [1, 2], False),
+        ("-A -H, refused", ATOMIC_HISTORY + block(1) + block(200) + block(3), 1, [], False),
+        ("-A -H, clean", ATOMIC_HISTORY + block(1) + plain(2), 0, [1, 2], True),
+        ("-H, the refused block rolls back alone", HISTORY + block(1) + block(200) + plain(3),
+         0, [1, 3], True),
+        ("no header", block(1) + plain(200) + block(3), 0, [1, 3], False),
+        ("EXITCOMMIT OFF", ["SET EXITCOMMIT OFF"] + block(1), 0, [], False),
+        ("CONTINUE ROLLBACK", ["WHENEVER SQLERROR CONTINUE ROLLBACK"] + block(1) + block(200) +
+         block(3), 0, [3], False),
+    ]
+    conn = tavrin_db.connect(state)
+    conn.autocommit = True
+    cur = conn.cursor()
+    cur.execute("DROP SCHEMA IF EXISTS stand_in CASCADE")
+    cur.execute("CREATE SCHEMA stand_in")
+    cur.execute("CREATE TABLE stand_in.t (n integer CHECK (n < 100))")
+    cur.execute(tavrin_db.HISTORY_SQL.replace("TABLE ", "TABLE stand_in.", 1))
+    script = os.path.join(work, "stand_in.tvr")
+    for name, lines, status, rows, history in cases:
+        cur.execute("DELETE FROM stand_in.t; DELETE FROM stand_in.tavrin_imports")
+        with open(script, "w", newline="") as f:
+            f.write("\r\n".join(lines + ["EXIT"]))
+        result = subprocess.run([os.path.join(STAND_IN_DIR, "sqlplus"), "-L",
+                                 "%s@stand_in" % state["import_user"], "@" + script, "id1",
+                                 "stand_in.tvr"], input=state["import_password"] + "\n",
+                                stdout=subprocess.PIPE, text=True,
+                                env=dict(os.environ, TAVRIN_DB_STATE=os.path.abspath(state_file)))
+        cur.execute("SELECT n FROM stand_in.t ORDER BY n")
+        kept = [n for (n,) in cur.fetchall()]
+        recorded = tavrin_db.history_rows(state, "stand_in") == {"id1": "stand_in.tvr"}
+        errors = result.stdout.count("\nORA-")  # the report of the refused row, if any
+        if (result.returncode, kept, recorded, errors) != (status, rows, history,
+                                                           int("(200)" in "".join(lines))):
+            problems.add("stand-in, %s: status %d, rows %s, history %s, %d error(s):\n%s" % (
+                name, result.returncode, kept, recorded, errors, result.stdout))
+    conn.close()
+
+
+def refusal(state, replay_schema, group):
+    """A check constraint that refuses the latest action row of the last
+    transaction of `group`, found in the replay, by an ObjectID no other row
+    has: in the default layout, a block after the group's first."""
+    conn = tavrin_db.connect(state, schema=replay_schema)
+    cur = conn.cursor()
+    cur.execute("SELECT objectid FROM tbl_actions a WHERE tavrin_group = %s AND "
+                "(SELECT count(*) FROM tbl_actions b WHERE b.objectid = a.objectid) = 1 "
+                "ORDER BY transactionid DESC NULLS LAST, at DESC LIMIT 1", (group,))
+    (objectid,) = cur.fetchone()
+    conn.close()
+    return "ALTER TABLE tbl_actions ADD CONSTRAINT refused CHECK (objectid <> %s)" % objectid
+
+
+def atomic_cases(state, state_file, args):
+    """-A in the database: the stand-in's transactions, then a batch of six
+    groups whose third the database refuses, in each layout. The first run
+    lands groups 1 and 2 alone and keeps the input files of 3 to 6; once
+    the constraint is dropped, the second lands the rest."""
+    batches = Batches(state, args)
+    started = time.monotonic()
+    work = os.path.join(args.work, "atomic")
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(work)
+    problems = tavrin_db.Problems()
+    stand_in_transactions(state, state_file, work, problems)
+    batches.report("the stand-in's transactions", problems, started)
+
+    started = time.monotonic()
+    problems = tavrin_db.Problems()
+    batch = os.path.join(work, "batch")
+    schema_sql = open(generate(args.batchgen, "well-formed", "60K", 2, [], batch)).read()
+    groups = tavrin_db.batch_groups(batch)
+    for _, paths in groups[6:]:
+        for path in paths:
+            os.remove(path)
+    if [g for g, _ in groups[:6]] != list(range(1, 7)):
+        problems.add("the batch's groups are %s" % [g for g, _ in groups])
+    kept = sorted(os.path.basename(os.fsdecode(p)) for _, paths in groups[2:6] for p in paths)
+    tavrin_db.create_schema(state, "atomic_replay", schema_sql)
+    tavrin_db.replay(state, "atomic_replay", batch, problems)
+    tavrin_db.create_schema(state, "atomic_replay_1_2", schema_sql)
+    tavrin_db.replay(state, "atomic_replay_1_2", batch, problems, leave_out={3, 4, 5, 6})
+    constraint = refusal(state, "atomic_replay", 3)
+    env = stand_in_env(state_file)
+    for name, switches in (("default", "-pImeA"), ("history", "-pImeAH"),
+                           ("read-order-history", "-pImeARH")):
+        where = "%s (%s): " % (name, switches)
+        round_dir = os.path.join(work, name)
+        os.makedirs(os.path.join(round_dir, "out"))
+        shutil.copytree(batch, os.path.join(round_dir, "in"))
+        schema = schema_name("atomic_" + name)
+        tavrin_db.create_schema(state, schema, schema_sql)
+        conn = tavrin_db.connect(state, schema=schema)
+        conn.cursor().execute(constraint)
+        conn.commit()
+        arguments = [switches, "-i", "in", "-o", "out", "-U", state["import_user"],
+                     "-P", state["import_password"], "-S", schema]
+        code, console = run_tavrin(args.tavrin, arguments, cwd=round_dir, env=env)
+        if code != 2 or not re.search(r"Output3\.tvr (\(from [^)]*\) )?was refused by the "
+                                      r"database and rolled back: ORA-", console):
+            problems.add(where + "the first run ended with %d:\n%s" % (code, console))
+        tavrin_db.compare(state, "atomic_replay_1_2", schema, problems)
+        # Blocks of group 3 ran before the refused row, and were rolled back.
+        logs = glob.glob(os.path.join(round_dir, "Processed_*", "import3_*.olog"))
+        if "R" not in switches and not any(
+                "successfully completed" in open(log).read().split("\nORA-")[0] for log in logs):
+            problems.add(where + "no block ran before the refused row: %s" % logs)
+        left = sorted(os.listdir(os.path.join(round_dir, "in")))
+        if left != kept:
+            problems.add(where + "after the first run the input folder holds %s, not %s" % (
+                left, kept))
+        conn.cursor().execute("ALTER TABLE tbl_actions DROP CONSTRAINT refused")
+        conn.commit()
+        conn.close()
+        code, console = run_tavrin(args.tavrin, arguments, cwd=round_dir, env=env)
+        if code != 0:
+            problems.add(where + "the second run ended with %d:\n%s" % (code, console))
+        tavrin_db.compare(state, "atomic_replay", schema, problems)
+        if os.listdir(os.path.join(round_dir, "in")):
+            problems.add(where + "input files left after the second run: %s" % os.listdir(
+                os.path.join(round_dir, "in")))
+    batches.report("six groups, the third refused (three layouts)", problems, started)
     return batches.result()
 
 
@@ -270,7 +427,7 @@ def far_folder(work):
     return None, "/dev/shm is on the work folder's file system and no tmpfs could be mounted"
 
 
-def killed_runs(state, state_file, args, history=False):
+def killed_runs(state, state_file, args, history=False, atomic=False):
     """Runs of tavrin -pIme killed during the import, each followed by a
     second run. Tavrin is killed before a chosen C library call, or its
     client kills both in the middle of a script, as in a crash; either way
@@ -285,12 +442,22 @@ def killed_runs(state, state_file, args, history=False):
     its logon until the second run's probe has run: a client started outside
     Tavrin, which outlives it, so that the history's fence is still tried.
 
+    With `atomic` both runs give -A -H, at the kill points of a clean -A -H
+    run, and every second round has a check constraint that refuses a row of
+    the middle script's group: its second run stops there, and the tables
+    equal the replay of the groups before it, with the input files of that
+    group and every later one left in the input folder.
+
     Without `history` the input folder is on another file system than the
     backup (see far_folder), so that the kills among the moves stop a copy:
     between the copy and the removal of its original, say. Without one, that
     case alone is skipped with a note."""
     started = time.monotonic()
-    work = os.path.join(args.work, "killed-history" if history else "killed")
+    history = history or atomic
+    switches = "-pImeAH" if atomic else "-pImeH" if history else "-pIme"
+    prefix = "atomic_killed" if atomic else "killed"  # of the schemas
+    work = os.path.join(args.work, "killed-atomic" if atomic else
+                        "killed-history" if history else "killed")
     shim = os.path.abspath(args.kill_shim)
     if os.path.exists(work):
         shutil.rmtree(work)
@@ -298,8 +465,9 @@ def killed_runs(state, state_file, args, history=False):
     batch = os.path.join(work, "batch")
     schema_sql = open(generate(args.batchgen, "realistic", "150K", 3, [], batch)).read()
     problems = tavrin_db.Problems()
-    tavrin_db.create_schema(state, "killed_replay", schema_sql)
-    tavrin_db.replay(state, "killed_replay", batch, problems)
+    replayed = prefix + "_replay"
+    tavrin_db.create_schema(state, replayed, schema_sql)
+    tavrin_db.replay(state, replayed, batch, problems)
     base_env = dict(os.environ, PATH=STAND_IN_DIR + os.pathsep + os.environ.get("PATH", ""),
                     TAVRIN_DB_STATE=os.path.abspath(state_file))
     base_env.pop("TAVRIN_PASSWORD", None)
@@ -307,6 +475,7 @@ def killed_runs(state, state_file, args, history=False):
     retried_with = {}  # rounds whose second run has other switches -> those switches
     without = {}  # groups cut short -> the replay's schema without them
     cut_short = rolled_back = 0
+    refused = {}  # rounds with the check constraint
     far, undo = (None, None) if history else far_folder(work)
     if not history and far is None:
         print("Note: the cross-device input folder case is skipped: %s" % undo)
@@ -321,9 +490,14 @@ def killed_runs(state, state_file, args, history=False):
         os.makedirs(os.path.join(round_dir, "out"))
         os.makedirs(os.path.join(round_dir, "cwd"))
         shutil.copytree(batch, input_folder(name))
-        schema = schema_name("killed_" + name)
+        schema = schema_name(prefix + "_" + name)
         tavrin_db.create_schema(state, schema, schema_sql)
-        arguments = ["-pImeH" if history else "-pIme", "-i", input_folder(name), "-o",
+        if name in refused:
+            conn = tavrin_db.connect(state, schema=schema)
+            conn.cursor().execute(refused[name])
+            conn.commit()
+            conn.close()
+        arguments = [switches, "-i", input_folder(name), "-o",
                      os.path.join(round_dir, "out"), "-U", state["import_user"],
                      "-P", state["import_password"], "-S", schema]
         first = run_tavrin(args.tavrin, arguments, cwd=os.path.join(round_dir, "cwd"),
@@ -349,7 +523,7 @@ def killed_runs(state, state_file, args, history=False):
                                               "LD_PRELOAD": shim})
     if clean[0] != 0:
         problems.add("the clean run ended with %d:\n%s" % clean)
-    tavrin_db.compare(state, "killed_replay", schema, problems)
+    tavrin_db.compare(state, replayed, schema, problems)
     with open(os.path.join(work, "trace")) as f:
         calls = f.read().split()
     scripts = re.findall(r"Importing data from file == (Output\d+\.tvr)==", clean[1])
@@ -394,20 +568,34 @@ def killed_runs(state, state_file, args, history=False):
         name = "other-switches-%s-1" % scripts[len(scripts) // 2]
         rounds.append((name, {"TAVRIN_DB_CRASH": "%s:1" % scripts[len(scripts) // 2]}))
         retried_with[name] = "-pIme"
+    if atomic:
+        rounds = [r for r in rounds if r[0] not in retried_with]
+        group = int(re.search(r"\d+", middle).group())
+        later = [(g, paths) for g, paths in tavrin_db.batch_groups(batch) if g >= group]
+        kept = sorted(os.path.basename(os.fsdecode(p)) for _, paths in later for p in paths)
+        landed = prefix + "_landed"
+        tavrin_db.create_schema(state, landed, schema_sql)
+        tavrin_db.replay(state, landed, batch, problems, leave_out={g for g, _ in later})
+        refused.update((name, refusal(state, replayed, group)) for name, _ in rounds[1::2]
+                       if not name.startswith("held-"))
 
     for name, kill_env in rounds:
         round_dir, schema, first, second = run_round(name, kill_env)
-        where = "%s: " % name
+        where = "%s%s: " % (name, " (refused)" if name in refused else "")
         before = len(problems.items)
-        if first[0] not in (-9, 137):
+        # With the constraint, a kill point after the refused script may
+        # not be reached.
+        if first[0] not in ((-9, 137, 2) if name in refused else (-9, 137)):
             problems.add(where + "the first run was not killed (%d):\n%s" % first)
+        if name in refused and second[0] != 2:
+            problems.add(where + "the second run ended with %d:\n%s" % second)
         # With every input moved by the first run, the second finds none.
         if second[0] not in (0, 2) and not (
                 second[0] == 1 and "Unable to find target sql files" in second[1]):
             problems.add(where + "the second run ended with %d:\n%s" % second)
         # Every input file once, in its backup directory, and no copy left.
-        left = os.listdir(input_folder(name))
-        if left:
+        left = sorted(os.listdir(input_folder(name)))
+        if left != (kept if name in refused else []):
             problems.add(where + "input files left after the second run: %s" % left)
         for backup in glob.glob(os.path.join(round_dir, "cwd", "Processed_*")):
             copies = [f for f in os.listdir(backup) if f.endswith(".tavrin-copy")]
@@ -421,12 +609,12 @@ def killed_runs(state, state_file, args, history=False):
         # database whole (its client ran on, or died after its commit) or
         # not at all.
         found = tavrin_db.Problems()
-        tavrin_db.compare(state, "killed_replay", schema, found)
+        tavrin_db.compare(state, landed if name in refused else replayed, schema, found)
         cut_short += bool(cut)
         if found and cut:
             rolled_back += 1
             if cut not in without:
-                without[cut] = "killed_without_" + "_".join(str(g) for g in sorted(cut))
+                without[cut] = prefix + "_without_" + "_".join(str(g) for g in sorted(cut))
                 tavrin_db.create_schema(state, without[cut], schema_sql)
                 tavrin_db.replay(state, without[cut], batch, problems, leave_out=cut)
             found = tavrin_db.Problems()
@@ -440,8 +628,9 @@ def killed_runs(state, state_file, args, history=False):
     if undo:
         undo()
     batches = Batches(state, args)
-    batches.report("killed runs (%d rounds, %d with a script cut short, %d of those not in "
-                   "the database)" % (len(rounds), cut_short, rolled_back), problems, started)
+    batches.report("killed runs (%d rounds, %d refused, %d with a script cut short, %d of those "
+                   "not in the database)" % (len(rounds), len(refused), cut_short, rolled_back),
+                   problems, started)
     return batches.result()
 
 
@@ -477,8 +666,12 @@ def main():
         return killed_runs(state, args.state, args)
     if args.command == "killed-runs-history":
         return killed_runs(state, args.state, args, history=True)
+    if args.command == "killed-runs-atomic":
+        return killed_runs(state, args.state, args, atomic=True)
     if args.command == "history":
         return history_cases(state, args.state, args)
+    if args.command == "atomic":
+        return atomic_cases(state, args.state, args)
 
     batches = Batches(state, args)
     if args.command == "examples":

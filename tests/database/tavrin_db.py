@@ -410,18 +410,24 @@ class ScriptRun:
     it succeeded), and of each plain SQL statement that fails.
 
     The client's script arguments `arguments` replace &1, &2, ... in every
-    line. WHENEVER SQLERROR EXIT FAILURE ROLLBACK makes a failing statement
-    roll back and end the run with status 1; WHENEVER SQLERROR CONTINUE NONE
-    undoes it. DBMS_OUTPUT.PUT_LINE's lines go to `output(line)`, and a
-    block's own COMMIT commits the session once the block is done. After
-    run(), `status` is the client's exit status."""
+    line. WHENEVER SQLERROR EXIT [status] [COMMIT|ROLLBACK] makes a failing
+    statement or block end the run, after its error report, with that
+    status (SUCCESS 0, FAILURE 1, WARNING 2 or a number) and that end of the
+    transaction (by default the one EXIT takes); WHENEVER SQLERROR CONTINUE
+    [COMMIT|ROLLBACK|NONE] undoes it. WHENEVER OSERROR is accepted: the
+    stand-in meets no OS errors. EXIT commits, or rolls back after SET
+    EXITCOMMIT OFF or with its own ROLLBACK. DBMS_OUTPUT.PUT_LINE's lines go
+    to `output(line)`, and a block's own COMMIT commits the session once the
+    block is done. After run(), `status` is the client's exit status."""
 
     def __init__(self, conn, report, arguments=(), output=None):
         self.conn = conn
         self.report = report
         self.arguments = list(arguments)
         self.output = output or (lambda line: None)
-        self.exit_on_error = False
+        self.on_error = None  # the words after WHENEVER SQLERROR EXIT, while it holds
+        self.after_error = "NONE"  # what WHENEVER SQLERROR CONTINUE does
+        self.exit_commit = True
         self.status = 0
 
     def _substitute(self, line):
@@ -438,6 +444,7 @@ class ScriptRun:
             line = self._substitute(line.rstrip("\r"))
             word = line.strip()
             upper = word.upper()
+            words = upper.split()
             if block is not None:
                 if word == "/":
                     if not self._run_block(cur, "\n".join(block)):
@@ -445,22 +452,42 @@ class ScriptRun:
                     block = None
                 else:
                     block.append(line)
-            elif upper == "EXIT":
-                self.conn.commit()
-                return True
+            elif words[:1] == ["EXIT"] and _exit_words(words[1:]):
+                return self._exit(words[1:])
             elif upper in ("DECLARE", "BEGIN"):
                 block = [line]
-            elif upper == "WHENEVER SQLERROR EXIT FAILURE ROLLBACK":
-                self.exit_on_error = True
-            elif upper == "WHENEVER SQLERROR CONTINUE NONE":
-                self.exit_on_error = False
+            elif words[:3] == ["WHENEVER", "SQLERROR", "EXIT"] and _exit_words(words[3:]):
+                self.on_error = words[3:]
+            elif words[:3] == ["WHENEVER", "SQLERROR", "CONTINUE"] and words[3:] in (
+                    [], ["COMMIT"], ["ROLLBACK"], ["NONE"]):
+                self.on_error = None
+                self.after_error = (words[3:] or ["NONE"])[0]
+            elif words[:2] == ["WHENEVER", "OSERROR"]:
+                pass
+            elif upper in ("SET EXITCOMMIT ON", "SET EXITCOMMIT OFF"):
+                self.exit_commit = upper.endswith(" ON")
             elif _PLAIN_SQL.match(word):
                 if not self._run(cur, word, translate(word[:-1])):
                     return False
             elif word and not upper.startswith("SET ") and not word.startswith("--"):
-                self.report(word, "SP2-0734: unknown command beginning \"%s\"" % word[:10])
+                self.report(word, "SP2-0734: unknown command beginning \"%s...\" - rest of line "
+                            "ignored." % word[:10])
         self.conn.rollback()
         return False
+
+    def _exit(self, words):
+        """EXIT [SUCCESS|FAILURE|WARNING|n] [COMMIT|ROLLBACK]: True when it
+        committed."""
+        status = {"SUCCESS": 0, "FAILURE": 1, "WARNING": 2}
+        if words and words[0] not in ("COMMIT", "ROLLBACK"):
+            first = words.pop(0)
+            self.status = status[first] if first in status else int(first)
+        commit = words[0] == "COMMIT" if words else self.exit_commit
+        if commit:
+            self.conn.commit()
+        else:
+            self.conn.rollback()
+        return commit
 
     def _run(self, cur, what, sql, commit=False):
         """Runs `sql` in a savepoint; False when the run must end here."""
@@ -470,10 +497,13 @@ class ScriptRun:
         except psycopg2.Error as error:
             cur.execute("ROLLBACK TO SAVEPOINT tavrin_block")
             self.report(what, str(error).strip())
-            if self.exit_on_error:
-                self.conn.rollback()
-                self.status = 1
+            if self.on_error is not None:
+                self._exit(list(self.on_error))
                 return False
+            if self.after_error == "COMMIT":
+                self.conn.commit()
+            elif self.after_error == "ROLLBACK":
+                self.conn.rollback()
             return True
         finally:
             for notice in self.conn.notices:
@@ -495,6 +525,15 @@ class ScriptRun:
         body = _PUT_LINE.sub(lambda m: "RAISE NOTICE '%%', %s;" % m.group(1), body)
         return self._run(cur, block, "DO $tavrin_block$\n%s\n$tavrin_block$" % translate(body),
                          commit)
+
+
+def _exit_words(words):
+    """Whether `words` are what EXIT may take after its name."""
+    if words and words[0] not in ("COMMIT", "ROLLBACK"):
+        if not (words[0] in ("SUCCESS", "FAILURE", "WARNING") or words[0].isdigit()):
+            return False
+        words = words[1:]
+    return words in ([], ["COMMIT"], ["ROLLBACK"])
 
 
 def script_group(path):
