@@ -253,123 +253,40 @@ TEST_F(ImportJournalTest, IdsCloseTheirOwnImportAndUndoneImportsMatchNothing) {
                         kB + " ended 2026-01-02T03:04:05Z O2.tvr\n");
 }
 
-TEST_F(ImportJournalTest, UndoneWithoutIdClosesTheLatestOpenIdlessImportOfItsHashAndTag) {
-  const std::string t1 = "0123456789abcdef", t2 = "fedcba9876543210";
-  const std::string i1(32, '1');
-  const std::string a1 = kA + " started 2026-01-01T10:00:00Z group=" + t1 + " O1.tvr\n";
-  const std::string a1b = kA + " started 2026-01-01T10:00:01Z group=" + t1 + " O1.tvr\n";
-  const std::string a1id = kA + " started 2026-01-01T10:00:01Z group=" + t1 + " id=" + i1 + " O1.tvr\n";
-  const std::string a2 = kA + " started 2026-01-01T10:00:01Z group=" + t2 + " O1.tvr\n";
-  const std::string ended = kA + " ended 2026-01-01T10:00:02Z group=" + t1 + " O1.tvr\n";
-  const std::string undone = kA + " undone 2026-01-01T10:00:03Z group=" + t1 + " O1.tvr\n";
-  struct Case {
-    const char* what;
-    std::string text;
-    std::vector<bool> undone;  // of each import
-    std::vector<bool> held;    // HeldBack: a later import of its hash and tag lets it go
-  };
-  const Case cases[] = {
-      {"the latest open one", a1 + a1b + undone, {false, true}, {false, true}},
-      {"one that ended is passed over", a1 + a1b + ended + undone, {true, false}, {false, false}},
-      {"one with an id is passed over", a1 + a1id + undone, {true, false}, {false, false}},
-      {"one of another tag is passed over", a1 + a2 + undone, {true, false}, {true, false}},
-      {"none open: it closes nothing", a1 + ended + undone, {false}, {false}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    WriteFile(Path(), c.text);
-    ImportJournal journal(env_, Path());
-    ASSERT_TRUE(journal.OpenExisting());
-    EXPECT_EQ(journal.unreadable_lines(), 0);
-    ASSERT_EQ(journal.imports().size(), c.undone.size());
-    for (std::size_t i = 0; i < c.undone.size(); ++i) {
-      EXPECT_EQ(journal.imports()[i].undone, c.undone[i]) << i;
-      EXPECT_EQ(journal.HeldBack(i), c.held[i]) << i;
-    }
-  }
-}
-
-// A held-back import (undone, its group still to be imported) outlives every
-// rewrite until a later import of its hash and tag, or a moved line of its
-// tag, lets it go; a compaction given the groups found also drops one whose
-// group is gone.
+// An undone line without an id closes the latest open import of its hash
+// and tag that has none. A held-back import outlives every rewrite until a
+// later import of its hash and tag, or a moved line of its tag, lets it go; a
+// compaction given the groups found also drops one whose group is gone.
 TEST_F(ImportJournalTest, RewritesKeepHeldBackImportsAndDropOtherUndoneOnes) {
-  const std::string t1 = "1111111111111111", t4 = "4444444444444444";
-  const auto line = [](const std::string& hash, const char* state, const std::string& tag) {
-    return hash + " " + state + " 2026-01-01T10:00:00Z " + (tag.empty() ? "" : "group=" + tag + " ") +
-           "O.tvr\n";
+  const std::string g1 = "group=1111111111111111 ", g4 = "group=4444444444444444 ";
+  const auto line = [](const std::string& hash, const char* state, const std::string& fields) {
+    return hash + " " + state + " 2026-01-01T10:00:00Z " + fields + "O.tvr\n";
   };
-  const std::string held = line(kA, "started", t1) + line(kA, "undone", t1);
-  const std::string other = line(kB, "started", t4) + line(kB, "undone", t4);
+  const std::string held = line(kA, "started", g1) + line(kA, "undone", g1);
+  const std::string gone = line(kB, "started", g4) + line(kB, "undone", g4);
   const std::string untagged = line(kC, "started", "") + line(kC, "undone", "");
-  const std::unordered_set<std::string> found = {t1};
-  struct Case {
-    const char* what;
+  const std::string with_id = line(kA, "started", g1 + "id=" + std::string(32, '7') + " ");
+  const std::unordered_set<std::string> found = {"1111111111111111"};
+  const struct {
     std::string before;
     const std::unordered_set<std::string>* groups;  // a compaction's groups found
     std::string after;
+  } cases[] = {
+      {held + untagged, nullptr, held + untagged},
+      // The undone line passes over the import with an id, which comes later.
+      {line(kA, "started", g1) + with_id + line(kA, "undone", g1), nullptr, with_id},
+      {held + line(kB, "moved", g1), nullptr, ""},  // its tag, whatever the hash
+      {untagged + line(kC, "moved", ""), nullptr, ""},
+      {held + gone + untagged, &found, held},
   };
-  const Case cases[] = {
-      {"held back: kept", held + untagged, nullptr, held + untagged},
-      {"a later import of its hash and tag", held + line(kA, "started", t1), nullptr,
-       line(kA, "started", t1)},
-      {"a moved line of its tag, whatever its hash", held + line(kB, "moved", t1), nullptr, ""},
-      {"untagged: a moved line of its hash", untagged + line(kC, "moved", ""), nullptr, ""},
-      {"its group is found", held, &found, held},
-      {"its group is gone", held + other + untagged, &found, held},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
     WriteFile(Path(), c.before);
     ImportJournal journal(env_, Path());
     ASSERT_TRUE(journal.OpenExisting());
+    EXPECT_EQ(journal.unreadable_lines(), 0);
     ASSERT_TRUE(journal.DropMoved(c.groups));
     EXPECT_EQ(Text(), c.after);
-  }
-}
-
-// A group held back after an import that stayed open may grow: its copy then
-// has a new tag, and finds that import by its first file.
-TEST_F(ImportJournalTest, ATaggedCopyWithoutImportFindsTheOpenImportOfItsFirstFile) {
-  const std::string old_tag = "1111111111111111", tag = "2222222222222222";
-  const std::string first = "abcdefabcdefabcd", id(32, '7');
-  const std::string open = kA + " started 2026-01-01T10:00:00Z group=" + old_tag + " id=" + id +
-                           " log=import1.olog first=" + first + " O1.tvr\n";
-  const auto closed = [&](const char* state) {
-    return open + kA + " " + state + " 2026-01-01T10:00:01Z group=" + old_tag + " id=" + id +
-           " O1.tvr\n";
-  };
-  struct Case {
-    const char* what;
-    std::string journal;
-    std::string copy_first;
-    CopyMatch::Kind kind;
-  };
-  const Case cases[] = {
-      {"open: as an open import of other bytes", open, first, CopyMatch::kOtherCutShort},
-      {"another first", open, "0000000000000000", CopyMatch::kNone},
-      {"first unknown", open, "", CopyMatch::kNone},
-      {"it ended", closed("ended"), first, CopyMatch::kNone},
-      {"it was undone", closed("undone"), first, CopyMatch::kNone},
-      {"it moved away", open + kA + " moved 2026-01-01T10:00:02Z group=" + old_tag + " O1.tvr\n",
-       first, CopyMatch::kNone},
-      {"an import of its own tag comes first",
-       open + kB + " started 2026-01-01T10:00:03Z group=" + tag + " O1.tvr\n", first,
-       CopyMatch::kCutShort},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    WriteFile(Path(), c.journal);
-    ImportJournal journal(env_, Path());
-    ASSERT_TRUE(journal.OpenExisting());
-    const CopyMatch match = CopyMatcher(journal).Match(kB, tag, c.copy_first);
-    EXPECT_EQ(match.kind, c.kind);
-    if (c.kind != CopyMatch::kOtherCutShort) continue;
-    EXPECT_EQ(match.hash, kA);
-    EXPECT_EQ(match.tag, old_tag);
-    EXPECT_EQ(match.id, id);
-    EXPECT_EQ(match.log, "import1.olog");
-    EXPECT_FALSE(match.other_ended);
   }
 }
 

@@ -545,6 +545,8 @@ TEST(ImportLogFiles, AnOpenImportIsSettledAndOtherBytesAreOnlyWhatEnded) {
       {grown(at, id + first), committed, other, grown("ended" + now, id), nullptr, false},
       {grown(at, first), "", "as other bytes when an earlier run stopped", "", nullptr, false},
       {grown(at, first) + grown(ended, ""), "TAVRIN-HISTORY 0\n", "", "", nullptr, true},
+      {grown(at, id + first) + grown("undone 2026-01-01T10:00:01Z", id), "TAVRIN-HISTORY 0\n", "",
+       "", nullptr, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.journal);
