@@ -5,6 +5,6 @@
 
 namespace tavrin {
 
-inline constexpr const char* kOptionLetters = "hpIlmeFRHD:U:P:S:i:o:";
+inline constexpr const char* kOptionLetters = "hpIlmeFRHJD:U:P:S:i:o:";
 
 }  // namespace tavrin
