@@ -129,7 +129,10 @@ Grouping GroupFileList(Run& run, bool backup_finished) {
     diag.log("\n\nDiscard group option was turned on due to detection of a possible lingering "
              "transaction.\n Discarding Group Number: %d\n\n",
              group);
-    while (!files.empty() && files.back().group == group) files.pop_back();
+    while (!files.empty() && files.back().group == group) {
+      run.discarded_files.insert(run.discarded_files.begin(), std::move(files.back()));
+      files.pop_back();
+    }
   }
   return Grouping::kGrouped;
 }

@@ -14,7 +14,7 @@ enum class Grouping {
 };
 
 /// Fills run.files from the input directory. With -D the last group is
-/// dropped from the list. An input file that the backup record lists as
+/// dropped from the list, into run.discarded_files. An input file that the backup record lists as
 /// processed by an earlier run but not moved (same size and SHA-256) is left
 /// out with a warning, and sets errors_reported. When those are all there is,
 /// or when no input file is left after `backup_finished` (an earlier run's

@@ -118,8 +118,7 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
     line.remove_prefix(kNotAtomicField.size() + 1);
   }
   parsed->name = line;
-  // An undone line only ever closes the import of its id.
-  return mark.state != JournalState::kUndone || !parsed->id.empty();
+  return true;
 }
 
 // A name is for the reader of the journal; a line end inside it would tear
@@ -212,7 +211,12 @@ void ImportJournal::Apply(std::size_t index) {
   std::size_t owner = kNoImport;
   switch (line.mark.state) {
     case JournalState::kStarted:
+      // A later import of the same hash and tag: an earlier one undone is
+      // no longer held back.
+      for (std::size_t i : of_hash)
+        if (imports_[i].tag == line.tag) passed_[i] = true;
       owner = imports_.size();
+      passed_.push_back(false);
       imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, std::string(line.id),
                           false, false, std::string(line.log), std::string(line.first),
                           line.not_atomic, std::string(line.name), line.mark.time});
@@ -245,12 +249,18 @@ void ImportJournal::Apply(std::size_t index) {
             !imports_[*i].undone)
           owner = *i;
       if (owner != kNoImport) imports_[owner].moved = true;
+      // Its group has left: an import of it that was undone is no longer
+      // held back. Without a tag, that is every untagged import of its hash.
+      if (line.tag.empty())
+        for (std::size_t i : of_hash)
+          if (imports_[i].tag.empty()) passed_[i] = true;
       // Its group has left with it: every import of its tag recorded so
       // far, whatever the bytes, is done with.
       if (!line.tag.empty())
         for (std::size_t i = 0; i < imports_.size(); ++i)
           if (imports_[i].tag == line.tag && !imports_[i].moved) {
             imports_[i].moved = true;
+            passed_[i] = true;
             if (owner == kNoImport) owner = i;
           }
       break;
@@ -265,7 +275,13 @@ void ImportJournal::Rebuild() {
   imports_.clear();
   imports_of_.clear();
   owner_.clear();
+  passed_.clear();
   for (std::size_t i = 0; i < lines_.size(); ++i) Apply(i);
+}
+
+bool ImportJournal::HeldBack(std::size_t import_index) const {
+  return import_index < imports_.size() && imports_[import_index].undone &&
+         !passed_[import_index];
 }
 
 const JournalMark* ImportJournal::Find(const std::string& hash) const {
@@ -317,19 +333,26 @@ bool ImportJournal::Close() {
   return ok;
 }
 
-bool ImportJournal::DropMoved() {
-  // By hash: whether an import stays, and whether one was moved away. An
-  // undone import put nothing in the database: it goes whenever the journal
-  // is rewritten.
+bool ImportJournal::DropMoved(const std::unordered_set<std::string>* group_tags) {
+  // Which imports stay. An undone import put nothing in the database: it
+  // goes whenever the journal is rewritten, unless it is held back, with
+  // its group still in the input directory.
+  std::vector<bool> kept_import(imports_.size());
+  for (std::size_t i = 0; i < imports_.size(); ++i) {
+    const JournalImport& import = imports_[i];
+    kept_import[i] = !import.moved &&
+                     (!import.undone ||
+                      (HeldBack(i) && (!group_tags || group_tags->count(import.tag) > 0)));
+  }
+  // By hash: whether an import stays, and whether one was moved away.
   std::unordered_map<std::string_view, std::pair<bool, bool>> imports;
-  for (const JournalImport& import : imports_)
-    (import.moved || import.undone ? imports[import.hash].second : imports[import.hash].first) =
-        true;
+  for (std::size_t i = 0; i < imports_.size(); ++i)
+    (kept_import[i] ? imports[imports_[i].hash].first : imports[imports_[i].hash].second) = true;
   std::vector<std::string> kept;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     bool keep;
     if (owner_[i] != kNoImport) {
-      keep = !imports_[owner_[i]].moved && !imports_[owner_[i]].undone;
+      keep = kept_import[owner_[i]];
     } else {
       const auto [stays, moved] = imports[std::string_view(lines_[i]).substr(0, kHashDigits)];
       keep = stays || !moved;
@@ -401,10 +424,12 @@ CopyMatcher::CopyMatcher(const ImportJournal& journal) {
     if (import.moved || import.undone) continue;
     of_hash_[import.hash].push_back(import);
     if (!import.tag.empty()) of_tag_[import.tag].push_back(import);
+    if (!import.first.empty() && import.ended.empty()) open_of_first_[import.first] = import;
   }
 }
 
-CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
+CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag,
+                             std::string_view first) {
   const auto found = of_hash_.find(hash);
   static const std::vector<JournalImport> kNone;
   const std::vector<JournalImport>& imports = found == of_hash_.end() ? kNone : found->second;
@@ -428,6 +453,16 @@ CopyMatch CopyMatcher::Match(const std::string& hash, std::string_view tag) {
       match.kind = CopyMatch::kOtherCutShort;
       match.hash = open->hash;
       match.other_ended = ended;
+      return match;
+    }
+    // No import of its tag, and an open one of its first file: the same
+    // group before a file joined it, held back by a run that stopped or
+    // could not tell whether it landed. It may be partly in the database.
+    if (const auto open = open_of_first_.find(std::string(first)); !first.empty() &&
+                                                                   open != open_of_first_.end()) {
+      CopyMatch match = Of(open->second);
+      match.kind = CopyMatch::kOtherCutShort;
+      match.hash = open->second.hash;
       return match;
     }
   }

@@ -109,6 +109,12 @@ class ImportJournal {
   /// Every import, oldest first.
   const std::vector<JournalImport>& imports() const { return imports_; }
 
+  /// Whether the import at `import_index` of imports() is held back: closed
+  /// by an undone line, its group's input files stay for the next run. It is
+  /// so while no later import of its hash and tag exists and no moved line of
+  /// its tag follows it (without a tag: of its hash, without a tag).
+  bool HeldBack(std::size_t import_index) const;
+
   /// Takes back the line just recorded (its client never started), by
   /// rewriting the journal without it.
   bool Withdraw();
@@ -119,10 +125,13 @@ class ImportJournal {
 
   /// Rewrites the journal without the imports that were moved away or undone
   /// and their lines, and without unreadable lines, through a temporary file renamed
-  /// over it. A line that belongs to no import stays unless its hash had
+  /// over it. A held-back import stays: its group is still to be imported.
+  /// Given the tags of the groups found in the input directory, a held-back
+  /// import whose tag is none of them goes as well: its group is gone.
+  /// A line that belongs to no import stays unless its hash had
   /// imports and every one of them was moved away.
   /// Does nothing when there is nothing to leave out.
-  bool DropMoved();
+  bool DropMoved(const std::unordered_set<std::string>* group_tags = nullptr);
 
   /// Asked before every rewrite of the file (Withdraw, DropMoved and any
   /// other): when it answers false the file is left as it is, and the
@@ -152,6 +161,9 @@ class ImportJournal {
   std::vector<JournalImport> imports_;
   std::unordered_map<std::string, std::vector<std::size_t>> imports_of_;  // by hash
   std::vector<std::size_t> owner_;  // of each line of lines_: its import, or kNoImport
+  // Of each import: a later import of its hash and tag, or a moved line of
+  // its tag, came after it. An undone import so passed is not held back.
+  std::vector<bool> passed_;
   std::function<bool()> check_;  // before a rewrite; empty: none
   int unreadable_ = 0;
   bool ends_open_ = false;  // the file's last line lacks its line end, and reads
@@ -186,19 +198,24 @@ struct CopyMatch {
 /// that, the k-th copy of its hash
 /// that got this far matches the k-th untagged import of the hash. A copy
 /// without a tag: the k-th of its hash matches the k-th import of the hash.
+/// A tagged copy that finds no import of its tag, while an import still open
+/// has its `first` (its group grew since: a new file, a new tag), is
+/// kOtherCutShort of that import; that one's group may be partly in.
 /// Imports moved away or undone match nothing. It looks at the imports as they were
 /// when it was made.
 class CopyMatcher {
  public:
   explicit CopyMatcher(const ImportJournal& journal);
 
-  CopyMatch Match(const std::string& hash, std::string_view tag);
+  /// `first`: JournalImport::first of the copy's group; empty when unknown.
+  CopyMatch Match(const std::string& hash, std::string_view tag, std::string_view first = {});
 
  private:
   static CopyMatch Of(const JournalImport& import);
 
   std::unordered_map<std::string, std::vector<JournalImport>> of_hash_;  // imports not moved
   std::unordered_map<std::string, std::vector<JournalImport>> of_tag_;   // likewise, tagged
+  std::unordered_map<std::string, JournalImport> open_of_first_;  // the latest open, by first
   std::unordered_map<std::string, std::size_t> by_order_;  // copies of a hash matched by order
 };
 

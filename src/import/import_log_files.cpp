@@ -273,7 +273,7 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
   Diagnostics& diag = run.diag;
   *outcome = Outcome::kReportedErrors;
   if (run.settings.force) return true;
-  const CopyMatch match = journal.Match(script.hash, script.tag);
+  const CopyMatch match = journal.Match(script.hash, script.tag, script.first);
   const bool other = match.kind == CopyMatch::kOtherCutShort;
   const auto other_bytes = [&] {
     Say(diag,

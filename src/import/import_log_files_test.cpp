@@ -500,6 +500,11 @@ TEST(ImportLogFiles, AnOpenImportIsSettledAndOtherBytesAreOnlyWhatEnded) {
     const char* log_in;  // where the old import's output log is: a subfolder, or nowhere
     bool imported;       // else it counts as errors
   };
+  // Its group before a file joined it: another tag, the same first file.
+  const auto grown = [&](const std::string& state, const std::string& fields) {
+    return HashOf(older) + " " + state + " group=0123456789abcdef" + fields + " Output1.tvr\n";
+  };
+  const std::string first = " first=" + GroupTags({{"t01.sql", 1}}).at(1).first;
   const std::string open = line(older, at), open_id = line(older, at, id);
   const std::string mine = line(script, at, id + " log=" + log), other = "imported before as other";
   const std::vector<Case> cases = {
@@ -516,6 +521,13 @@ TEST(ImportLogFiles, AnOpenImportIsSettledAndOtherBytesAreOnlyWhatEnded) {
        "output directory. Its errors could not be checked.\n", "", nullptr, false},
       {line(script, at, id + " log=" + log + " atomic=no"), committed, "was being imported when",
        "", "", false},
+      {grown(at, id + first), "TAVRIN-HISTORY 0\n", "holds none of it", grown("undone" + now, id),
+       nullptr, true},
+      {grown(at, id + first), committed, other, grown("ended" + now, id), nullptr, false},
+      {grown(at, first), "", "as other bytes when an earlier run stopped", "", nullptr, false},
+      {grown(at, first) + grown(ended, ""), "TAVRIN-HISTORY 0\n", "", "", nullptr, true},
+      {grown(at, id + first) + grown("undone 2026-01-01T10:00:01Z", id), "TAVRIN-HISTORY 0\n", "",
+       "", nullptr, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.journal);

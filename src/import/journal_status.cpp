@@ -24,18 +24,6 @@ struct Row {
   std::string tag;   // empty: none
 };
 
-// Held back: closed by an undone line, while no later import of its hash
-// and tag exists and no moved line of its tag followed it (which marks it
-// moved).
-bool HeldBack(const ImportJournal& journal, std::size_t index) {
-  const std::vector<JournalImport>& imports = journal.imports();
-  const JournalImport& import = imports[index];
-  if (!import.undone || import.moved) return false;
-  for (std::size_t later = index + 1; later < imports.size(); ++later)
-    if (imports[later].hash == import.hash && imports[later].tag == import.tag) return false;
-  return true;
-}
-
 // The file or directory `path` names is there; false when it is not, or its
 // directory cannot be searched (`*error` then tells why).
 bool Present(Env& env, const std::string& path, int* error) {
@@ -112,7 +100,7 @@ int ShowJournalStatus(Run& run, const std::string& lock_path) {
   bool operator_needed = false;
   for (std::size_t i = 0; i < imports.size(); ++i) {
     const JournalImport& import = imports[i];
-    if (import.moved || (import.undone && !HeldBack(journal, i))) continue;
+    if (import.moved || (import.undone && !journal.HeldBack(i))) continue;
     Row row{import.name, kImported, import.last, import.tag};
     if (import.undone) row.state = kHeldBack;
     else if (import.ended.empty()) row.state = running ? kImporting : kCutShort;

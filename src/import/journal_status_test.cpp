@@ -85,12 +85,13 @@ TEST(JournalStatus, EachStateItsLineAndTheExitCode) {
       {"copies, a script gone, a history settles", Line(a, "started", "x.tvr") +
            Line(a, "ended", "x.tvr") + Line(a, "started", "y.tvr") + Line(a, "ended", "y.tvr") +
            Line(b, "started", "Gone.tvr") + Line(b, "ended", "Gone.tvr") +
-           Line(c3, "started", (id + "Output9.tvr").c_str()),
+           Line(c3, "started", (id + "Output9.tvr").c_str()) + Line(d, "started", "u.tvr") +
+           Line(d, "undone", "u.tvr") + Line(d, "started", "v.tvr") + Line(d, "ended", "v.tvr"),
        "", {{"Output1.tvr", a}, {"Output2.tvr", a}, {"Output3.tvr", a}}, false, "",
        "Output1.tvr\timported\t2026-12-01T10:05:00Z\t-\nOutput2.tvr\timported\t2026-12-01T10:05:00Z\t-\n"
        "Gone.tvr\timported\t2026-12-01T10:05:00Z\t-\nOutput9.tvr\tcut short\t2026-12-01T10:00:00Z\t-\n"
-       "Output3.tvr\tnot imported\t-\t-\n"
-       "3" + summary + "1 cut short, 0 held back, 1 not imported, 0 left out.\n", "", 0},
+       "v.tvr\timported\t2026-12-01T10:05:00Z\t-\nOutput3.tvr\tnot imported\t-\t-\n"
+       "4" + summary + "1 cut short, 0 held back, 1 not imported, 0 left out.\n", "", 0},
       {"not atomic", Line(c3, "started", (id + "atomic=no Output1.tvr").c_str()), "", {}, false, "",
        "Output1.tvr\tcut short\t2026-12-01T10:00:00Z\t-\n"
        "0" + summary + "1 cut short, 0 held back, 0 not imported, 0 left out.\n", "", 2},

@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "import/backup_record.h"
@@ -38,13 +39,20 @@ bool MoveOne(Run& run, const std::string& source_prefix, const std::string& dest
 // A script that has left the output directory: its bytes, should they come
 // again, are a new transaction. A copy the journal has an import of is marked
 // whatever it matched (imported, cut short, or its group imported as other
-// bytes), with the tag of its group; true once the line is on the disk, or
-// when none is due.
+// bytes), with the tag of its group; so is one whose group an earlier run
+// held back. One that matched the open import of its group before the group
+// grew marks that import, with that one's tag: the files it was of have left
+// too. True once the line is on the disk, or when none is due.
 bool MarkMoved(ImportJournal& journal, CopyMatcher& copies, Env& env, const std::string& path,
-               const std::string& name, const std::string& tag) {
+               const std::string& name, const std::string& tag, const std::string& first,
+               const std::set<std::string>& held_back_tags) {
   std::string hash;
   if (journal.empty() || !HashFile(env, path, &hash)) return true;
-  if (copies.Match(hash, tag).kind == CopyMatch::kNone) return true;
+  const CopyMatch match = copies.Match(hash, tag, first);
+  if (match.kind == CopyMatch::kNone && (tag.empty() || held_back_tags.count(tag) == 0))
+    return true;
+  if (match.kind == CopyMatch::kOtherCutShort && match.tag != tag)
+    return journal.Record(match.hash, JournalState::kMoved, name, true, match.tag);
   return journal.Record(hash, JournalState::kMoved, name, true, tag);
 }
 
@@ -99,11 +107,19 @@ class StepRunner {
       : run_(run), env_(run.env), record_(record), checked_(checked) {}
 
   void Take(const std::vector<std::size_t>& indexes, ImportJournal* journal);
+  /// The `first` of this run's scripts' groups, by bare name (CopyMatcher::Match).
+  void SetFirsts(std::unordered_map<std::string, std::string> firsts) {
+    firsts_ = std::move(firsts);
+  }
 
  private:
   Outcome Input(const BackupStep& step);
   Outcome Script(const BackupStep& step, ImportJournal* journal, CopyMatcher* copies);
   Outcome Move(const BackupStep& step);
+  std::string First(const BackupStep& step) const {
+    const auto first = firsts_.find(step.name);
+    return first == firsts_.end() ? std::string() : first->second;
+  }
   void Settle(const std::vector<std::size_t>& indexes, const std::vector<Outcome>& outcomes);
 
   Run& run_;
@@ -111,6 +127,8 @@ class StepRunner {
   BackupRecord& record_;
   bool checked_;
   std::set<std::string> directories_made_;
+  std::unordered_map<std::string, std::string> firsts_;
+  std::set<std::string> held_back_tags_;  // of the journal's held-back imports
 };
 
 // Moves the step's file into its backup directory, made again when gone.
@@ -182,12 +200,15 @@ Outcome StepRunner::Script(const BackupStep& step, ImportJournal* journal, CopyM
   if (Exists(env_, step.path())) {
     const Outcome moved = Move(step);
     if (moved == Outcome::kFailed || !journal) return moved;
-    return MarkMoved(*journal, *copies, env_, step.destination(), step.name, step.tag) ? moved
-                                                                                      : Outcome::kOpen;
+    return MarkMoved(*journal, *copies, env_, step.destination(), step.name, step.tag,
+                     First(step), held_back_tags_)
+               ? moved
+               : Outcome::kOpen;
   }
   // Moved by a run that stopped before its journal line: write it now.
   if (journal && Exists(env_, step.destination()) &&
-      !MarkMoved(*journal, *copies, env_, step.destination(), step.name, step.tag))
+      !MarkMoved(*journal, *copies, env_, step.destination(), step.name, step.tag, First(step),
+                 held_back_tags_))
     return Outcome::kOpen;
   return Outcome::kDone;
 }
@@ -212,7 +233,11 @@ void StepRunner::Take(const std::vector<std::size_t>& indexes, ImportJournal* jo
        {BackupStep::kInput, BackupStep::kScript, BackupStep::kLog, BackupStep::kRemove}) {
     std::vector<std::size_t> taken;
     std::vector<Outcome> outcomes;
-    if (kind == BackupStep::kScript && journal) copies = std::make_unique<CopyMatcher>(*journal);
+    if (kind == BackupStep::kScript && journal) {
+      copies = std::make_unique<CopyMatcher>(*journal);
+      for (std::size_t i = 0; i < journal->imports().size(); ++i)
+        if (journal->HeldBack(i)) held_back_tags_.insert(journal->imports()[i].tag);
+    }
     // The output log of an import still open once the scripts have moved
     // stays for the run that settles that import: that run reads the log's
     // errors, and its backup moves it. Its step is struck out all the same.
@@ -245,9 +270,12 @@ void StepRunner::Take(const std::vector<std::size_t>& indexes, ImportJournal* jo
   }
 }
 
-// The journal after the scripts moved: rewritten without what is gone.
-void CompactJournal(Run& run, ImportJournal& journal) {
-  if (journal.DropMoved() || run.lock_lost) return;  // a lost lock has said so itself
+// The journal after the scripts moved: rewritten without what is gone. With
+// `group_tags` (the groups found in the input directory), without held-back
+// imports of groups that are gone as well.
+void CompactJournal(Run& run, ImportJournal& journal,
+                    const std::unordered_set<std::string>* group_tags = nullptr) {
+  if (journal.DropMoved(group_tags) || run.lock_lost) return;  // a lost lock has said so itself
   run.errors_reported = true;
   std::string reason = journal.failure();
   if (reason.ends_with('.')) reason.pop_back();  // the system's own full stop
@@ -317,19 +345,28 @@ bool MoveProcessedFiles(Run& run) {
     for (const BackupStep& step : record.steps())
       if (!step.done) steps.push_back(step);
   const std::size_t first = steps.size();
+  // A group held back stays in the input directory for the next run: no
+  // step of the record names its input files.
   for (const InputFile& file : run.files) {
+    if (run.held_back_groups.count(file.group)) continue;
     BackupStep step = BackupStep::Of(BackupStep::kInput, backup, input, file.name);
     // A file that cannot be read is still moved; its step is taken as read.
     if (!SizeAndHash(run.env, input + file.name, &step.size, &step.sha256)) step.size = -1;
     steps.push_back(std::move(step));
   }
-  std::unordered_map<std::string, std::string> tags;  // by bare name: this run's scripts
+  // By bare name, this run's scripts: their groups' tags and first files,
+  // and those of held-back groups.
+  std::unordered_map<std::string, std::string> tags, firsts;
+  std::set<std::string> held_back;
   const auto groups = GroupTags(run.files);
   for (const WrittenScript& written : run.scripts_written) {
     const auto group = groups.find(written.group);
     if (group == groups.end()) continue;
     const std::size_t cut = written.path.rfind(kPathSeparator);
-    tags[written.path.substr(cut == std::string::npos ? 0 : cut + 1)] = group->second.tag;
+    const std::string name = written.path.substr(cut == std::string::npos ? 0 : cut + 1);
+    tags[name] = group->second.tag;
+    firsts[name] = group->second.first;
+    if (run.held_back_groups.count(written.group)) held_back.insert(name);
   }
   std::vector<std::string> scripts, logs;
   const bool scripts_searched = run.env.ListMatches(output + "*.tvr", &scripts) ||
@@ -337,6 +374,11 @@ bool MoveProcessedFiles(Run& run) {
   const bool logs_searched = run.env.ListMatches(output + "*.olog", &logs) ||
                              run.env.LastError() == 0;
   for (const std::string& name : scripts) {
+    // Made again from its input files by the next run.
+    if (held_back.count(name)) {
+      steps.push_back(BackupStep::Of(BackupStep::kRemove, {}, output, name));
+      continue;
+    }
     BackupStep step = BackupStep::Of(BackupStep::kScript, backup, output, name);
     const auto tag = tags.find(name);
     if (tag != tags.end()) step.tag = tag->second;
@@ -354,6 +396,7 @@ bool MoveProcessedFiles(Run& run) {
   for (std::size_t i = first; i < record.steps().size(); ++i)
     (record.steps()[i].kind == BackupStep::kInput ? inputs : rest).push_back(i);
   StepRunner runner(run, record, true);
+  runner.SetFirsts(std::move(firsts));
   runner.Take(inputs, nullptr);
 
   // No journal, nothing to forget: no run has imported from here.
@@ -369,7 +412,13 @@ bool MoveProcessedFiles(Run& run) {
   if (!scripts_searched) unsearched("*.tvr");
   if (!logs_searched) unsearched("*.olog");
   runner.Take(rest, journaled ? &journal : nullptr);
-  if (journaled) CompactJournal(run, journal);
+  if (journaled) {
+    // The groups still in the input directory, the one -D left out among them.
+    std::unordered_set<std::string> found;
+    for (const auto& [group, tag] : groups) found.insert(tag.tag);
+    for (const auto& [group, tag] : GroupTags(run.discarded_files)) found.insert(tag.tag);
+    CompactJournal(run, journal, &found);
+  }
   CloseRecord(record);
   return true;
 }

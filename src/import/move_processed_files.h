@@ -12,7 +12,11 @@ namespace tavrin {
 
 /// Makes "Processed_<UTC date and time>" (with "_2", "_3"... when a run of
 /// the same second has the name) and moves into it every file of the input
-/// file list, then every `*.tvr` and `*.olog` of the output directory.
+/// file list, then every `*.tvr` and `*.olog` of the output directory. The
+/// groups of run.held_back_groups stay: their input files are left in the
+/// input directory, and the scripts this run wrote for them are removed. The
+/// journal's compaction keeps the held-back imports of the groups found in
+/// the input directory (run.files and run.discarded_files).
 /// Moves nothing when the file list is empty or the directory cannot be made
 /// (false in the latter case). A file that cannot be moved is reported and
 /// the rest are still moved; that does not make the stage fail. Each script

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
+#include "grouping/group_file_list.h"
 #include "import/backup_record.h"
 #include "import/group_tags.h"
 #include "import/import_journal.h"
@@ -314,6 +316,67 @@ TEST_F(MoveProcessedFilesTest, MovedLinesAndOutputLogsFollowTheJournal) {
     } else {
       EXPECT_EQ(ReadFile(journal), c.journal);
     }
+  }
+}
+
+// A group held back stays in the input directory, its script removed; the
+// rest and every output log move. The record names no held-back file but as a
+// script to remove, the journal keeps the held-back imports of the groups
+// found (the -D group's among them), and the next run groups the same.
+TEST_F(MoveProcessedFilesTest, HeldBackGroupsStayWithTheSameTagsAndTheirScriptsAreRemoved) {
+  const fs::path in = dir_.path() / "in", out = dir_.path() / "out";
+  const fs::path journal = out / kImportJournalName;
+  const auto script = [](int group) { return "-- " + std::to_string(group) + "\nEXIT\n"; };
+  const auto held_back = [&](int group, const std::string& tag) {
+    return HashOf(script(group)) + " started 2026-01-01T10:00:00Z group=" + tag + " O.tvr\n" +
+           HashOf(script(group)) + " undone 2026-01-01T10:00:01Z group=" + tag + " O.tvr\n";
+  };
+  for (const std::set<std::int32_t>& held : {std::set<std::int32_t>{2, 3}, {1, 3}}) {
+    fs::remove_all(in), fs::remove_all(out), fs::remove_all(dir_.path() / kBackup);
+    // Groups 1: a1; 2: b1 b2; 3: c1; 4, left out by -D: d1.
+    for (const char* name : {"a1", "b1", "b2", "c1", "d1"})
+      WriteFile(in / (name + std::string(".sql")), name[1] == '1' ? "COLUMN identity_1 X\n" : "");
+    PinnedEnv env;
+    env.watched = (out / kBackupRecordName).string();
+    tavrin::Run run(env, out_, err_);
+    run.settings.input_directory = in.string();
+    run.settings.output_directory = out.string();
+    run.settings.discard_last_group = true;
+    ASSERT_EQ(GroupFileList(run), Grouping::kGrouped);
+    const auto tags = GroupTags(run.files);
+    const std::string discarded = GroupTags(run.discarded_files).at(4).tag;
+    WriteFile(journal, held_back(2, tags.at(2).tag) + held_back(4, discarded) +
+                           held_back(5, "5555555555555555"));  // a group gone
+    for (int group = 1; group <= 3; ++group) {
+      const fs::path path = out / ("Output" + std::to_string(group) + ".tvr");
+      WriteFile(path, script(group));
+      WriteFile(out / ("import" + std::to_string(group) + ".olog"), "log");
+      run.scripts_written.push_back({path.string(), group});
+    }
+    run.held_back_groups = held;
+    ASSERT_TRUE(MoveProcessedFiles(run));
+    for (const InputFile& file : run.files) {
+      const bool stays = held.count(file.group) > 0;
+      const std::string name = "Output" + std::to_string(file.group) + ".tvr";
+      EXPECT_EQ(fs::exists(in / file.name), stays) << file.name;
+      EXPECT_EQ(fs::exists(dir_.path() / kBackup / name), !stays) << name;
+      EXPECT_FALSE(fs::exists(out / name)) << name;
+      EXPECT_TRUE(fs::exists(dir_.path() / kBackup / ("import" + name.substr(6, 1) + ".olog")));
+      for (const std::string& listed : env.seen_at_moves)  // no input or script step
+        EXPECT_TRUE(!stays || (listed.find("\t" + file.name + "\t") == std::string::npos &&
+                               listed.find("\t" + name + "\t") == std::string::npos)) << listed;
+    }
+    EXPECT_TRUE(fs::exists(in / "d1.sql"));
+    EXPECT_EQ(ReadFile(journal),
+              (held.count(2) ? held_back(2, tags.at(2).tag) : "") + held_back(4, discarded));
+
+    tavrin::Run next(env, out_, err_);
+    next.settings.input_directory = in.string();
+    ASSERT_EQ(GroupFileList(next), Grouping::kGrouped);
+    std::set<std::string> expected = {discarded}, found;
+    for (std::int32_t group : held) expected.insert(tags.at(group).tag);
+    for (const auto& [group, tag] : GroupTags(next.files)) found.insert(tag.tag);
+    EXPECT_EQ(found, expected);
   }
 }
 

@@ -4,6 +4,7 @@
 // builds a fresh one.
 
 #include <cstdint>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,8 +29,14 @@ struct Run {
   Diagnostics diag;
   RunSettings settings;
   InputFileList files;
+  /// The last group's files when -D left it out: it stays in the input
+  /// directory, and the backup must know it is there.
+  InputFileList discarded_files;
   /// The scripts this run's parse stage wrote, in group order (full paths).
   std::vector<WrittenScript> scripts_written;
+  /// Groups whose script did not land, or was not started after an import
+  /// stopped: their input files stay in the input directory for the next run.
+  std::set<std::int32_t> held_back_groups;
   /// A script reported errors or the backup failed; with -e the run ends
   /// with exit code 2.
   bool errors_reported = false;
