@@ -40,13 +40,15 @@ int Unreadable(Run& run, const std::string& path, int error) {
 }
 
 // Whether a run holds the output directory's lock. A lock that cannot be
-// tested is taken as free, with a warning.
-bool RunHoldsLock(Run& run, const std::string& path) {
+// tested is taken as free, with a warning the first time (`*warned`).
+bool RunHoldsLock(Run& run, const std::string& path, bool* warned) {
   switch (run.env.TestLock(path)) {
     case LockTest::kHeld: return true;
     case LockTest::kFree: return false;
     case LockTest::kUnknown: break;
   }
+  if (*warned) return false;
+  *warned = true;
   const int error = run.env.LastError();
   run.diag.Say(run.diag.err(),
                "\n[Tavrin] Warning: Unable to tell whether a run holds the lock file %s. Open "
@@ -65,7 +67,8 @@ int ShowJournalStatus(Run& run, const std::string& lock_path) {
 
   // Tested before the journal is read and again after: an open import is
   // cut short only when no run held the lock while it was read.
-  bool running = RunHoldsLock(run, lock_path);
+  bool warned = false;
+  bool running = RunHoldsLock(run, lock_path, &warned);
 
   std::vector<std::string> names;
   if (!env.ListMatches(JoinPath(directory, "*.tvr"), &names) && env.LastError() != 0)
@@ -73,8 +76,7 @@ int ShowJournalStatus(Run& run, const std::string& lock_path) {
   SortScriptNames(&names);
 
   ImportJournal journal(env, JoinPath(directory, kImportJournalName));
-  bool journaled = journal.OpenExisting();
-  if (!journaled) {
+  if (!journal.OpenExisting()) {
     int error = env.LastError();
     if (Present(env, journal.path(), &error)) return Unreadable(run, journal.path(), error);
   }
@@ -84,7 +86,7 @@ int ShowJournalStatus(Run& run, const std::string& lock_path) {
     if (record.present() || Present(env, record.path(), &error))
       return Unreadable(run, record.path(), error);
   }
-  if (!running) running = RunHoldsLock(run, lock_path);
+  if (!running) running = RunHoldsLock(run, lock_path, &warned);
 
   if (journal.unreadable_lines() > 0)
     diag.Say(diag.err(),

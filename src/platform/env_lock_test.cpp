@@ -48,22 +48,6 @@ TEST(SystemEnvLock, OneHolderAtATimeAndTheFileStays) {
   EXPECT_EQ(ReadFile(path), "left by hand");
 }
 
-// The test finds a holder, never creates the file, and holds nothing after.
-TEST(SystemEnvLock, TestLockSeesAHolderAndLeavesNoTrace) {
-  TempDir dir;
-  Env& env = *Env::Default();
-  const std::string path = JoinPath(dir.path().string(), "tavrin.lock");
-  EXPECT_EQ(env.TestLock(path), LockTest::kFree);
-  EXPECT_FALSE(std::filesystem::exists(path));
-  LockFailure failure = LockFailure::kNone;
-  auto held = env.LockExclusive(path, &failure);
-  ASSERT_NE(held, nullptr);
-  EXPECT_EQ(env.TestLock(path), LockTest::kHeld);
-  held.reset();
-  EXPECT_EQ(env.TestLock(path), LockTest::kFree);
-  EXPECT_NE(env.LockExclusive(path, &failure), nullptr);
-}
-
 TEST(SystemEnvLock, MissingDirectoryIsAFileThatCannotBeOpenedNotABusyLock) {
   TempDir dir;
   Env& env = *Env::Default();
