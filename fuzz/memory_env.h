@@ -29,6 +29,8 @@ class MemoryEnv final : public Env {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path, bool* exists) override;
   std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override;
+  // One process, whose own locks never shut it out.
+  LockTest TestLock(const std::string&) override { return LockTest::kFree; }
   DateTime UtcNow() override { return DateTime{2026, 12, 1, 10, 15, 30}; }
   DateTime LocalNow() override { return DateTime{2026, 12, 1, 11, 15, 30}; }
   std::int64_t CalendarSeconds() override { return 0; }

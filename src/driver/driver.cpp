@@ -7,7 +7,9 @@
 #include "driver/usage.h"
 #include "grouping/group_file_list.h"
 #include "import/import_log_files.h"
+#include "import/journal_status.h"
 #include "import/move_processed_files.h"
+#include "platform/path.h"
 #include "run/run.h"
 #include "script/parse_file_list.h"
 
@@ -34,7 +36,11 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
     int option = scanner.Next();
     // End of options is told by the low byte alone, as operators' scripts
     // have always seen it: any result whose low byte is 255 ends the scan.
-    if ((option & 0xFF) == 255) return OptionsResult::kRun;
+    if ((option & 0xFF) == 255) {
+      if (scanner.index() < argc) s.beside_status = true;
+      return OptionsResult::kRun;
+    }
+    if (option != 'J' && option != 'o' && option != 'l') s.beside_status = true;
     switch (option) {
       case 'h':
         WriteFullUsage(run.diag.err(), program);
@@ -47,6 +53,7 @@ OptionsResult ScanOptions(int argc, const char* const* argv, Run& run) {
       case 'R': s.read_order = true; break;
       case 'H': s.history = true; break;
       case 'A': s.atomic = true; break;
+      case 'J': s.status = true; break;
       case 'D': s.discard_last_group = true; break;
       case 'U': s.user = scanner.argument(); break;
       case 'P': s.password = scanner.argument(); break;
@@ -86,6 +93,21 @@ void PasswordFromEnvironment(Run& run) {
   if (s.password || s.external_logon()) return;
   std::optional<std::string> value = run.env.Variable("TAVRIN_PASSWORD");
   if (value && !value->empty()) s.password = std::move(value);
+}
+
+// -J: what the journal holds. No lock, no stage, no file written.
+int ShowStatus(Run& run) {
+  Diagnostics& diag = run.diag;
+  ForgetEmptyValues(run.settings);
+  if (run.settings.beside_status) {
+    diag.Say(diag.err(), "\n\n[Tavrin] Error: -J takes only -o and -l.\n");
+    return 1;
+  }
+  if (!run.settings.output_directory) {
+    diag.Say(diag.err(), "\n\n[Tavrin] Error: -J needs -o.\n");
+    return 1;
+  }
+  return ShowJournalStatus(run, JoinPath(*run.settings.output_directory, kOutputLockName));
 }
 
 // The checks and stages after the options; false on the first failure.
@@ -186,6 +208,7 @@ int RunTavrin(int argc, const char* const* argv, Env& env, std::ostream& out,
     case OptionsResult::kExitFailure: return 1;
     case OptionsResult::kRun: break;
   }
+  if (run.settings.status) return ShowStatus(run);  // without the elapsed time
   if (!ValidateAndRunStages(argc, argc > 0 ? argv[0] : "", run)) return 1;
 
   const std::int64_t end = env.CalendarSeconds();

@@ -5,6 +5,6 @@
 
 namespace tavrin {
 
-inline constexpr const char* kOptionLetters = "hpIlmeFRHAD:U:P:S:i:o:";
+inline constexpr const char* kOptionLetters = "hpIlmeFRHAJD:U:P:S:i:o:";
 
 }  // namespace tavrin

@@ -104,13 +104,17 @@ bool SizeAndHash(Env& env, const std::string& path, std::int64_t* size, std::str
 bool BackupRecord::Read() {
   steps_.clear();
   present_ = whole_ = failed_ = false;
+  read_error_ = 0;
   auto file = env_.OpenForReading(path_);
   if (!file) return false;
   present_ = true;
   std::string bytes;
   char buffer[4096];
   for (long long n; (n = file->Read(buffer, sizeof buffer)) != 0;) {
-    if (n < 0) return false;
+    if (n < 0) {
+      read_error_ = env_.LastError();
+      return false;
+    }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
   whole_ = bytes.empty() || bytes.ends_with('\n');

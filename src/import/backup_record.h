@@ -83,6 +83,9 @@ class BackupRecord {
   /// holds no whole list of steps; `present()` tells the first case apart.
   bool Read();
   bool present() const { return present_; }
+  /// After a Read that found the record: the system's error number when a
+  /// read of it failed; 0 when it was read, whole list or not.
+  int read_error() const { return read_error_; }
 
   /// Every step, in their order.
   const std::vector<BackupStep>& steps() const { return steps_; }
@@ -120,6 +123,7 @@ class BackupRecord {
   std::string path_;
   std::vector<BackupStep> steps_;
   bool present_ = false;
+  int read_error_ = 0;
   bool whole_ = false;  // the file on the disk ends in a line end
   std::function<bool()> check_;  // before a rewrite; empty: none
   bool failed_ = false;  // an append or a write failed: no appends until a Write succeeds

@@ -52,6 +52,7 @@ struct ParsedLine {
   std::string_view log;
   std::string_view first;
   bool not_atomic = false;
+  std::string_view name;
   JournalMark mark;
 };
 
@@ -112,8 +113,11 @@ bool ParseLine(std::string_view line, ParsedLine* parsed) {
     line = rest;
   }
   if (line.size() > kNotAtomicField.size() + 1 && line.starts_with(kNotAtomicField) &&
-      line[kNotAtomicField.size()] == ' ')
+      line[kNotAtomicField.size()] == ' ') {
     parsed->not_atomic = true;
+    line.remove_prefix(kNotAtomicField.size() + 1);
+  }
+  parsed->name = line;
   return true;
 }
 
@@ -215,7 +219,7 @@ void ImportJournal::Apply(std::size_t index) {
       passed_.push_back(false);
       imports_.push_back({hash, std::string(line.tag), line.mark.time, {}, std::string(line.id),
                           false, false, std::string(line.log), std::string(line.first),
-                          line.not_atomic});
+                          line.not_atomic, std::string(line.name), line.mark.time});
       of_hash.push_back(owner);
       break;
     case JournalState::kEnded:
@@ -227,6 +231,7 @@ void ImportJournal::Apply(std::size_t index) {
         if (named && import.ended.empty() && !import.undone) {
           if (line.mark.state == JournalState::kEnded) import.ended = line.mark.time;
           else import.undone = true;
+          import.last = line.mark.time;
           owner = *i;
           break;
         }

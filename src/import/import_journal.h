@@ -48,6 +48,8 @@ struct JournalImport {
   std::string log;      // the bare name of its output log; empty for a line without one
   std::string first;    // 16 hex digits of its group's first input file name's SHA-256
   bool not_atomic = false;  // atomic=no: its script may commit part of itself
+  std::string name;  // the bare name its started line holds
+  std::string last;  // the time of its last line but a moved one: started, ended or undone
 };
 
 /// The fields only a started line carries; each is written when it applies.

@@ -79,6 +79,13 @@ enum class LockFailure {
   kCannotLock,  // the file is open but the system could not lock it (no locks on that mount)
 };
 
+/// What TestLock found.
+enum class LockTest {
+  kFree,     // no file has the name, or no one holds a lock on it
+  kHeld,     // another holder has the lock LockExclusive takes
+  kUnknown,  // the file cannot be opened, or the system cannot lock it
+};
+
 /// What to start as a child process, and where its output goes.
 struct ChildCommand {
   /// argv[0] names the program; without a directory it is looked up on the
@@ -187,6 +194,15 @@ class Env {
   /// file another process holds open in a way that excludes us is busy.
   virtual std::unique_ptr<HeldLock> LockExclusive(const std::string& path,
                                                   LockFailure* failure) = 0;
+
+  /// Tells whether another holder has the lock that LockExclusive takes on
+  /// `path`, without taking it and without creating the file: opens the file
+  /// read-only when it exists, takes a shared lock on it without waiting
+  /// (flock with LOCK_SH | LOCK_NB on POSIX, LockFileEx without the exclusive
+  /// flag on Windows), releases it at once and closes the file. A holder's
+  /// own LockExclusive may find it busy for that instant only. LastError is
+  /// set with kUnknown.
+  virtual LockTest TestLock(const std::string& path) = 0;
 
   virtual DateTime UtcNow() = 0;
   virtual DateTime LocalNow() = 0;

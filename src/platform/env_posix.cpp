@@ -436,6 +436,20 @@ class PosixEnv final : public Env {
     return std::make_unique<PosixLock>(fd, path);
   }
 
+  LockTest TestLock(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? LockTest::kFree : (Fail(), LockTest::kUnknown);
+    LockTest result = LockTest::kFree;
+    while (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      result = errno == EWOULDBLOCK ? LockTest::kHeld : (Fail(), LockTest::kUnknown);
+      break;
+    }
+    if (result == LockTest::kFree) ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return result;
+  }
+
   DateTime UtcNow() override {
     std::time_t now = std::time(nullptr);
     std::tm tm{};

@@ -270,6 +270,26 @@ class Win32Env final : public Env {
     return std::make_unique<Win32Lock>(std::move(file));
   }
 
+  LockTest TestLock(const std::string& path) override {
+    // Shared as a run shares it, so that neither shuts the other out.
+    ScopedHandle file(OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return LockTest::kFree;
+      last_error_ = static_cast<int>(error);
+      // Open already in a way that shuts us out: held, as LockExclusive takes it.
+      return error == ERROR_SHARING_VIOLATION ? LockTest::kHeld : LockTest::kUnknown;
+    }
+    OVERLAPPED at{};
+    if (!::LockFileEx(file.get(), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+      Fail();
+      return last_error_ == ERROR_LOCK_VIOLATION ? LockTest::kHeld : LockTest::kUnknown;
+    }
+    ::UnlockFileEx(file.get(), 0, 1, 0, &at);
+    return LockTest::kFree;
+  }
+
   DateTime UtcNow() override {
     SYSTEMTIME now;
     ::GetSystemTime(&now);

@@ -21,6 +21,8 @@ struct RunSettings {
   bool read_order = false;                      // -R: each group as one block, in the log's order
   bool history = false;                         // -H: scripts record their import in TAVRIN_IMPORTS
   bool atomic = false;                          // -A: each script lands whole or not at all
+  bool status = false;                          // -J: show what the journal holds, and nothing else
+  bool beside_status = false;  // an option -J does not take, or an argument after the options
 
   /// -U / (exactly "/"): the client logs on with no password, through a
   /// wallet entry for -S or, without -S, the system's own authentication.

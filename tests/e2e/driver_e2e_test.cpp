@@ -26,6 +26,7 @@ const std::string kFullUsageTail =
     "  -R\t Write each group as one block, in the order of its log\n"
     "  -H\t Write scripts that record their import in the table TAVRIN_IMPORTS\n"
     "  -A\t Land each script whole or not at all; stop the import at the first that does not\n"
+    "  -J\t Show what the import journal of -o holds (takes only -o and -l)\n"
     "  TAVRIN_PASSWORD\t Environment variable holding the password when -P is not given\n";
 
 using DriverE2eTest = E2eTest;

@@ -91,6 +91,10 @@ class EnvWrapper : public Env {
     injected_error_ = 0;
     return target_->LockExclusive(path, failure);
   }
+  LockTest TestLock(const std::string& path) override {
+    injected_error_ = 0;
+    return target_->TestLock(path);
+  }
   /// Never sleeps: counts the waits, so that no test waits for real.
   void SleepMilliseconds(int milliseconds) override {
     ++sleeps_;

@@ -175,6 +175,12 @@ std::unique_ptr<HeldLock> FaultEnv::LockExclusive(const std::string& path, LockF
   return EnvWrapper::LockExclusive(path, failure);
 }
 
+// As on a mount without locks, like LockExclusive.
+LockTest FaultEnv::TestLock(const std::string& path) {
+  if (Due("TestLock")) return Fail(kNoLocks), LockTest::kUnknown;
+  return EnvWrapper::TestLock(path);
+}
+
 bool FaultEnv::ClientPath(const std::string& path, std::string* passable) {
   return Due("ClientPath") ? false : EnvWrapper::ClientPath(path, passable);
 }

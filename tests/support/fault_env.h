@@ -68,6 +68,7 @@ class FaultEnv : public EnvWrapper {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path, bool* exists) override;
   std::unique_ptr<HeldLock> LockExclusive(const std::string& path, LockFailure* failure) override;
+  LockTest TestLock(const std::string& path) override;
   DateTime UtcNow() override { return DateTime{2026, 12, 1, 10, 15, 30}; }
   DateTime LocalNow() override { return DateTime{2026, 12, 1, 11, 15, 30}; }
   std::int64_t CalendarSeconds() override { return 1'700'000'000; }
