@@ -455,7 +455,8 @@ def killed_runs(state, state_file, args, history=False, atomic=False):
     started = time.monotonic()
     history = history or atomic
     switches = "-pImeAH" if atomic else "-pImeH" if history else "-pIme"
-    prefix = "atomic_killed" if atomic else "killed"  # of the schemas
+    # Of the schemas: each variant its own, so that ctest -j may run them side by side.
+    prefix = "atomic_killed" if atomic else "history_killed" if history else "killed"
     work = os.path.join(args.work, "killed-atomic" if atomic else
                         "killed-history" if history else "killed")
     shim = os.path.abspath(args.kill_shim)
