@@ -214,6 +214,7 @@ bool ReportSettledImport(Run& run, const std::string& named, const std::string& 
 // The import history, as this run has found it so far.
 struct History {
   bool usable = false;  // a probe has answered
+  int start_error = 0;  // why the last probe's client could not start; 0: it started
 };
 
 // Runs the probe for `id` into a history log of its own. The answer, or none
@@ -247,6 +248,7 @@ std::optional<int> Probe(Run& run, History& history, const std::string& id,
     child.timeout_seconds = kProbeTimeoutSeconds;
     ChildExit exit;
     const bool ran = run.env.RunChild(child, &exit);
+    history.start_error = ran ? 0 : run.env.LastError();
     const bool complete = output_log->Close();
     if (ran && !exit.timed_out && complete) {
       std::string bytes;
@@ -271,6 +273,8 @@ bool HistoryUsable(Run& run, History& history) {
                "\n[ImportLogFiles] Error: The import history TAVRIN_IMPORTS cannot be used (see "
                "%s). Import abandoned.\n",
                log_path);
+  // A client that never started left its log empty: the system says why.
+  run.diag.Reason(run.diag.err(), run.env, history.start_error);
   return false;
 }
 

@@ -91,6 +91,7 @@ TEST(ReasonLines, FollowEveryFailureThatNamesAFileOrTheClient) {
   struct Case {
     Target target;
     std::string message;  // the failure's own line, which the reason follows
+    bool history = false;  // -H: the history's probe is the first client
   };
   const std::string reason = "\tReason: " + Env::Default()->ErrorText(kError) + "\n";
   const std::vector<Case> cases = {
@@ -104,6 +105,7 @@ TEST(ReasonLines, FollowEveryFailureThatNamesAFileOrTheClient) {
       {{"RunChild", "sqlplus", 1}, "Error executing the sqlplus command."},
       {{"Close", ".olog", 1}, "Warning: Unable to complete output log "},
       {{"OpenForReading", ".olog", 1}, "Warning: Unable to read output log "},
+      {{"RunChild", "sqlplus", 1}, "Error: The import history TAVRIN_IMPORTS cannot be used", true},
   };
   TempDir scratch;
   int number = 0;
@@ -115,13 +117,14 @@ TEST(ReasonLines, FollowEveryFailureThatNamesAFileOrTheClient) {
     WriteFile(where / "in" / "a.sql", kExampleA);
     WriteFile(where / "in" / "b.sql", kExampleB);
     const std::string in = (where / "in").string(), out = (where / "out").string();
-    const char* argv[] = {"tavrin", "-p", "-I", "-l", "-i", in.c_str(), "-o", out.c_str(),
-                          "-U", "scott", "-P", "tiger", "-S", "orcl"};
+    std::vector<const char*> argv = {"tavrin", "-p", "-I", "-l", "-i", in.c_str(), "-o",
+                                     out.c_str(), "-U", "scott", "-P", "tiger", "-S", "orcl"};
+    if (c.history) argv.push_back("-H");
     TargetEnv env(c.target);
     std::ostringstream out_stream, err_stream;
     const fs::path previous = fs::current_path();
     fs::current_path(where);  // the log goes there
-    RunTavrin(static_cast<int>(std::size(argv)), argv, env, out_stream, err_stream);
+    RunTavrin(static_cast<int>(argv.size()), argv.data(), env, out_stream, err_stream);
     fs::current_path(previous);
 
     const std::string messages = out_stream.str() + err_stream.str();
