@@ -92,7 +92,7 @@ TEST(Win32Env, NeverRunsAProgramFromTheWorkingDirectory) {
   {
     WorkingDirectory here(dir.path());
     EXPECT_FALSE(env.RunChild(command, &exit));
-    EXPECT_EQ(env.LastError(), 0);  // searched, and nothing matched
+    EXPECT_EQ(env.LastError(), ERROR_FILE_NOT_FOUND);
   }
   // The same folder on the search path is fine: the operator put it there.
   SearchPath path(dir.path());
