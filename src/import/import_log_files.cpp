@@ -178,6 +178,8 @@ bool ReadWholeFile(Env& env, const std::string& path, std::string* bytes) {
 }
 
 bool ReportErrorsIn(Run& run, const std::string& script_name, const std::string& log_path);
+bool ReportErrors(Run& run, const std::string& script_name, const std::string& log_path,
+                  const OutputLogErrors& errors);
 
 // Where the output log `bare_name` of an earlier run's import is now: the
 // output directory, or the backup directory the backup's record names.
@@ -387,8 +389,10 @@ bool JournalAllows(Run& run, CopyMatcher& journal, ImportJournal& records, Histo
 }
 
 // Reads back what SQL*Plus printed; true when it shows errors.
+// `scanned`, when given, is that log's scan already made.
 bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path,
-                     const OutputFile& output_log, bool log_complete) {
+                     const OutputFile& output_log, bool log_complete,
+                     const OutputLogErrors* scanned) {
   Diagnostics& diag = run.diag;
   if (!log_complete) {
     // The system lost some of what the client printed: no scan can clear it.
@@ -399,6 +403,7 @@ bool ReportOutputLog(Run& run, const Script& script, const std::string& log_path
     diag.Reason(diag.out(), run.env, output_log.LastError());
     return true;
   }
+  if (scanned) return ReportErrors(run, script.name, log_path, *scanned);
   return ReportErrorsIn(run, script.name, log_path);
 }
 
@@ -416,8 +421,14 @@ bool ReportErrorsIn(Run& run, const std::string& script_name, const std::string&
     diag.Reason(diag.out(), run.env, error);
     return true;
   }
+  return ReportErrors(run, script_name, log_path, errors);
+}
+
+// The errors a scan of an output log found; true when there are any.
+bool ReportErrors(Run& run, const std::string& script_name, const std::string& log_path,
+                  const OutputLogErrors& errors) {
   if (errors.count == 0) return false;
-  Say(diag,
+  Say(run.diag,
       "\n[ImportLogFiles] Warning: SQL*PLUS reported %d error(s) for file %s: %s. Check its "
       "output log %s.\n",
       errors.count, script_name, errors.first_error, log_path);
@@ -438,7 +449,8 @@ Outcome ReadyHistory(Run& run, History& history, Script& script) {
 // Today's report of a client that ended: its exit status, then what it
 // printed.
 Outcome ReportEnd(Run& run, const Script& script, const std::string& log_path,
-                  const OutputFile& output_log, bool log_complete, const ChildExit& exit) {
+                  const OutputFile& output_log, bool log_complete, const ChildExit& exit,
+                  const OutputLogErrors* scanned = nullptr) {
   Diagnostics& diag = run.diag;
   const bool failed = exit.signaled || exit.code != 0;
   if (failed) {
@@ -452,7 +464,8 @@ Outcome ReportEnd(Run& run, const Script& script, const std::string& log_path,
         code, script.name, log_path);
   }
   // The client exits 0 when blocks fail: only its output tells.
-  const bool reported = ReportOutputLog(run, script, log_path, output_log, log_complete);
+  const bool reported =
+      ReportOutputLog(run, script, log_path, output_log, log_complete, scanned);
   return failed || reported ? Outcome::kReportedErrors : Outcome::kClean;
 }
 
@@ -481,7 +494,8 @@ Outcome SettleImport(Run& run, History& history, ImportJournal& journal, const S
   // A failure to record shows before the next client starts, or at the end.
   const auto ended = [&] {
     journal.Record(script.hash, JournalState::kEnded, script.name, false, script.tag, script.id);
-    return ReportEnd(run, script, log_path, output_log, log_complete, exit);
+    return ReportEnd(run, script, log_path, output_log, log_complete, exit,
+                     scanned ? &errors : nullptr);
   };
   if (header.atomic_header && !failed && scanned && errors.class_count == 0) return ended();
 
@@ -517,7 +531,7 @@ Outcome SettleImport(Run& run, History& history, ImportJournal& journal, const S
       return Outcome::kReportedErrors;
     }
     // No ended line: the next run finds the import cut short.
-    ReportEnd(run, script, log_path, output_log, log_complete, exit);
+    ReportEnd(run, script, log_path, output_log, log_complete, exit, scanned ? &errors : nullptr);
     return Outcome::kReportedErrors;
   }
   *fate = Fate::kStops;
